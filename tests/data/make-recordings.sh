@@ -34,7 +34,7 @@ echo "== sd_480p_mp2.ts"
   -f lavfi -i "testsrc2=size=720x480:rate=$NTSC:duration=3" \
   -f lavfi -i "sine=frequency=1000:sample_rate=48000:duration=3" \
   -map 0:v -map 1:a \
-  -c:v mpeg2video -b:v 2500k -maxrate 3000k -bufsize 1835k -g 15 -bf 2 -aspect 4:3 \
+  -c:v mpeg2video -b:v 2500k -maxrate 3000k -bufsize 1835k -g 15 -bf 2 -vf setdar=4/3 \
   -c:a mp2 -b:a 192k "${BX[@]}" -f mpegts sd_480p_mp2.ts
 
 echo "== hd_1080i_aac.ts, hd_1080i_aac_192.ts"
@@ -43,8 +43,8 @@ echo "== hd_1080i_aac.ts, hd_1080i_aac_192.ts"
   -f lavfi -i "testsrc2=size=1440x1080:rate=$NTSC:duration=2.5" \
   -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=2.5" \
   -map 0:v -map 1:a \
-  -vf setfield=tff \
-  -c:v mpeg2video -b:v 6M -maxrate 7M -bufsize 7M -g 15 -bf 2 -aspect 16:9 \
+  -vf setfield=tff,setdar=16/9 \
+  -c:v mpeg2video -b:v 6M -maxrate 7M -bufsize 7M -g 15 -bf 2 \
   -flags +ilme+ildct+bitexact -top 1 \
   -c:a aac -b:a 128k -fflags +bitexact -f nut "$WORK/hd.nut"
 "${FF[@]}" -i "$WORK/hd.nut" -map 0 -c copy "${BX[@]}" -f mpegts hd_1080i_aac.ts

@@ -16,6 +16,7 @@ Usage: repacketize.py IN.ts OUT.ts [GOP,GOP,...]   (default 1,3)
 import os
 import sys
 
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import tsinfo  # noqa: E402
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Small transport stream inspector for the test recordings.
+"""Small transport stream checker for the test recordings.
 
 Usage: tsinfo.py FILE            one summary line
        tsinfo.py --split FILE    check the 'GOP header in next packet' layout
