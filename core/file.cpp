@@ -1,0 +1,119 @@
+#include "file.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tavrel {
+
+File::~File() { close(); }
+
+File::File(File&& o) noexcept : m_fd(o.m_fd) { o.m_fd = -1; }
+
+File& File::operator=(File&& o) noexcept {
+    if (this != &o) {
+        close();
+        m_fd = o.m_fd;
+        o.m_fd = -1;
+    }
+    return *this;
+}
+
+bool File::openRead(const std::string& path) {
+    close();
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    m_fd = fd;
+    return true;
+}
+
+bool File::create(const std::string& path) {
+    close();
+    m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    return m_fd >= 0;
+}
+
+void File::close() {
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = -1;
+}
+
+int64_t File::read(void* buf, size_t n) {
+    if (m_fd < 0) return -1;
+    size_t got = 0;
+    auto* p = static_cast<char*>(buf);
+    while (got < n) {
+        ssize_t r = ::read(m_fd, p + got, n - got);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return got > 0 ? static_cast<int64_t>(got) : -1;
+        }
+        if (r == 0) break;
+        got += static_cast<size_t>(r);
+    }
+    return static_cast<int64_t>(got);
+}
+
+bool File::writeAll(const void* buf, size_t n) {
+    if (m_fd < 0) return false;
+    const auto* p = static_cast<const char*>(buf);
+    while (n > 0) {
+        ssize_t w = ::write(m_fd, p, n);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+bool File::seek(int64_t pos) {
+    if (m_fd < 0) return false;
+    return ::lseek(m_fd, static_cast<off_t>(pos), SEEK_SET) == static_cast<off_t>(pos);
+}
+
+int64_t File::tell() const {
+    if (m_fd < 0) return -1;
+    return ::lseek(m_fd, 0, SEEK_CUR);
+}
+
+int64_t File::size() const {
+    struct stat st;
+    if (m_fd < 0 || ::fstat(m_fd, &st) != 0) return -1;
+    return st.st_size;
+}
+
+bool fileExists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+bool isDirectory(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::optional<int64_t> lastWriteTime(const std::string& path) {
+    File f;
+    if (!f.openRead(path)) return std::nullopt;
+    struct stat st;
+    if (::fstat(f.fd(), &st) != 0) return std::nullopt;
+    return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+bool removeFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+std::string fileNameOf(const std::string& path) {
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace tavrel

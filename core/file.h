@@ -1,0 +1,48 @@
+// Thin file layer: 64-bit positions, shared reading, created-anew outputs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace tavrel {
+
+class File {
+public:
+    File() = default;
+    ~File();
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    File(File&& o) noexcept;
+    File& operator=(File&& o) noexcept;
+
+    // Opens an existing regular file for reading. Directories fail.
+    bool openRead(const std::string& path);
+    // Creates (truncating) a file for writing.
+    bool create(const std::string& path);
+    void close();
+    bool isOpen() const { return m_fd >= 0; }
+
+    // Reads up to n bytes; returns the count, 0 at end, -1 on error.
+    // Loops over short reads so a block is filled whenever data remains.
+    int64_t read(void* buf, size_t n);
+    bool writeAll(const void* buf, size_t n);
+    bool seek(int64_t pos);
+    int64_t tell() const;
+    int64_t size() const;
+    int fd() const { return m_fd; }
+
+private:
+    int m_fd = -1;
+};
+
+bool fileExists(const std::string& path);
+bool isDirectory(const std::string& path);
+// Last-write time in nanoseconds, or nullopt when the file cannot be opened.
+std::optional<int64_t> lastWriteTime(const std::string& path);
+bool removeFile(const std::string& path);
+// The part after the last '/'.
+std::string fileNameOf(const std::string& path);
+
+}  // namespace tavrel

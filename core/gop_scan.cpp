@@ -1,0 +1,366 @@
+#include "gop_scan.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "file.h"
+
+namespace tavrel {
+
+namespace {
+
+constexpr size_t kReadBufferSize = 22000;
+constexpr int kPacketsPerRead = 100;
+
+const char* const kMsgInputOpen = "Input ファイルオープンエラー";
+const char* const kMsgOutputOpen = "Output ファイルオープンエラー";
+const char* const kMsgWrite = "書き込みエラー";
+const char* const kMsgRead = "ファイルリードエラー";
+const char* const kMsgPidWrite = "ＰＩＤ情報書き込みエラー";
+const char* const kMsgPacketWrite = "パケット情報書き込みエラー";
+
+void showError(JobHost& host, const char* text) { host.showMessage("error", text, MsgKind::Ok); }
+
+// Renumbered GOP time codes: two GOPs per second, pictures 00 and 15.
+struct RenumberCounter {
+    int h = 0, m = 0, s = 0, pictures = 0;
+
+    std::string next() {
+        if (pictures > 15) {
+            pictures = 0;
+            if (++s > 59) {
+                s = 0;
+                if (++m > 59) {
+                    m = 0;
+                    if (++h > 23) h = 0;
+                }
+            }
+        }
+        std::string text = timeCodeText(h, m, s, pictures);
+        pictures += 15;
+        return text;
+    }
+};
+
+// Offset of 00 00 01 <code> starting at bytes 1..184 of the packet, or -1.
+int findStartCode(const uint8_t* p, uint8_t code) {
+    for (int i = 1; i <= 184; ++i) {
+        if (p[i + 2] == 1 && p[i + 3] == code && p[i] == 0 && p[i + 1] == 0) return i;
+    }
+    return -1;
+}
+
+// Payload offset of a packet that opens a video PES, or -1. Reads may run up
+// to 260 bytes past the sync byte; the read buffer leaves room for that.
+int videoPesPayload(const uint8_t* p) {
+    if (p[0] != 0x47 || !packetPusi(p)) return -1;
+    const int afc = packetAfc(p);
+    int off;
+    if (afc == 1)
+        off = 4;
+    else if (afc == 3)
+        off = 5 + p[4];
+    else
+        return -1;
+    const uint8_t* q = p + off;
+    if (q[0] != 0 || q[1] != 0 || q[2] != 1 || (q[3] & 0xF0) != 0xE0) return -1;
+    return off;
+}
+
+enum class ScanStatus { Ok, Failed, Cancelled };
+
+struct ScanRun {
+    ScanRun(File& in_, BufferedTextWriter& out_, JobHost& host_, PacketGeometry g, int64_t count, bool renum,
+            bool isBatch)
+        : in(in_), out(out_), host(host_), geometry(g), packetCount(count), renumber(renum), batch(isBatch) {}
+
+    File& in;
+    BufferedTextWriter& out;
+    JobHost& host;
+    PacketGeometry geometry;
+    int64_t packetCount = 0;
+    bool renumber = false;
+    bool batch = false;
+
+    // Results.
+    GopList* list = nullptr;           // main variant only
+    int32_t firstPid = -1;             // PID of the first GOP found
+    GopEntry last;                     // PID and PTS of the last GOP
+    int64_t gops = 0;
+};
+
+ScanStatus scanPackets(ScanRun& run) {
+    // Zeroed and larger than 100 packets of 208 bytes, so that looking a few
+    // bytes past the last packet of a read stays inside the buffer.
+    std::vector<uint8_t> buf(kReadBufferSize, 0);
+    const int32_t ps = run.geometry.size;
+    const int64_t chunkBytes = static_cast<int64_t>(ps) * kPacketsPerRead;
+    RenumberCounter counter;
+    std::string lastTimeCode;  // time code text of the most recent GOP header
+    int64_t pts = 0, dts = 0;
+    char ptsText[32] = "";
+    char ptsDecimal[32] = "";
+    char line[256];
+    int lastPercent = -1;
+
+    for (int64_t c = 0; c < run.packetCount; c += kPacketsPerRead) {
+        if (run.batch) {
+            if (run.host.cancelRequested()) return ScanStatus::Cancelled;
+            const int percent = static_cast<int>(c * 100 / run.packetCount);
+            if (percent > lastPercent) {
+                lastPercent = percent;
+                char title[64];
+                std::snprintf(title, sizeof title, "Input [%3d％]", percent);
+                run.host.setTitle(title);
+            }
+            lastTimeCode.clear();
+        }
+        const int64_t got = run.in.read(buf.data(), static_cast<size_t>(chunkBytes));
+        if (got < 0) {
+            showError(run.host, kMsgRead);
+            return ScanStatus::Failed;
+        }
+        if (got == 0) break;
+        const int64_t packets = got / ps;
+        for (int64_t j = 0; j < packets; ++j) {
+            const uint8_t* p = buf.data() + j * ps + run.geometry.syncOffset;
+            const int payload = videoPesPayload(p);
+            if (payload < 0 || findStartCode(p, 0xB3) < 0) continue;
+            const int64_t number = c + j;
+            const int pid = packetPid(p);
+            if (readPesTimestamps(p + payload + 4, pts, dts, ptsText)) {
+                std::snprintf(ptsDecimal, sizeof ptsDecimal, "%lld", static_cast<long long>(pts));
+            }
+            if (run.firstPid < 0) run.firstPid = pid;
+
+            GopEntry entry;
+            entry.pid = pid;
+            entry.pts = pts;
+            entry.packet = number;
+            const int gopAt = findStartCode(p, 0xB8);
+            std::string code;
+            if (gopAt >= 0) {
+                int h, m, s, pictures;
+                decodeGopTimeCode(p + gopAt + 4, h, m, s, pictures);
+                code = run.renumber ? counter.next() : timeCodeText(h, m, s, pictures);
+                lastTimeCode = code;
+                entry.setTimeCode(code.c_str());
+                entry.setPtsText(ptsText);
+            } else {
+                code = (run.batch && run.renumber) ? counter.next() : lastTimeCode;
+                entry.setTimeCode(GopEntry::kNoTimeCode);
+                entry.setPtsText(GopEntry::kNoPtsText);
+            }
+            const int n = std::snprintf(line, sizeof line, "%04X,%s,%s,%s,%lld\r\n", pid, code.c_str(), ptsText,
+                                        ptsDecimal, static_cast<long long>(number));
+            if (!run.out.append(line, static_cast<size_t>(n))) {
+                showError(run.host, kMsgWrite);
+                return ScanStatus::Failed;
+            }
+            if (run.list) run.list->push_back(entry);
+            run.last.pid = pid;
+            run.last.pts = pts;
+            ++run.gops;
+        }
+        if (!run.batch) run.host.setProgress(static_cast<int32_t>(c));
+    }
+    return ScanStatus::Ok;
+}
+
+// LAST, PID_VIDEO and TSPAC_TYPE/END lines. Returns false when the LAST line
+// could not be written.
+bool writeTrailer(ScanRun& run, bool scanOk, int32_t videoPid) {
+    char line[128];
+    if (scanOk) {
+        if (run.list) {
+            GopEntry last = run.last;
+            last.setTimeCode(GopEntry::kLastText);
+            last.setPtsText(GopEntry::kLastText);
+            last.packet = run.packetCount;
+            run.list->push_back(last);
+        }
+        const int n = std::snprintf(line, sizeof line, "%s,%d\r\n", GopEntry::kLastText,
+                                    static_cast<int32_t>(run.packetCount));
+        if (!run.out.append(line, static_cast<size_t>(n))) {
+            showError(run.host, kMsgWrite);
+            return false;
+        }
+    }
+    int n = std::snprintf(line, sizeof line, "%s,%04x\r\n", "PID_VIDEO", static_cast<unsigned>(videoPid));
+    if (!run.out.append(line, static_cast<size_t>(n))) showError(run.host, kMsgPidWrite);
+    n = std::snprintf(line, sizeof line, "%s,%d\r\nEND\r\n", "TSPAC_TYPE", run.geometry.size);
+    if (!run.out.appendFlush(line, static_cast<size_t>(n))) showError(run.host, kMsgPacketWrite);
+    return true;
+}
+
+bool writeHeader(BufferedTextWriter& w, const std::string& input) {
+    return w.append("KIVRA2\r\n", 8) && w.append(fileNameOf(input) + "\r\n");
+}
+
+std::string lastFour(const std::string& s) { return s.size() >= 4 ? s.substr(s.size() - 4) : s; }
+
+// Loads or scans; returns false on failure.
+bool loadOrScan(EditState& state, JobHost& host, const ScanOptions& opt) {
+    const std::string& input = state.inputPath;
+    if (lastFour(input) == ".txt") return true;
+
+    const std::string indexPath = gopIndexPath(input, state.settings.selGop == 1, state.settings.gopFolder);
+
+    if (opt.staleCheckAndLoad) {
+        auto inTime = lastWriteTime(input);
+        auto idxTime = lastWriteTime(indexPath);
+        if (inTime && idxTime && *inTime >= *idxTime) {
+            MsgResult r = host.showMessage(
+                "question",
+                "GOPファイルよりTSファイルの更新日時が新しくなっています。\r\nGOPファイルを再作成しますか？",
+                MsgKind::YesNo);
+            if (r == kResultYes && !removeFile(indexPath)) showError(host, "削除に失敗しました。");
+        }
+        GopIndexContent content;
+        if (readGopIndexFile(indexPath, input, content, host)) {
+            state.gopList = std::move(content.entries);
+            if (content.videoPidSet) state.streamVideoPid = content.videoPid;
+            if (content.geometry.size != 0) state.geometry = content.geometry;
+            host.setInputPathText(input);
+            return true;
+        }
+    }
+
+    File in;
+    if (!in.openRead(input)) {
+        showError(host, kMsgInputOpen);
+        return false;
+    }
+    PacketGeometry g;
+    if (!detectPacketGeometry(in, g)) return false;
+    state.geometry = g;
+    const int64_t count = in.size() / g.size;
+    host.setProgressRange(static_cast<int32_t>(count));
+    host.setProgress(0);
+
+    File out;
+    if (!out.create(indexPath)) {
+        showError(host, kMsgOutputOpen);
+        return false;
+    }
+    BufferedTextWriter writer(out);
+    ScanRun run{in, writer, host, g, count, state.settings.reNo != 0, false};
+    run.list = &state.gopList;
+    ScanStatus status = ScanStatus::Failed;
+    if (!writeHeader(writer, input))
+        showError(host, kMsgWrite);
+    else
+        status = scanPackets(run);
+    if (run.firstPid >= 0) state.streamVideoPid = run.firstPid;
+    bool ok = status == ScanStatus::Ok;
+    if (!writeTrailer(run, ok, state.streamVideoPid)) ok = false;
+    return ok;
+}
+
+}  // namespace
+
+void decodeGopTimeCode(const uint8_t* p, int& h, int& m, int& s, int& pictures) {
+    const uint32_t w = (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
+                       (static_cast<uint32_t>(p[2]) << 8) | p[3];
+    h = static_cast<int>((w >> 26) & 0x1F);
+    m = static_cast<int>((w >> 20) & 0x3F);
+    s = static_cast<int>((w >> 13) & 0x3F);
+    pictures = static_cast<int>((w >> 7) & 0x3F);
+}
+
+bool runGopScan(EditState& state, JobHost& host, const ScanOptions& opt) {
+    host.setBusy(true);
+    state.inMark = -1;
+    state.outMark = -1;
+    state.gopList.clear();
+
+    const bool ok = loadOrScan(state, host, opt);
+
+    if (!state.gopList.empty()) {
+        host.setPreviewPacketSize(state.geometry.size);
+        const GopEntry& first = state.gopList.front();
+        host.showGopTime(state.settings.timeVopt == 1 ? first.ptsText : first.timeCode);
+        host.setSliderRange(static_cast<int32_t>(state.gopList.size() - 1), 1200, 0);
+        host.setProgress(0);
+        host.refreshErrorInfo();
+    } else {
+        host.setSliderRange(0, 0, 0);
+    }
+    host.setBusy(false);
+    if (!ok) {
+        host.disableNavigation();
+    } else {
+        host.setTitle("Tavrel Cutter");
+        ScanFinishInfo info;
+        info.packetSize = state.geometry.size;
+        info.videoPid = state.streamVideoPid;
+        info.marginFront = state.settings.pacMargin;
+        info.marginBack = state.settings.pacMarginBack;
+        host.showScanLabels(info);
+        host.showCurrentPreview();
+        if (state.settings.setFcSlider) host.focusSlider();
+    }
+    return ok;
+}
+
+std::string batchGopIndexPath(const std::string& recording, bool useGopFolder, const std::string& gopFolder) {
+    if (useGopFolder && isDirectory(gopFolder)) return gopIndexPath(recording, true, gopFolder);
+    return recording + ".txt";
+}
+
+BatchScanResult runBatchGopScan(const std::string& input, const std::string& indexPath, bool renumber,
+                                JobHost& host) {
+    BatchScanResult result;
+    File in;
+    if (!in.openRead(input)) {
+        showError(host, kMsgInputOpen);
+        result.status = BatchScanResult::StopBatch;
+        return result;
+    }
+    PacketGeometry g;
+    if (!detectPacketGeometryLimited(in, g)) return result;
+    const int64_t count = in.size() / g.size;
+
+    File out;
+    if (!out.create(indexPath)) {
+        showError(host, kMsgOutputOpen);
+        return result;
+    }
+    BufferedTextWriter writer(out);
+    ScanRun run{in, writer, host, g, count, renumber, true};
+    ScanStatus status = ScanStatus::Failed;
+    if (!writeHeader(writer, input))
+        showError(host, kMsgWrite);
+    else
+        status = scanPackets(run);
+    if (status == ScanStatus::Cancelled) {
+        out.close();
+        in.close();
+        removeFile(indexPath);
+        host.setTitle("Input");
+        result.status = BatchScanResult::Cancelled;
+        return result;
+    }
+    bool ok = status == ScanStatus::Ok;
+    if (!writeTrailer(run, ok, run.firstPid >= 0 ? run.firstPid : 0xFFFF)) ok = false;
+    host.setTitle("Input");
+    result.status = ok ? BatchScanResult::Done : BatchScanResult::Failed;
+    return result;
+}
+
+bool obtainGopList(EditState& state, JobHost& host) {
+    const std::string indexPath =
+        gopIndexPath(state.inputPath, state.settings.selGop == 1, state.settings.gopFolder);
+    auto inTime = lastWriteTime(state.inputPath);
+    auto idxTime = lastWriteTime(indexPath);
+    ScanOptions opt;
+    // A stale or missing index is rebuilt without asking.
+    opt.staleCheckAndLoad = inTime && idxTime && *inTime < *idxTime;
+    state.inMark = -1;
+    state.outMark = -1;
+    state.gopList.clear();
+    return loadOrScan(state, host, opt);
+}
+
+}  // namespace tavrel

@@ -1,0 +1,48 @@
+// The GOP scan: loads a recording's GOP index file or reads the recording
+// and writes one, filling the GOP list.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "edit_state.h"
+#include "gop.h"
+#include "host.h"
+
+namespace tavrel {
+
+struct ScanOptions {
+    // Ask whether a stale index file is to be rebuilt, then try to load it.
+    // The CLI's "index" command turns both off for a fresh scan.
+    bool staleCheckAndLoad = true;
+};
+
+// Main variant ("Get GOP"). Returns true when the list was loaded or a scan
+// ran to the end of the file.
+bool runGopScan(EditState& state, JobHost& host, const ScanOptions& opt = {});
+
+// Decodes the 25-bit GOP time code from the four bytes after 00 00 01 B8.
+void decodeGopTimeCode(const uint8_t* p, int& h, int& m, int& s, int& pictures);
+
+struct BatchScanResult {
+    enum Status { Done, Failed, Cancelled, StopBatch } status = Failed;
+};
+
+// Batch variant for one recording: no stale check and no load, geometry from
+// the limited detection, no GOP list. StopBatch means the input could not be
+// opened (the whole batch stops); Cancelled means the host's cancel flag was
+// seen and the partial index was removed.
+BatchScanResult runBatchGopScan(const std::string& input, const std::string& indexPath,
+                                bool renumber, JobHost& host);
+
+// Index path for the batch variant: the GOP folder must exist as a directory.
+std::string batchGopIndexPath(const std::string& recording, bool useGopFolder,
+                              const std::string& gopFolder);
+
+// Loads the GOP list of a recording when a fresh index exists, else scans it
+// and writes the index: what the tools do before they use a GOP list. No
+// stale question is asked: a stale index is rebuilt.
+bool obtainGopList(EditState& state, JobHost& host);
+
+}  // namespace tavrel

@@ -1,0 +1,55 @@
+// The only way jobs reach the user and the window. The GUI implements it on
+// its UI thread, the CLI on the terminal, tests with a recording double.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tavrel {
+
+enum class MsgKind : int { Ok = 0, OkCancel = 1, YesNo = 2, YesNoCancel = 3 };
+enum MsgResult : int { kResultOk = 0, kResultCancel = 1, kResultYes = 2, kResultNo = 3 };
+
+// What a finished GOP scan hands to the window (the labels, the slider and
+// the preview's packet size).
+struct ScanFinishInfo {
+    int32_t packetSize = 0;
+    int32_t videoPid = 0xFFFF;
+    int32_t marginFront = 0;
+    int32_t marginBack = 0;
+};
+
+class JobHost {
+public:
+    virtual ~JobHost() = default;
+
+    // The one message box; blocks until answered. Captions are "error",
+    // "question" or "Info".
+    virtual MsgResult showMessage(const std::string& caption, const std::string& text,
+                                  MsgKind kind) = 0;
+
+    // Busy state: controls that start workers are off while a job runs.
+    virtual void setBusy(bool /*busy*/) {}
+    virtual void setProgressRange(int32_t /*max*/) {}
+    virtual void setProgress(int32_t /*pos*/) {}
+    virtual void setTitle(const std::string& /*title*/) {}
+
+    // GOP scan window updates, called in the order of its finish step.
+    virtual void setInputPathText(const std::string& /*path*/) {}
+    virtual void setPreviewPacketSize(int32_t /*size*/) {}
+    virtual void showGopTime(const std::string& /*text*/) {}
+    virtual void setSliderRange(int32_t /*max*/, int32_t /*page*/, int32_t /*pos*/) {}
+    virtual void refreshErrorInfo() {}
+    virtual void disableNavigation() {}
+    virtual void showScanLabels(const ScanFinishInfo& /*info*/) {}
+    virtual void showCurrentPreview() {}
+    virtual void focusSlider() {}
+
+    // Cut completion.
+    virtual void playSound(const std::string& /*path*/) {}
+
+    // Batch runs test this at the start of every chunk.
+    virtual bool cancelRequested() { return false; }
+};
+
+}  // namespace tavrel
