@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# End-to-end checks of tavrelcut-cli index and gops on the test recordings.
+set -u
+cli=$1
+data=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fails=0
+passes=0
+check() {  # description, command status (0 = ok)
+    if [ "$2" -eq 0 ]; then passes=$((passes + 1)); else echo "FAIL: $1"; fails=$((fails + 1)); fi
+}
+
+cp "$data"/*.ts "$data"/random_bytes.bin "$work"/
+
+# index: one summary line per file, exit 0 when all succeed.
+out=$("$cli" index "$work/sd_480p_mp2.ts" "$work/hd_1080i_aac_192.ts")
+check "index exit status" $?
+echo "$out" | grep -q "sd_480p_mp2.ts	packet=188	video_pid=0x0100	gops=7	packets=5961" ; check "sd summary: $out" $?
+echo "$out" | grep -q "hd_1080i_aac_192.ts	packet=192	video_pid=0x1011	gops=6	" ; check "192 summary" $?
+head -c 8 "$work/sd_480p_mp2.ts.txt" | grep -q KIVRA2 ; check "index file written" $?
+
+# index and gops agree: the same file is written by both.
+cp "$work/sd_480p_mp2.ts.txt" "$work/first.txt"
+"$cli" gops --yes "$work/sd_480p_mp2.ts" > "$work/gops.out" 2>/dev/null
+check "gops exit status" $?
+cmp -s "$work/first.txt" "$work/sd_480p_mp2.ts.txt" ; check "gops rescan writes the same index" $?
+[ "$(wc -l < "$work/gops.out")" -eq 8 ] ; check "gops prints 8 entries" $?
+head -1 "$work/gops.out" | grep -Eq '^0	0100	00:00:00  00	[0-9:]+	[0-9]+	[0-9]+$' ; check "gops line format" $?
+tail -1 "$work/gops.out" | grep -q "^7	FFFF	LAST       	LAST       	0	5961$" ; check "gops LAST line" $?
+
+# --renumber and --gop-dir
+mkdir "$work/gd"
+"$cli" index --renumber --gop-dir "$work/gd" "$work/sd_480p_mp2.ts" > /dev/null
+check "index --gop-dir" $?
+sed -n 4p "$work/gd/sd_480p_mp2.ts.txt" | grep -q "^0100,00:00:00  15," ; check "renumbered second GOP" $?
+
+# Bad input: non-zero exit, a message, no crash.
+for f in empty.ts random_bytes.bin starts_mid_packet.ts missing.ts; do
+    "$cli" index "$work/$f" > /dev/null 2> "$work/err"
+    rc=$?
+    [ $rc -eq 1 ] && grep -q '^error: ' "$work/err" ; check "index $f fails cleanly (rc $rc)" $?
+done
+"$cli" index "$work" > /dev/null 2>&1 ; [ $? -eq 1 ] ; check "index of a folder fails" $?
+"$cli" index "$work/missing.ts" 2>&1 | grep -q "^error: Input ファイルオープンエラー$" ; check "missing file message" $?
+"$cli" index "$work/sd_480p_mp2.ts" "$work/empty.ts" > /dev/null 2>&1 ; [ $? -eq 1 ] ; check "one failure fails the run" $?
+
+# A broken index is reported and rebuilt by gops.
+printf 'BROKEN\r\n' > "$work/sd_480p_mp2.ts.txt"
+touch -d '+1 hour' "$work/sd_480p_mp2.ts.txt"
+"$cli" gops "$work/sd_480p_mp2.ts" 2> "$work/err" > /dev/null < /dev/null
+check "gops after a broken index" $?
+grep -q "^error: ファイルヘッダエラー$" "$work/err" ; check "header error shown" $?
+
+# Help and version.
+"$cli" --version | grep -q '^tavrelcut-cli ' ; check "version" $?
+"$cli" index --help | grep -q '^usage: tavrelcut-cli index' ; check "index help" $?
+"$cli" gops --help | grep -q '^usage: tavrelcut-cli gops' ; check "gops help" $?
+"$cli" frobnicate > /dev/null 2>&1 ; [ $? -eq 2 ] ; check "unknown command" $?
+
+echo "$passes passed, $fails failed"
+[ $fails -eq 0 ]

@@ -1,0 +1,58 @@
+// Small helpers shared by the core tests.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace tavrel::test {
+
+inline std::string dataPath(const std::string& name) { return std::string(TAVREL_TEST_DATA) + "/" + name; }
+
+inline std::vector<uint8_t> readBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline std::string readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void writeBytes(const std::string& path, const void* data, size_t n) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(static_cast<const char*>(data), static_cast<std::streamsize>(n));
+}
+
+inline void writeText(const std::string& path, const std::string& s) { writeBytes(path, s.data(), s.size()); }
+
+// A fresh folder under the system temp folder, removed at the end.
+class TempDir {
+public:
+    TempDir() {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "tavrel-test-XXXXXX").string();
+        std::vector<char> buf(tmpl.begin(), tmpl.end());
+        buf.push_back('\0');
+        m_path = mkdtemp(buf.data());
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(m_path, ec);
+    }
+    std::string path(const std::string& name) const { return m_path + "/" + name; }
+    // Copies a test recording in, so index files land here.
+    std::string copy(const std::string& dataName) const {
+        std::string dst = path(dataName);
+        std::filesystem::copy_file(dataPath(dataName), dst, std::filesystem::copy_options::overwrite_existing);
+        return dst;
+    }
+    const std::string& root() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+}  // namespace tavrel::test
