@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <string>
 
+#include "clip_list.h"
 #include "gop.h"
+#include "program_tables.h"
 #include "ts_packet.h"
 
 namespace tavrel {
@@ -45,6 +47,13 @@ struct EditState {
     int32_t streamVideoPid = 0xFFFF;
     int64_t currentPacket = 0;
     Settings settings;
+    // Ranges to keep, in output order (the "Clip List").
+    ClipList clipList;
+    // The first program list (Clipping page and the cut) and the path it
+    // was read from; the second one serves only File Info.
+    ProgramList pidList;
+    std::string pidListSource;
+    ProgramList fileInfoPidList;
 };
 
 }  // namespace tavrel
