@@ -1,0 +1,22 @@
+# Sourced by the other scripts: installs what the build, the tests and the
+# sample need, when it is missing (Debian; run as root).
+TAVREL_PACKAGES="cmake ninja-build g++ clang libclang-rt-14-dev llvm pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
+  ffmpeg mjpegtools libmpeg2-4-dev python3 hyperfine"
+
+ensure_packages() {
+    local missing=()
+    local p
+    for p in $TAVREL_PACKAGES "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "installing: ${missing[*]}"
+        local sudo=""
+        [ "$(id -u)" -ne 0 ] && sudo="sudo"
+        $sudo apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    fi
+}
+
+JOBS=${JOBS:-2}

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds with warnings as errors and runs every
+# test: unit and end-to-end (ctest), the ASan+UBSan build's tests, and a
+# short libFuzzer run of every fuzz target.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/deps.sh
+ensure_packages
+
+echo "== build and test (warnings are errors)"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVREL_WERROR=ON -DTAVREL_TESTS=ON >/dev/null
+ninja -C build -j"$JOBS"
+(cd build && ctest -j"$JOBS" --output-on-failure)
+
+echo "== ASan + UBSan build"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVREL_SANITIZE=ON -DTAVREL_TESTS=ON >/dev/null
+ninja -C build-asan -j"$JOBS"
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest -j"$JOBS" --output-on-failure)
+
+echo "== fuzz smoke run"
+cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+    -DCMAKE_CXX_COMPILER=clang++ -DTAVREL_FUZZ=ON -DTAVREL_TESTS=OFF >/dev/null
+ninja -C build-fuzz -j"$JOBS"
+scripts/fuzz-smoke.sh build-fuzz "${FUZZ_SECONDS:-5}"
+
+echo "== all tests passed"
