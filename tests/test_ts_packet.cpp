@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
 #include <vector>
 
@@ -19,6 +20,8 @@ struct GeometryCase {
     int size;
     int syncOffset;
 };
+
+void PrintTo(const GeometryCase& c, std::ostream* os) { *os << c.file; }
 
 class GeometryOfRecordings : public ::testing::TestWithParam<GeometryCase> {};
 
@@ -48,7 +51,13 @@ INSTANTIATE_TEST_SUITE_P(Recordings, GeometryOfRecordings,
                                            GeometryCase{"sd_480p_208.ts", true, 208, 4},
                                            GeometryCase{"starts_mid_packet.ts", false, 0, 0},
                                            GeometryCase{"empty.ts", false, 0, 0},
-                                           GeometryCase{"random_bytes.bin", false, 0, 0}));
+                                           GeometryCase{"random_bytes.bin", false, 0, 0}),
+                         [](const ::testing::TestParamInfo<GeometryCase>& info) {
+                             std::string name = info.param.file;
+                             for (char& ch : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                             return name;
+                         });
 
 std::vector<uint8_t> syncOnlyPackets(int size, int count) {
     std::vector<uint8_t> v(static_cast<size_t>(size) * count, 0);
