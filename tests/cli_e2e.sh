@@ -52,6 +52,18 @@ touch -d '+1 hour' "$work/sd_480p_mp2.ts.txt"
 check "gops after a broken index" $?
 grep -q "^error: ファイルヘッダエラー$" "$work/err" ; check "header error shown" $?
 
+# The index files agree with an independent model of the scan, with and
+# without renumbering, for every packet size.
+ref=$(dirname "$0")/index_reference.py
+for f in sd_480p_mp2.ts sd_480p_204.ts sd_480p_208.ts hd_1080i_aac.ts hd_1080i_aac_192.ts mpeg2enc_i1.ts \
+         two_video_pids.ts no_video.ts gop_header_next_packet.ts truncated_last_packet.ts; do
+    for opt in "" --renumber; do
+        python3 "$ref" $opt "$work/$f" > "$work/expected.txt"
+        "$cli" index $opt "$work/$f" > /dev/null
+        cmp -s "$work/expected.txt" "$work/$f.txt" ; check "index of $f $opt matches the model" $?
+    done
+done
+
 # Help and version.
 "$cli" --version | grep -q '^tavrelcut-cli ' ; check "version" $?
 "$cli" index --help | grep -q '^usage: tavrelcut-cli index' ; check "index help" $?
