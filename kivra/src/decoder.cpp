@@ -1,0 +1,860 @@
+#include "decoder.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "tables.h"
+
+namespace kivra {
+
+namespace {
+
+constexpr int kInvalid = INT_MIN;
+
+inline int readVlc(BitReader& br, const Vlc& v) {
+    br.need(24);
+    const VlcEntry* t = v.table();
+    VlcEntry e = t[br.peek(v.rootBits())];
+    if (e.len < 0) {
+        br.drop(v.rootBits());
+        e = t[e.sym + br.peek(-e.len)];
+    }
+    if (e.len == 0) return kInvalid;
+    br.drop(e.len);
+    return e.sym;
+}
+
+uint8_t* allocPlane(size_t n) {
+    size_t rounded = (n + 63) & ~size_t(63);
+    void* p = std::aligned_alloc(64, rounded);
+    if (p != nullptr) std::memset(p, 0, rounded);
+    return static_cast<uint8_t*>(p);
+}
+
+}  // namespace
+
+Decoder::Decoder() { reset(); }
+
+Decoder::~Decoder() { freeStores(); }
+
+void Decoder::reset() {
+    freeStores();
+    m_seq = SequenceState{};
+    std::memcpy(m_seq.intraMatrix, kDefaultIntraMatrix, 64);
+    std::memset(m_seq.nonIntraMatrix, 16, 64);
+    std::memcpy(m_seq.chromaIntraMatrix, kDefaultIntraMatrix, 64);
+    std::memset(m_seq.chromaNonIntraMatrix, 16, 64);
+    m_pic = PictureState{};
+    m_haveSequence = false;
+    m_initialised = false;
+    m_allocW = m_allocH = 0;
+    m_allocAspect = -1;
+    m_allocChroma = 0;
+    m_fwd = 0;
+    m_bwd = 1;
+    m_aux = 2;
+    m_cur = 1;
+    m_refCount = 0;
+    for (auto& r : m_rec) r = PictureRecord{};
+    std::memset(m_blocks, 0, sizeof(m_blocks));
+    beginRead();
+}
+
+void Decoder::beginRead() {
+    m_fault = 0;
+    m_secondFieldPending = false;
+    m_secondField = false;
+    m_picturesDecoded = 0;
+}
+
+void Decoder::freeStores() {
+    for (auto& s : m_store)
+        for (auto*& p : s.plane) {
+            std::free(p);
+            p = nullptr;
+        }
+    m_initialised = false;
+}
+
+bool Decoder::allocateStores() {
+    freeStores();
+    const int64_t lumaPx = int64_t(m_seq.codedWidth) * m_seq.codedHeight;
+    if (lumaPx <= 0 || lumaPx > m_maxPixels) return false;
+    const size_t luma = static_cast<size_t>(lumaPx);
+    const size_t chroma = size_t(m_seq.chromaWidth) * size_t(m_seq.chromaHeight);
+    for (auto& s : m_store) {
+        s.plane[0] = allocPlane(luma);
+        s.plane[1] = allocPlane(chroma);
+        s.plane[2] = allocPlane(chroma);
+        if (!s.plane[0] || !s.plane[1] || !s.plane[2]) {
+            freeStores();
+            return false;
+        }
+    }
+    m_refCount = 0;
+    m_secondFieldPending = false;
+    m_initialised = true;
+    return true;
+}
+
+bool Decoder::canDecode() const {
+    return m_initialised && m_seq.chromaFormat != 3 && m_seq.chromaFormat != 0 &&
+           m_seq.blocksPerMb <= 8 && m_pic.codingType >= kPicI && m_pic.codingType <= kPicB &&
+           m_pic.structure >= kTopField && m_pic.structure <= kFramePicture;
+}
+
+void Decoder::loadMatrix(uint8_t* m) {
+    for (int i = 0; i < 64; ++i) m[kZigZag[i]] = static_cast<uint8_t>(m_br->get(8));
+}
+
+bool Decoder::parseSequenceHeader() {
+    BitReader& br = *m_br;
+    SequenceState& s = m_seq;
+    s.horizontalSize = static_cast<int>(br.get(12));
+    s.verticalSize = static_cast<int>(br.get(12));
+    s.aspectRatio = static_cast<int>(br.get(4));
+    s.frameRateCode = static_cast<int>(br.get(4));
+    br.skip(18);  // bit_rate_value
+    br.skip(1);   // marker
+    br.skip(10);  // vbv_buffer_size_value
+    br.skip(1);   // constrained_parameters_flag
+    if (br.get1()) {
+        loadMatrix(s.intraMatrix);
+    } else {
+        std::memcpy(s.intraMatrix, kDefaultIntraMatrix, 64);
+    }
+    if (br.get1()) {
+        loadMatrix(s.nonIntraMatrix);
+    } else {
+        std::memset(s.nonIntraMatrix, 16, 64);
+    }
+    std::memcpy(s.chromaIntraMatrix, s.intraMatrix, 64);
+    std::memcpy(s.chromaNonIntraMatrix, s.nonIntraMatrix, 64);
+    s.progressiveSequence = 1;
+    s.chromaFormat = 1;
+    s.frameRateExtN = s.frameRateExtD = 0;
+    readExtensionsAndUserData();
+
+    s.mbWidth = (s.horizontalSize + 15) / 16;
+    s.mbHeight = s.progressiveSequence ? (s.verticalSize + 15) / 16 : 2 * ((s.verticalSize + 31) / 32);
+    s.codedWidth = 16 * s.mbWidth;
+    s.codedHeight = 16 * s.mbHeight;
+    s.chromaWidth = s.chromaFormat == 3 ? s.codedWidth : s.codedWidth / 2;
+    s.chromaHeight = s.chromaFormat == 1 ? s.codedHeight / 2 : s.codedHeight;
+    s.blocksPerMb = s.chromaFormat == 1 ? 6 : (s.chromaFormat == 2 ? 8 : 12);
+    const int num = kFrameRateNum[s.frameRateCode];
+    s.frameRate = num == 0 ? -1.0
+                           : double(num) / kFrameRateDen[s.frameRateCode] * (s.frameRateExtN + 1) /
+                                 (s.frameRateExtD + 1);
+    m_haveSequence = true;
+
+    const bool changed = s.horizontalSize != m_allocW || s.verticalSize != m_allocH ||
+                         s.aspectRatio != m_allocAspect || s.chromaFormat != m_allocChroma ||
+                         !m_initialised;
+    if (!changed) return true;
+    m_allocW = s.horizontalSize;
+    m_allocH = s.verticalSize;
+    m_allocAspect = s.aspectRatio;
+    m_allocChroma = s.chromaFormat;
+    if (s.horizontalSize == 0 || s.verticalSize == 0 || s.chromaFormat == 0) {
+        freeStores();
+        return false;
+    }
+    return allocateStores();
+}
+
+void Decoder::readExtensionsAndUserData() {
+    BitReader& br = *m_br;
+    for (;;) {
+        if (!br.nextStartCode()) return;
+        const uint32_t code = br.show(32);
+        if (code == 0x1B2) {
+            br.skip(32);
+            continue;
+        }
+        if (code != 0x1B5) return;
+        br.skip(32);
+        switch (br.get(4)) {
+            case 1: parseSequenceExtension(); break;
+            case 3: parseQuantMatrixExtension(); break;
+            case 8: parsePictureCodingExtension(); break;
+            default: break;  // display extensions and the rest are not used
+        }
+    }
+}
+
+void Decoder::parseSequenceExtension() {
+    BitReader& br = *m_br;
+    SequenceState& s = m_seq;
+    br.skip(8);  // profile_and_level_indication
+    s.progressiveSequence = static_cast<int>(br.get1());
+    s.chromaFormat = static_cast<int>(br.get(2));
+    s.horizontalSize = (s.horizontalSize & 0xFFF) | static_cast<int>(br.get(2) << 12);
+    s.verticalSize = (s.verticalSize & 0xFFF) | static_cast<int>(br.get(2) << 12);
+    br.skip(12);  // bit_rate_extension
+    br.skip(1);   // marker
+    br.skip(8);   // vbv_buffer_size_extension
+    br.skip(1);   // low_delay
+    s.frameRateExtN = static_cast<int>(br.get(2));
+    s.frameRateExtD = static_cast<int>(br.get(5));
+}
+
+void Decoder::parseQuantMatrixExtension() {
+    BitReader& br = *m_br;
+    SequenceState& s = m_seq;
+    if (br.get1()) {
+        loadMatrix(s.intraMatrix);
+        std::memcpy(s.chromaIntraMatrix, s.intraMatrix, 64);
+    }
+    if (br.get1()) {
+        loadMatrix(s.nonIntraMatrix);
+        std::memcpy(s.chromaNonIntraMatrix, s.nonIntraMatrix, 64);
+    }
+    if (br.get1()) loadMatrix(s.chromaIntraMatrix);
+    if (br.get1()) loadMatrix(s.chromaNonIntraMatrix);
+}
+
+void Decoder::parsePictureCodingExtension() {
+    BitReader& br = *m_br;
+    PictureState& p = m_pic;
+    p.fCode[0][0] = static_cast<int>(br.get(4));
+    p.fCode[0][1] = static_cast<int>(br.get(4));
+    p.fCode[1][0] = static_cast<int>(br.get(4));
+    p.fCode[1][1] = static_cast<int>(br.get(4));
+    p.intraDcPrecision = static_cast<int>(br.get(2));
+    p.structure = static_cast<int>(br.get(2));
+    p.topFieldFirst = static_cast<int>(br.get1());
+    p.framePredFrameDct = static_cast<int>(br.get1());
+    p.concealmentMotionVectors = static_cast<int>(br.get1());
+    p.qScaleType = static_cast<int>(br.get1());
+    p.intraVlcFormat = static_cast<int>(br.get1());
+    p.alternateScan = static_cast<int>(br.get1());
+    p.repeatFirstField = static_cast<int>(br.get1());
+    br.skip(1);  // chroma_420_type
+    p.progressiveFrame = static_cast<int>(br.get1());
+    if (br.get1()) br.skip(20);  // composite display fields
+}
+
+Decoder::HeaderResult Decoder::readHeaders(int64_t endGuard) {
+    BitReader& br = *m_br;
+    for (;;) {
+        if (!br.nextStartCode()) return HeaderResult::Stopped;
+        const uint32_t code = br.get(32);
+        if (code == 0x1B3) {
+            parseSequenceHeader();
+            continue;
+        }
+        if (code == 0x1B8) {
+            br.skip(25);  // drop_frame_flag and time code
+            br.skip(2);   // closed_gop, broken_link
+            readExtensionsAndUserData();
+            continue;
+        }
+        if (code != 0x100) continue;
+        PictureState& p = m_pic;
+        p.temporalReference = static_cast<int>(br.get(10));
+        p.codingType = static_cast<int>(br.get(3));
+        if (p.codingType == kPicI && endGuard >= 0 && br.sourcePosition() >= endGuard) {
+            m_fault = kFaultEndGuard;
+            return HeaderResult::EndGuard;
+        }
+        br.skip(16);  // vbv_delay
+        if (p.codingType == kPicP || p.codingType == kPicB) {
+            p.fullPelForward = static_cast<int>(br.get1());
+            p.forwardFCode = static_cast<int>(br.get(3));
+        }
+        if (p.codingType == kPicB) {
+            p.fullPelBackward = static_cast<int>(br.get1());
+            p.backwardFCode = static_cast<int>(br.get(3));
+        }
+        while (br.get1()) {  // extra_information_picture
+            br.skip(8);
+            if (br.dead()) return HeaderResult::Stopped;
+        }
+        // Without a picture coding extension the picture is a progressive
+        // frame with frame prediction.
+        p.fCode[0][0] = p.fCode[0][1] = p.forwardFCode;
+        p.fCode[1][0] = p.fCode[1][1] = p.backwardFCode;
+        p.intraDcPrecision = 0;
+        p.structure = kFramePicture;
+        p.topFieldFirst = 0;
+        p.framePredFrameDct = 1;
+        p.concealmentMotionVectors = 0;
+        p.qScaleType = 0;
+        p.intraVlcFormat = 0;
+        p.alternateScan = 0;
+        p.repeatFirstField = 0;
+        p.progressiveFrame = 1;
+        readExtensionsAndUserData();
+        if (br.dead()) return HeaderResult::Stopped;
+        if (p.codingType < kPicI || p.codingType > kPicB) continue;
+        return HeaderResult::Picture;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Pictures and slices
+
+bool Decoder::decodePicture() {
+    if (!canDecode()) return false;
+    const PictureState& p = m_pic;
+    const bool field = p.structure != kFramePicture;
+    if (!field) m_secondFieldPending = false;
+    m_secondField = field && m_secondFieldPending;
+    if (p.codingType != kPicB) {
+        if (!m_secondField) {
+            std::swap(m_fwd, m_bwd);
+            if (m_refCount < 2) ++m_refCount;
+        }
+        m_cur = m_bwd;
+    } else {
+        m_cur = m_aux;
+    }
+    m_rec[m_cur] = PictureRecord{p.codingType, p.progressiveFrame, p.topFieldFirst * 2 + p.repeatFirstField};
+
+    BitReader& br = *m_br;
+    const int total = m_seq.mbWidth * m_seq.mbHeight / (field ? 2 : 1);
+    for (;;) {
+        if (br.dead()) break;
+        if (!br.nextStartCode()) break;
+        const uint32_t code = br.show(32);
+        if (code < 0x101 || code > 0x1AF) {
+            // The picture ends early; the start code stays for the header
+            // reader so the next picture is not lost.
+            m_fault = kFaultStartCode;
+            break;
+        }
+        br.skip(32);
+        int row = static_cast<int>(code & 0xFF) - 1;
+        if (m_seq.verticalSize > 2800) row += static_cast<int>(br.get(3)) << 7;
+        int mbAddr = row;
+        bool done = false;
+        if (!decodeSlice(mbAddr, done)) {
+            m_fault = 0;  // rest of the slice abandoned
+        }
+        if (done) break;
+        (void)total;
+    }
+
+    const bool complete = !field || m_secondField;
+    if (field) m_secondFieldPending = !m_secondFieldPending;
+    if (!m_secondFieldPending) ++m_picturesDecoded;
+    return complete;
+}
+
+int Decoder::readMbai() {
+    BitReader& br = *m_br;
+    int inc = 0;
+    for (;;) {
+        int sym = readVlc(br, tables().mbai);
+        if (sym == kInvalid) return -1;
+        if (sym == kMbaiEscape) {
+            inc += 33;
+        } else if (sym != kMbaiStuffing) {
+            return inc + sym;
+        }
+        if (br.dead()) return -1;
+    }
+}
+
+// mbAddr holds the slice row on entry. Returns false when the rest of the
+// slice is abandoned; done is set when the picture data has ended.
+bool Decoder::decodeSlice(int& mbAddr, bool& done) {
+    BitReader& br = *m_br;
+    const bool field = m_pic.structure != kFramePicture;
+    const int total = m_seq.mbWidth * m_seq.mbHeight / (field ? 2 : 1);
+    const int row = mbAddr;
+    const int qcode = static_cast<int>(br.get(5));
+    m_qscale = m_pic.qScaleType ? kNonLinearQuant[qcode] : qcode * 2;
+    if (br.get1()) {
+        br.skip(8);  // intra_slice, slice_picture_id_enable, slice_picture_id
+        while (br.get1()) {
+            br.skip(8);
+            if (br.dead()) break;
+        }
+    }
+    m_dcPred[0] = m_dcPred[1] = m_dcPred[2] = 0;
+    std::memset(m_pmv, 0, sizeof(m_pmv));
+    m_prevFlags = 0;
+
+    int inc = readMbai();
+    if (inc <= 0) {
+        m_fault = kFaultMbai;
+        done = true;
+        return true;
+    }
+    int addr = row * m_seq.mbWidth + inc - 1;
+    if (row < 0 || addr >= total) {
+        done = true;
+        return true;
+    }
+    for (;;) {
+        if (br.dead()) {
+            done = true;
+            return true;
+        }
+        if (!decodeMacroblock(addr)) return false;
+        ++addr;
+        if (addr >= total) {
+            done = true;
+            return true;
+        }
+        br.need(23);
+        if (br.peek(23) == 0) return true;  // end of slice
+        inc = readMbai();
+        if (inc <= 0) {
+            m_fault = kFaultMbai;
+            return false;
+        }
+        for (int k = 1; k < inc; ++k) {
+            if (addr >= total) {
+                done = true;
+                return true;
+            }
+            skippedMacroblock(addr++);
+        }
+        if (addr >= total) {
+            done = true;
+            return true;
+        }
+    }
+}
+
+int Decoder::decodeMotionComponent(int pred, int motionCode, int residual, int fCode) {
+    const int rSize = fCode - 1;
+    const int f = 1 << rSize;
+    int delta;
+    if (f == 1 || motionCode == 0) {
+        delta = motionCode;
+    } else {
+        delta = (std::abs(motionCode) - 1) * f + residual + 1;
+        if (motionCode < 0) delta = -delta;
+    }
+    int v = pred + delta;
+    const int high = 16 * f - 1, low = -16 * f, range = 32 * f;
+    if (v > high) {
+        v -= range;
+    } else if (v < low) {
+        v += range;
+    }
+    return v;
+}
+
+void Decoder::dualPrimeVector(const int v[2], const int dmv[2], int m, int e, int out[2]) {
+    out[0] = ((v[0] * m + (v[0] > 0 ? 1 : 0)) >> 1) + dmv[0];
+    out[1] = ((v[1] * m + (v[1] > 0 ? 1 : 0)) >> 1) + e + dmv[1];
+}
+
+// Reads motion_code (+ residual) and returns the new vector component, or
+// kInvalid.
+int Decoder::readMotionDelta(int fcode, int pred) {
+    BitReader& br = *m_br;
+    if (fcode < 1 || fcode > 9) return kInvalid;
+    int code = readVlc(br, tables().motion);
+    if (code == kInvalid) return kInvalid;
+    if (code != 0 && br.get1()) code = -code;
+    int residual = 0;
+    if (fcode != 1 && code != 0) residual = static_cast<int>(br.get(fcode - 1));
+    return decodeMotionComponent(pred, code, residual, fcode);
+}
+
+static inline int readDmv(BitReader& br) {
+    if (!br.get1()) return 0;
+    return br.get1() ? -1 : 1;
+}
+
+// motion_vectors(s). motionType follows the picture structure's numbering;
+// fieldFormat and dmv as in the standard's Tables 6-17 and 6-18.
+bool Decoder::readMotionVectors(int s, int motionType, bool fieldFormat, bool dmv, int count) {
+    BitReader& br = *m_br;
+    const bool framePic = m_pic.structure == kFramePicture;
+    const int fh = m_pic.fCode[s][0], fv = m_pic.fCode[s][1];
+    if (count == 1) {
+        if (fieldFormat && !dmv) m_fieldSelect[0][s] = static_cast<int>(br.get1());
+        int h = readMotionDelta(fh, m_pmv[0][s][0]);
+        if (h == kInvalid) return false;
+        if (dmv) m_dmv[0] = readDmv(br);
+        // Field vectors of frame pictures predict from half the frame vector.
+        const bool halve = framePic && fieldFormat;
+        int v = readMotionDelta(fv, halve ? m_pmv[0][s][1] >> 1 : m_pmv[0][s][1]);
+        if (v == kInvalid) return false;
+        if (dmv) m_dmv[1] = readDmv(br);
+        m_mv[0][s][0] = h;
+        m_mv[0][s][1] = v;
+        m_pmv[0][s][0] = m_pmv[1][s][0] = h;
+        m_pmv[0][s][1] = m_pmv[1][s][1] = halve ? v * 2 : v;
+        (void)motionType;
+        return true;
+    }
+    for (int r = 0; r < 2; ++r) {
+        m_fieldSelect[r][s] = static_cast<int>(br.get1());
+        int h = readMotionDelta(fh, m_pmv[r][s][0]);
+        if (h == kInvalid) return false;
+        int v = readMotionDelta(fv, framePic ? m_pmv[r][s][1] >> 1 : m_pmv[r][s][1]);
+        if (v == kInvalid) return false;
+        m_mv[r][s][0] = h;
+        m_mv[r][s][1] = v;
+        m_pmv[r][s][0] = h;
+        m_pmv[r][s][1] = framePic ? v * 2 : v;
+    }
+    return true;
+}
+
+bool Decoder::decodeIntraBlock(int16_t* blk, int comp, const uint8_t* matrix) {
+    BitReader& br = *m_br;
+    const Tables& t = tables();
+    int size = readVlc(br, comp == 0 ? t.dcLuma : t.dcChroma);
+    if (size == kInvalid) return false;
+    int diff = 0;
+    if (size > 0) {
+        diff = static_cast<int>(br.get(size));
+        if (diff < (1 << (size - 1))) diff -= (1 << size) - 1;
+    }
+    // The predictor starts from 0, not mid-grey: reconstruction adds the
+    // missing 128 back.
+    m_dcPred[comp] += diff;
+    blk[0] = static_cast<int16_t>(m_dcPred[comp] * (1 << (3 - m_pic.intraDcPrecision)));
+    const Vlc& vlc = m_pic.intraVlcFormat ? t.dct1 : t.dct0;
+    const uint8_t* scan = m_pic.alternateScan ? kAlternate : kZigZag;
+    const int q = m_qscale;
+    int i = 0;
+    for (;;) {
+        int sym = readVlc(br, vlc);
+        int run, level;
+        if (sym >= 0) {
+            run = sym & 0xFF;
+            level = sym >> 8;
+            if (br.get1()) level = -level;
+        } else if (sym == kDctEob) {
+            return true;
+        } else if (sym == kDctEscape) {
+            run = static_cast<int>(br.get(6));
+            level = static_cast<int>(br.get(12));
+            if (level > 2047) level -= 4096;
+        } else {
+            return false;
+        }
+        i += run + 1;
+        if (i > 63) return false;
+        const int pos = scan[i];
+        const int a = level < 0 ? -level : level;
+        const int val = (a * matrix[pos] * q) >> 4;
+        blk[pos] = static_cast<int16_t>(level < 0 ? -val : val);
+    }
+}
+
+bool Decoder::decodeNonIntraBlock(int16_t* blk, const uint8_t* matrix) {
+    BitReader& br = *m_br;
+    const Vlc& vlc = tables().dct0;
+    const uint8_t* scan = m_pic.alternateScan ? kAlternate : kZigZag;
+    const int q = m_qscale;
+    int i = -1;
+    bool first = true;
+    for (;;) {
+        int run, level;
+        br.need(24);
+        if (first && br.peek(1) == 1) {
+            br.drop(1);
+            run = 0;
+            level = br.get1() ? -1 : 1;
+        } else {
+            int sym = readVlc(br, vlc);
+            if (sym >= 0) {
+                run = sym & 0xFF;
+                level = sym >> 8;
+                if (br.get1()) level = -level;
+            } else if (sym == kDctEob) {
+                return true;
+            } else if (sym == kDctEscape) {
+                run = static_cast<int>(br.get(6));
+                level = static_cast<int>(br.get(12));
+                if (level > 2047) level -= 4096;
+            } else {
+                return false;
+            }
+        }
+        first = false;
+        i += run + 1;
+        if (i > 63) return false;
+        const int pos = scan[i];
+        const int a = level < 0 ? -level : level;
+        const int val = ((2 * a + 1) * matrix[pos] * q) >> 5;
+        blk[pos] = static_cast<int16_t>(level < 0 ? -val : val);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Macroblocks
+
+bool Decoder::decodeMacroblock(int mbAddr) {
+    BitReader& br = *m_br;
+    const Tables& t = tables();
+    const PictureState& p = m_pic;
+    const bool framePic = p.structure == kFramePicture;
+    const int mbx = mbAddr % m_seq.mbWidth;
+    const int mby = mbAddr / m_seq.mbWidth;
+
+    const Vlc& typeVlc = p.codingType == kPicI ? t.mbTypeI : (p.codingType == kPicP ? t.mbTypeP : t.mbTypeB);
+    const int flags = readVlc(br, typeVlc);
+    if (flags == kInvalid) {
+        m_fault = kFaultMbType;
+        return false;
+    }
+    int motionType = 0;
+    int dctType = 0;
+    if (flags & (kMbForward | kMbBackward)) {
+        motionType = (framePic && p.framePredFrameDct) ? 2 : static_cast<int>(br.get(2));
+        if (motionType == 0) {
+            m_fault = kFaultMotionType;
+            return false;
+        }
+    }
+    if (framePic && !p.framePredFrameDct && (flags & (kMbIntra | kMbPattern))) dctType = static_cast<int>(br.get1());
+    if (flags & kMbQuant) {
+        const int qcode = static_cast<int>(br.get(5));
+        m_qscale = p.qScaleType ? kNonLinearQuant[qcode] : qcode * 2;
+    }
+    const bool intra = (flags & kMbIntra) != 0;
+    const bool concealment = intra && p.concealmentMotionVectors;
+
+    // Motion vector format per motion type (Tables 6-17, 6-18).
+    int count = 1;
+    bool fieldFormat = !framePic;
+    bool dmv = false;
+    if (!concealment && motionType != 0) {
+        if (framePic) {
+            count = motionType == 1 ? 2 : 1;
+            fieldFormat = motionType != 2;
+        } else {
+            count = motionType == 2 ? 2 : 1;
+            fieldFormat = true;
+        }
+        dmv = motionType == 3;
+    }
+    if ((flags & kMbForward) || concealment) {
+        if (!readMotionVectors(0, motionType, fieldFormat, dmv, count)) {
+            m_fault = kFaultStartCode;
+            return false;
+        }
+    }
+    if (flags & kMbBackward) {
+        if (!readMotionVectors(1, motionType, fieldFormat, dmv, count)) {
+            m_fault = kFaultStartCode;
+            return false;
+        }
+    }
+    if (concealment) br.skip(1);  // marker_bit
+
+    if (!intra) m_dcPred[0] = m_dcPred[1] = m_dcPred[2] = 0;
+    if (intra && !concealment) std::memset(m_pmv, 0, sizeof(m_pmv));
+    if (p.codingType == kPicP && !intra && !(flags & kMbForward)) std::memset(m_pmv, 0, sizeof(m_pmv));
+
+    const int nblocks = m_seq.blocksPerMb;
+    int cbp = 0;
+    if (intra) {
+        cbp = (1 << nblocks) - 1;
+    } else if (flags & kMbPattern) {
+        cbp = readVlc(br, t.cbp);
+        if (cbp == kInvalid) {
+            m_fault = kFaultCbp;
+            return false;
+        }
+        if (m_seq.chromaFormat == 2) cbp = (cbp << 2) | static_cast<int>(br.get(2));
+    }
+    if (br.dead()) return false;
+
+    m_prevFlags = flags;
+    m_prevMotionType = motionType;
+    if (!intra) predict(mbx, mby, flags, motionType);
+
+    // Block destinations.
+    const ptrdiff_t ls = m_seq.codedWidth;
+    const ptrdiff_t cs = m_seq.chromaWidth;
+    const int parity = p.structure == kBottomField ? 1 : 0;
+    FrameStore& cur = m_store[m_cur];
+    const ptrdiff_t lstride = framePic ? ls : 2 * ls;
+    const ptrdiff_t cstride = framePic ? cs : 2 * cs;
+    uint8_t* ybase = cur.plane[0] + parity * ls + (mby * 16) * lstride + mbx * 16;
+    const int chromaRows = m_seq.chromaFormat == 1 ? 8 : 16;
+    const ptrdiff_t coff = parity * cs + (mby * chromaRows) * cstride + mbx * 8;
+
+    for (int i = 0; i < nblocks; ++i) {
+        if (!(cbp & (1 << (nblocks - 1 - i)))) continue;
+        int16_t* blk = m_blocks[i];
+        const int comp = i < 4 ? 0 : 1 + ((i - 4) & 1);
+        const bool chromaMatrix = comp != 0 && m_seq.chromaFormat != 1;
+        bool ok;
+        if (intra) {
+            ok = decodeIntraBlock(blk, comp, chromaMatrix ? m_seq.chromaIntraMatrix : m_seq.intraMatrix);
+        } else {
+            ok = decodeNonIntraBlock(blk, chromaMatrix ? m_seq.chromaNonIntraMatrix : m_seq.nonIntraMatrix);
+        }
+        if (!ok) {
+            std::memset(blk, 0, 64 * sizeof(int16_t));
+            return false;
+        }
+        uint8_t* dst;
+        ptrdiff_t stride;
+        if (comp == 0) {
+            if (dctType) {
+                dst = ybase + (i & 1) * 8 + (i >> 1) * lstride;
+                stride = 2 * lstride;
+            } else {
+                dst = ybase + (i & 1) * 8 + (i >> 1) * 8 * lstride;
+                stride = lstride;
+            }
+        } else {
+            const int lower = (i - 4) >> 1;  // 4:2:2 blocks 6 and 7
+            uint8_t* base = cur.plane[comp] + coff;
+            if (m_seq.chromaFormat == 2 && dctType) {
+                dst = base + lower * cstride;
+                stride = 2 * cstride;
+            } else {
+                dst = base + lower * 8 * cstride;
+                stride = cstride;
+            }
+        }
+        if (intra) {
+            m_dsp->idctPut(dst, stride, blk);
+        } else {
+            m_dsp->idctAdd(dst, stride, blk);
+        }
+    }
+    return true;
+}
+
+void Decoder::skippedMacroblock(int mbAddr) {
+    const int mbx = mbAddr % m_seq.mbWidth;
+    const int mby = mbAddr / m_seq.mbWidth;
+    m_dcPred[0] = m_dcPred[1] = m_dcPred[2] = 0;
+    const bool framePic = m_pic.structure == kFramePicture;
+    const int parity = m_pic.structure == kBottomField ? 1 : 0;
+    if (m_pic.codingType == kPicP) {
+        std::memset(m_pmv, 0, sizeof(m_pmv));
+        std::memset(m_mv, 0, sizeof(m_mv));
+        m_fieldSelect[0][0] = parity;
+        predict(mbx, mby, kMbForward, framePic ? 2 : 1);
+        return;
+    }
+    if (m_pic.codingType == kPicB) {
+        int dirs = m_prevFlags & (kMbForward | kMbBackward);
+        if (dirs == 0) dirs = kMbForward;
+        for (int s = 0; s < 2; ++s) {
+            m_mv[0][s][0] = m_pmv[0][s][0];
+            m_mv[0][s][1] = m_pmv[0][s][1];
+            m_fieldSelect[0][s] = parity;
+        }
+        predict(mbx, mby, dirs, framePic ? 2 : 1);
+    }
+}
+
+// Forms the prediction of one macroblock region for all three planes.
+// srcPar/dstPar: -1 for frame lines, else the field parity within the store.
+void Decoder::predictBlock(int dir, bool avg, const uint8_t* const refPlanes[3], int srcPar, int dstPar,
+                           bool, int mbx, int row, int, int h, int mvx, int mvy) {
+    (void)dir;
+    FrameStore& cur = m_store[m_cur];
+    for (int comp = 0; comp < 3; ++comp) {
+        const int W = comp ? m_seq.chromaWidth : m_seq.codedWidth;
+        const int H = comp ? m_seq.chromaHeight : m_seq.codedHeight;
+        int cx = mbx * 16, cy = row, ch = h, vx = mvx, vy = mvy, bw = 16;
+        if (comp) {
+            cx >>= 1;
+            vx /= 2;
+            bw = 8;
+            if (m_seq.chromaFormat == 1) {
+                cy >>= 1;
+                ch >>= 1;
+                vy /= 2;
+            }
+        }
+        const ptrdiff_t ds = dstPar < 0 ? W : 2 * W;
+        uint8_t* dbase = cur.plane[comp] + (dstPar > 0 ? W : 0);
+        const ptrdiff_t ss = srcPar < 0 ? W : 2 * W;
+        const uint8_t* sbase = refPlanes[comp] + (srcPar > 0 ? W : 0);
+        const int sh = srcPar < 0 ? H : H / 2;
+        const int hx = vx & 1, hy = vy & 1;
+        int sx = cx + (vx >> 1), sy = cy + (vy >> 1);
+        // Vectors pointing outside the reference are clamped to its edge.
+        if (W < bw + hx || sh < ch + hy) continue;
+        if (sx < 0) sx = 0;
+        if (sx > W - bw - hx) sx = W - bw - hx;
+        if (sy < 0) sy = 0;
+        if (sy > sh - ch - hy) sy = sh - ch - hy;
+        m_dsp->mc[avg ? 1 : 0][hx + 2 * hy][comp ? 1 : 0](dbase + cy * ds + cx, ds, sbase + sy * ss + sx, ss, ch);
+    }
+}
+
+void Decoder::predict(int mbx, int mby, int flags, int motionType) {
+    const PictureState& p = m_pic;
+    const bool framePic = p.structure == kFramePicture;
+    const int parity = p.structure == kBottomField ? 1 : 0;
+    const FrameStore& fwd = m_store[m_fwd];
+    const FrameStore& bwd = m_store[m_bwd];
+    const FrameStore& cur = m_store[m_cur];
+
+    // Reference store of a field of direction s: the second field of a P
+    // picture may use the first field of its own frame.
+    auto fieldRef = [&](int s, int sel) -> const uint8_t* const* {
+        if (s == 1) return bwd.plane;
+        if (p.codingType == kPicP && m_secondField && sel != parity) return cur.plane;
+        return fwd.plane;
+    };
+
+    if (!(flags & (kMbForward | kMbBackward))) {
+        // P macroblock without motion compensation: zero vector.
+        if (framePic) {
+            predictBlock(0, false, fwd.plane, -1, -1, false, mbx, mby * 16, 0, 16, 0, 0);
+        } else {
+            predictBlock(0, false, fieldRef(0, parity), parity, parity, true, mbx, mby * 16, 0, 16, 0, 0);
+        }
+        return;
+    }
+    bool avg = false;
+    for (int s = 0; s < 2; ++s) {
+        if (!(flags & (s == 0 ? kMbForward : kMbBackward))) continue;
+        const FrameStore& ref = s == 0 ? fwd : bwd;
+        if (framePic) {
+            if (motionType == 2) {
+                predictBlock(s, avg, ref.plane, -1, -1, false, mbx, mby * 16, 0, 16, m_mv[0][s][0], m_mv[0][s][1]);
+            } else if (motionType == 1) {
+                for (int r = 0; r < 2; ++r)
+                    predictBlock(s, avg, ref.plane, m_fieldSelect[r][s], r, true, mbx, mby * 8, 0, 8,
+                                 m_mv[r][s][0], m_mv[r][s][1]);
+            } else {
+                // Dual prime: each field averages the same-parity prediction
+                // with the one from the opposite field.
+                const int v[2] = {m_mv[0][s][0], m_mv[0][s][1]};
+                for (int r = 0; r < 2; ++r) {
+                    int o[2];
+                    const int m = (r == 0) == (p.topFieldFirst != 0) ? 1 : 3;
+                    dualPrimeVector(v, m_dmv, m, r == 0 ? -1 : 1, o);
+                    predictBlock(s, false, ref.plane, r, r, true, mbx, mby * 8, 0, 8, v[0], v[1]);
+                    predictBlock(s, true, ref.plane, 1 - r, r, true, mbx, mby * 8, 0, 8, o[0], o[1]);
+                }
+            }
+        } else {
+            if (motionType == 1) {
+                predictBlock(s, avg, fieldRef(s, m_fieldSelect[0][s]), m_fieldSelect[0][s], parity, true, mbx,
+                             mby * 16, 0, 16, m_mv[0][s][0], m_mv[0][s][1]);
+            } else if (motionType == 2) {
+                for (int r = 0; r < 2; ++r)
+                    predictBlock(s, avg, fieldRef(s, m_fieldSelect[r][s]), m_fieldSelect[r][s], parity, true,
+                                 mbx, mby * 16 + 8 * r, 0, 8, m_mv[r][s][0], m_mv[r][s][1]);
+            } else {
+                const int v[2] = {m_mv[0][s][0], m_mv[0][s][1]};
+                int o[2];
+                dualPrimeVector(v, m_dmv, 1, parity ? 1 : -1, o);
+                predictBlock(s, false, fieldRef(s, parity), parity, parity, true, mbx, mby * 16, 0, 16, v[0], v[1]);
+                predictBlock(s, true, fieldRef(s, 1 - parity), 1 - parity, parity, true, mbx, mby * 16, 0, 16,
+                             o[0], o[1]);
+            }
+        }
+        avg = true;
+    }
+}
+
+}  // namespace kivra

@@ -1,0 +1,188 @@
+// MPEG-2 video picture decoder (ISO/IEC 13818-2 main profile tools, 4:2:0
+// and 4:2:2) over the bit reader of the demultiplexer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "demux.h"
+#include "dsp.h"
+
+namespace kivra {
+
+// Fault codes (0 = none). Codes below 50 are cleared when a frame is handed
+// to the output; 50 and above end the read.
+enum Fault : int {
+    kFaultNone = 0,
+    kFaultMbType = 2,
+    kFaultCbp = 3,
+    kFaultMbai = 4,
+    kFaultMotionType = 5,
+    kFaultStartCode = 10,  // also an invalid motion_code
+    kFaultEndGuard = 97,
+    kFaultEndOfFile = 98,
+};
+
+enum PictureType : int { kPicI = 1, kPicP = 2, kPicB = 3 };
+enum PictureStructure : int { kTopField = 1, kBottomField = 2, kFramePicture = 3 };
+
+struct SequenceState {
+    int horizontalSize = 0, verticalSize = 0;
+    int aspectRatio = 0, frameRateCode = 0;
+    int frameRateExtN = 0, frameRateExtD = 0;
+    double frameRate = 0;
+    int progressiveSequence = 1;
+    int chromaFormat = 1;
+    uint8_t intraMatrix[64], nonIntraMatrix[64], chromaIntraMatrix[64], chromaNonIntraMatrix[64];
+    // Derived.
+    int mbWidth = 0, mbHeight = 0;
+    int codedWidth = 0, codedHeight = 0;
+    int chromaWidth = 0, chromaHeight = 0;
+    int blocksPerMb = 6;
+};
+
+struct PictureState {
+    int temporalReference = 0;
+    int codingType = 0;
+    int fullPelForward = 0, forwardFCode = 0, fullPelBackward = 0, backwardFCode = 0;
+    int fCode[2][2] = {{15, 15}, {15, 15}};
+    int intraDcPrecision = 0;
+    int structure = kFramePicture;
+    int topFieldFirst = 0;
+    int framePredFrameDct = 1;
+    int concealmentMotionVectors = 0;
+    int qScaleType = 0;
+    int intraVlcFormat = 0;
+    int alternateScan = 0;
+    int repeatFirstField = 0;
+    int progressiveFrame = 1;
+};
+
+// What the output needs to know about a frame.
+struct PictureRecord {
+    int codingType = 0;
+    int progressiveFrame = 1;
+    int fieldFlags = 0;  // top_field_first * 2 + repeat_first_field
+};
+
+struct FrameStore {
+    uint8_t* plane[3] = {nullptr, nullptr, nullptr};
+};
+
+class Decoder {
+public:
+    Decoder();
+    ~Decoder();
+    Decoder(const Decoder&) = delete;
+    Decoder& operator=(const Decoder&) = delete;
+
+    void setDsp(const Dsp* dsp) { m_dsp = dsp; }
+    void attach(BitReader* br) { m_br = br; }
+    // Largest coded picture (pixels) the decoder will allocate stores for.
+    void setMaxPixels(int64_t px) { m_maxPixels = px; }
+
+    // Frees everything; back to the state after construction.
+    void reset();
+    // Per-read state: fault, field pairing, picture count.
+    void beginRead();
+
+    // Parses a sequence header (its start code consumed) with the extensions
+    // that follow; reallocates the frame stores when the size, aspect code
+    // or chroma format changed. False when the stores could not be made.
+    bool parseSequenceHeader();
+
+    enum class HeaderResult { Picture, Stopped, EndGuard };
+    // Reads start codes until a picture header and its extensions were read.
+    // endGuard: an I picture header at or past this file position ends the
+    // read (negative: no guard).
+    HeaderResult readHeaders(int64_t endGuard);
+
+    // Decodes the slices of the picture whose headers were just read. True
+    // when a complete frame (frame picture or second field) was finished.
+    bool decodePicture();
+
+    bool initialised() const { return m_initialised; }
+    bool canDecode() const;
+    int fault() const { return m_fault; }
+    void clearFault() { m_fault = 0; }
+    void setFault(int f) { m_fault = f; }
+    bool secondFieldPending() const { return m_secondFieldPending; }
+    int picturesDecoded() const { return m_picturesDecoded; }
+
+    const SequenceState& sequence() const { return m_seq; }
+    const PictureState& picture() const { return m_pic; }
+    // Strides of the frame stores.
+    int lumaStride() const { return m_seq.codedWidth; }
+    int chromaStride() const { return m_seq.chromaWidth; }
+    // The frame just finished (backward reference for I/P, auxiliary for B).
+    const FrameStore& currentFrame() const { return m_store[m_cur]; }
+    const PictureRecord& currentRecord() const { return m_rec[m_cur]; }
+    // The older reference (for display-order output).
+    const FrameStore& forwardFrame() const { return m_store[m_fwd]; }
+    const PictureRecord& forwardRecord() const { return m_rec[m_fwd]; }
+    const FrameStore& backwardFrame() const { return m_store[m_bwd]; }
+    const PictureRecord& backwardRecord() const { return m_rec[m_bwd]; }
+    // Number of reference frames decoded since reset (saturates at 2).
+    int referencesDecoded() const { return m_refCount; }
+    const int16_t* blockAddress(int i) const { return m_blocks[i]; }
+
+    // Motion vector decoding and dual-prime derivation (exposed for tests).
+    static int decodeMotionComponent(int pred, int motionCode, int residual, int fCode);
+    // Opposite-parity vector of dual prime: m is 1 or 3, e is -1, 0 or +1.
+    static void dualPrimeVector(const int v[2], const int dmv[2], int m, int e, int out[2]);
+
+private:
+    struct MotionState;
+    bool allocateStores();
+    void freeStores();
+    void readExtensionsAndUserData();
+    void parseSequenceExtension();
+    void parseQuantMatrixExtension();
+    void parsePictureCodingExtension();
+    void parsePictureDisplayExtension();
+    void loadMatrix(uint8_t* m);
+
+    bool decodeSlice(int& mbAddr, bool& pictureDone);
+    int readMbai();
+    bool decodeMacroblock(int mbAddr);
+    void skippedMacroblock(int mbAddr);
+    bool readMotionVectors(int s, int motionType, bool fieldFormat, bool dmv, int count);
+    int readMotionDelta(int fcode, int pred);
+    bool decodeIntraBlock(int16_t* blk, int comp, const uint8_t* matrix);
+    bool decodeNonIntraBlock(int16_t* blk, const uint8_t* matrix);
+    void predict(int mbx, int mby, int flags, int motionType);
+    void predictBlock(int dir, bool avg, const uint8_t* const refPlanes[3], int refField, int dstField,
+                      bool fieldPred, int mbx, int mby, int yOff, int h, int mvx, int mvy);
+
+    const Dsp* m_dsp = nullptr;
+    BitReader* m_br = nullptr;
+    SequenceState m_seq;
+    PictureState m_pic;
+    bool m_haveSequence = false;
+    bool m_initialised = false;
+    int64_t m_maxPixels = int64_t(8192) * 8192;
+
+    FrameStore m_store[3];
+    PictureRecord m_rec[3];
+    int m_fwd = 0, m_bwd = 1, m_aux = 2, m_cur = 1;
+    int m_refCount = 0;
+    int m_allocW = 0, m_allocH = 0, m_allocAspect = -1, m_allocChroma = 0;
+
+    int m_fault = 0;
+    bool m_secondFieldPending = false;
+    bool m_secondField = false;
+    int m_picturesDecoded = 0;
+
+    // Slice and macroblock state.
+    int m_qscale = 0;
+    int m_dcPred[3] = {0, 0, 0};
+    int m_pmv[2][2][2] = {};  // [r][s][t]
+    int m_mv[2][2][2] = {};   // vectors of the current macroblock [r][s][t]
+    int m_fieldSelect[2][2] = {};
+    int m_dmv[2] = {};
+    int m_prevFlags = 0;      // macroblock_type of the previous macroblock
+    int m_prevMotionType = 0;
+    alignas(64) int16_t m_blocks[8][64];
+};
+
+}  // namespace kivra

@@ -1,0 +1,240 @@
+#include "demux.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "trace.h"
+
+namespace kivra {
+
+void Demux::attachFd(int fd) {
+    m_fd = fd;
+    m_mem = nullptr;
+    m_memSize = 0;
+}
+
+void Demux::attachMemory(const uint8_t* data, size_t size) {
+    m_fd = -1;
+    m_mem = data;
+    m_memSize = size;
+}
+
+bool Demux::seek(int64_t pos) {
+    if (pos < 0) pos = 0;
+    if (m_fd >= 0) {
+        if (lseek(m_fd, pos, SEEK_SET) < 0) return false;
+    }
+    m_filePos = pos;
+    return true;
+}
+
+void Demux::start() {
+    m_pos = m_len = kCarry + kBlockSize;
+    m_payloadLeft = 0;
+    m_trailerLeft = 0;
+    m_packets = 0;
+    m_syncErrors = 0;
+    m_sawShortRead = false;
+    m_stop = Stop::None;
+}
+
+int64_t Demux::readSource(uint8_t* dst, size_t n) {
+    if (m_mem != nullptr || m_fd < 0) {
+        if (m_mem == nullptr || m_filePos < 0 || static_cast<uint64_t>(m_filePos) >= m_memSize) return 0;
+        size_t left = m_memSize - static_cast<size_t>(m_filePos);
+        size_t k = left < n ? left : n;
+        std::memcpy(dst, m_mem + m_filePos, k);
+        return static_cast<int64_t>(k);
+    }
+    size_t got = 0;
+    while (got < n) {
+        ssize_t r = ::read(m_fd, dst + got, n - got);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return got > 0 ? static_cast<int64_t>(got) : -1;
+        }
+        if (r == 0) break;
+        got += static_cast<size_t>(r);
+    }
+    return static_cast<int64_t>(got);
+}
+
+// One read of a whole block. A short read is the end of the file: the
+// preview stops there without decoding the partial block.
+bool Demux::refill() {
+    if (m_stop != Stop::None) return false;
+    if (m_sawShortRead) {
+        m_stop = Stop::EndOfFile;
+        return false;
+    }
+    int64_t got = readSource(m_store + kCarry, kBlockSize);
+    if (got > 0) m_filePos += got;
+    if (got < static_cast<int64_t>(kBlockSize)) {
+        if (!m_serveTail || got <= 0) {
+            m_stop = Stop::EndOfFile;
+            return false;
+        }
+        m_sawShortRead = true;
+    }
+    m_len = kCarry + static_cast<size_t>(got);
+    m_pos = kCarry;
+    return true;
+}
+
+bool Demux::ensure(size_t n) {
+    size_t have = m_len - m_pos;
+    if (have >= n) return true;
+    uint8_t tail[kCarry];
+    std::memcpy(tail, m_store + m_pos, have);
+    if (!refill()) return false;
+    m_pos = kCarry - have;
+    std::memcpy(m_store + m_pos, tail, have);
+    return m_len - m_pos >= n;
+}
+
+int Demux::takeByte() {
+    if (m_pos >= m_len && !refill()) return -1;
+    return m_store[m_pos++];
+}
+
+bool Demux::skipBytes(size_t n) {
+    while (n > 0) {
+        if (m_pos >= m_len && !refill()) return false;
+        size_t k = m_len - m_pos;
+        if (k > n) k = n;
+        m_pos += k;
+        n -= k;
+    }
+    return true;
+}
+
+// Parses packets until one of the video PID with a non-empty payload; leaves
+// m_pos at the first elementary stream byte and m_payloadLeft set.
+bool Demux::findVideoPayload() {
+    const int size = m_sizeSource ? m_sizeSource->load(std::memory_order_relaxed) : m_packetSize;
+    // 192 and 208 carry a 4-byte prefix; 204 and 208 16 bytes after the
+    // 188-byte packet. Any other size is read as plain 188-byte packets.
+    const int prefix = (size == 192 || size == 208) ? 4 : 0;
+    const int trailer = (size == 204 || size == 208) ? 16 : 0;
+    for (;;) {
+        ++m_packets;
+        if (m_packetLimit != 0 && m_packets > m_packetLimit) {
+            m_stop = Stop::PacketLimit;
+            return false;
+        }
+        if (prefix && !skipBytes(prefix)) return false;
+        int b;
+        int skipped = 0;
+        while ((b = takeByte()) != 0x47) {
+            if (b < 0) return false;
+            ++skipped;
+        }
+        if (skipped != 0) {
+            ++m_syncErrors;
+            KIVRA_TRACE("\xE2\x96\xA0 Get SyncByte Error !!\r\n");
+        }
+        // The packet runs 187 bytes past its sync byte, then the trailer; a
+        // resync re-aligns the packet grid on the sync byte found.
+        if (!ensure(4)) return false;
+        const uint8_t* h = m_store + m_pos;
+        const int pid = ((h[0] & 0x1F) << 8) | h[1];
+        const int afc = (h[2] >> 4) & 3;
+        const bool usable = (h[0] & 0x80) == 0 && afc != 0;
+        m_pos += 3;
+        int rest = 184;
+        if (usable && (afc & 2)) {
+            int afl = takeByte();
+            if (afl < 0) return false;
+            --rest;
+            if (afl > rest) afl = rest;
+            if (!skipBytes(static_cast<size_t>(afl))) return false;
+            rest -= afl;
+        }
+        if (!usable || rest <= 0 || pid != m_videoPid) {
+            if (!skipBytes(static_cast<size_t>(rest + trailer))) return false;
+            continue;
+        }
+        // A PES header of stream 0xE0 at the start of the payload is skipped;
+        // anything else is elementary stream data.
+        if (rest >= 9) {
+            if (!ensure(9)) return false;
+            const uint8_t* q = m_store + m_pos;
+            if (q[0] == 0 && q[1] == 0 && q[2] == 1 && q[3] == 0xE0) {
+                int hdl = q[8];
+                m_pos += 9;
+                rest -= 9;
+                if (hdl > rest) hdl = rest;
+                if (!skipBytes(static_cast<size_t>(hdl))) return false;
+                rest -= hdl;
+                if (rest <= 0) {
+                    if (!skipBytes(static_cast<size_t>(trailer))) return false;
+                    continue;
+                }
+            }
+        }
+        m_payloadLeft = rest;
+        m_trailerLeft = trailer;
+        return true;
+    }
+}
+
+bool Demux::nextSpan(const uint8_t*& p, const uint8_t*& end) {
+    if (m_stop != Stop::None) return false;
+    if (!m_transport) {
+        if (m_pos >= m_len && !refill()) return false;
+        p = m_store + m_pos;
+        end = m_store + m_len;
+        m_pos = m_len;
+        return true;
+    }
+    if (m_payloadLeft <= 0) {
+        if (m_trailerLeft > 0) {
+            if (!skipBytes(static_cast<size_t>(m_trailerLeft))) return false;
+            m_trailerLeft = 0;
+        }
+        if (!findVideoPayload()) return false;
+    }
+    if (m_pos >= m_len && !refill()) return false;
+    size_t avail = m_len - m_pos;
+    size_t k = static_cast<size_t>(m_payloadLeft) < avail ? static_cast<size_t>(m_payloadLeft) : avail;
+    p = m_store + m_pos;
+    end = p + k;
+    m_pos += k;
+    m_payloadLeft -= static_cast<int64_t>(k);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+
+void BitReader::refill() {
+    while (m_bits <= 56) {
+        if (m_end - m_p >= 4 && m_bits <= 32) {
+            uint64_t w = (uint64_t(m_p[0]) << 24) | (uint64_t(m_p[1]) << 16) | (uint64_t(m_p[2]) << 8) | m_p[3];
+            m_cache |= w << (32 - m_bits);
+            m_bits += 32;
+            m_p += 4;
+        } else if (m_p < m_end) {
+            m_cache |= uint64_t(*m_p++) << (56 - m_bits);
+            m_bits += 8;
+        } else if (m_dmx == nullptr || !m_dmx->nextSpan(m_p, m_end)) {
+            m_p = m_end = nullptr;
+            // Zero bits after the end keep every reader bounded.
+            m_bits += 8;
+            m_pad += 8;
+        }
+    }
+}
+
+bool BitReader::nextStartCode() {
+    byteAlign();
+    for (;;) {
+        if (dead()) return false;
+        need(24);
+        if (peek(24) == 1) return true;
+        drop(8);
+    }
+}
+
+}  // namespace kivra

@@ -1,0 +1,164 @@
+// Pull-driven demultiplexer: serves the elementary stream of one video PID
+// from a transport stream file (or a plain elementary stream) through one
+// 36,096-byte read buffer, and the MSB-first bit reader on top of it.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+namespace kivra {
+
+enum class Stop : uint8_t { None, PacketLimit, EndOfFile };
+
+class Demux {
+public:
+    static constexpr size_t kBlockSize = 36096;  // 192 x 188 = 188 x 192
+    static constexpr uint64_t kPacketLimit = 4000;
+
+    // Source: a file descriptor or bytes in memory.
+    void attachFd(int fd);
+    void attachMemory(const uint8_t* data, size_t size);
+
+    void setPacketSize(int size) { m_packetSize = size; }
+    // Packet size read at every packet (the library's SetPackSize value).
+    void setPacketSizeSource(const std::atomic<int>* src) { m_sizeSource = src; }
+    void setVideoPid(int pid) { m_videoPid = pid; }
+    void setTransport(bool on) { m_transport = on; }
+    bool transport() const { return m_transport; }
+    // 0 = no limit.
+    void setPacketLimit(uint64_t limit) { m_packetLimit = limit; }
+    // Serve the bytes of the last, partial read block too (the conformance
+    // tool decodes to the end of the file; the preview does not).
+    void setServeTail(bool on) { m_serveTail = on; }
+
+    bool seek(int64_t pos);
+    // Drops the buffer contents and counters; the next span comes from the
+    // file position set by seek().
+    void start();
+    // Next run of elementary stream bytes. False once stopped.
+    bool nextSpan(const uint8_t*& p, const uint8_t*& end);
+
+    Stop stop() const { return m_stop; }
+    // File offset after the last read (what the end guard is checked with).
+    int64_t filePosition() const { return m_filePos; }
+    uint64_t packetCount() const { return m_packets; }
+    uint64_t syncErrors() const { return m_syncErrors; }
+
+private:
+    bool refill();
+    int takeByte();
+    bool skipBytes(size_t n);
+    bool findVideoPayload();
+    int64_t readSource(uint8_t* dst, size_t n);
+
+    // Makes n (<= kCarry) bytes readable in a row at m_pos, carrying the
+    // unread tail of the block in front of the next one.
+    bool ensure(size_t n);
+
+    static constexpr size_t kCarry = 16;
+    // Block data lives at [kCarry, kCarry + block length).
+    alignas(64) uint8_t m_store[kCarry + kBlockSize];
+    size_t m_pos = kCarry + kBlockSize;
+    size_t m_len = kCarry + kBlockSize;  // end index of valid data
+    int m_trailerLeft = 0;
+    int64_t m_filePos = 0;
+    int64_t m_payloadLeft = 0;
+
+    int m_fd = -1;
+    const uint8_t* m_mem = nullptr;
+    size_t m_memSize = 0;
+
+    int m_packetSize = 188;
+    const std::atomic<int>* m_sizeSource = nullptr;
+    int m_videoPid = -1;
+    bool m_transport = true;
+    bool m_serveTail = false;
+    bool m_sawShortRead = false;
+    uint64_t m_packetLimit = kPacketLimit;
+    uint64_t m_packets = 0;
+    uint64_t m_syncErrors = 0;
+    Stop m_stop = Stop::None;
+};
+
+// MSB-first reader with a 64-bit window. Once the source has stopped it
+// serves zero bits; decoders poll dead() at header, slice and macroblock
+// boundaries instead of checking every read.
+class BitReader {
+public:
+    void attach(Demux* d) {
+        m_dmx = d;
+        reset();
+    }
+    void reset() {
+        m_cache = 0;
+        m_bits = 0;
+        m_pad = 0;
+        m_overrun = false;
+        m_p = m_end = nullptr;
+    }
+    // With strictStop the reader is dead as soon as the source stops (the
+    // preview ends its thread at once); otherwise when the real bits are used.
+    void setStrictStop(bool on) { m_strict = on; }
+
+    bool dead() const {
+        if (m_dmx == nullptr) return true;
+        if (m_dmx->stop() == Stop::None) return false;
+        return m_strict || m_overrun || m_bits <= m_pad;
+    }
+
+    inline void need(int n) {
+        if (m_bits < n) refill();
+    }
+    inline uint32_t show(int n) {
+        need(n);
+        return static_cast<uint32_t>(m_cache >> (64 - n));
+    }
+    inline uint32_t peek(int n) const { return static_cast<uint32_t>(m_cache >> (64 - n)); }
+    inline void skip(int n) {
+        need(n);
+        drop(n);
+    }
+    // Drops bits already known to be in the window.
+    inline void drop(int n) {
+        m_cache <<= n;
+        m_bits -= n;
+        if (m_bits < m_pad) {
+            m_overrun = true;
+            m_pad = m_bits < 0 ? 0 : m_bits;
+        }
+    }
+    inline uint32_t get(int n) {
+        uint32_t v = show(n);
+        drop(n);
+        return v;
+    }
+    inline uint32_t get1() { return get(1); }
+    // Signed value of n bits (two's complement).
+    inline int32_t getSigned(int n) {
+        int32_t v = static_cast<int32_t>(get(n));
+        return (v & (1 << (n - 1))) ? v - (1 << n) : v;
+    }
+    inline void byteAlign() { skip(m_bits & 7); }
+    int bitsInWindow() const { return m_bits; }
+    // File position reached by the source (0 without one).
+    int64_t sourcePosition() const { return m_dmx ? m_dmx->filePosition() : 0; }
+
+    // Aligns, then skips bytes until the next three are 00 00 01 (not
+    // consumed). False when the source ended first.
+    bool nextStartCode();
+
+private:
+    void refill();
+
+    uint64_t m_cache = 0;
+    int m_bits = 0;
+    int m_pad = 0;  // zero bits appended after the source stopped
+    bool m_overrun = false;
+    bool m_strict = true;
+    const uint8_t* m_p = nullptr;
+    const uint8_t* m_end = nullptr;
+    Demux* m_dmx = nullptr;
+};
+
+}  // namespace kivra

@@ -1,0 +1,69 @@
+// Pixel kernels behind a per-decoder table of function pointers: filled with
+// the C reference first, then SIMD overrides allowed by the CPU flags and
+// the caller's mask. Every SIMD kernel is bit-exact with its C reference.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kivra {
+
+// Bits of the instruction-set mask.
+enum CpuFlags : unsigned {
+    kCpuSse2 = 1u << 0,
+    kCpuAll = ~0u,
+};
+
+// Detected CPU flags (kCpuSse2 on every x86-64).
+unsigned detectCpuFlags();
+// The SIMD level reported by TsOpen: 5 with SSE2, 2 with integer SSE, else 1.
+int simdLevel();
+// KIVRA_CPU_MASK=0 in the environment forces the C path for the library.
+unsigned cpuMaskFromEnv();
+
+// Motion compensation: put or average a w x h block, half-sample case
+// xh + 2 * yh.
+using McFunc = void (*)(uint8_t* dst, ptrdiff_t dstStride, const uint8_t* src, ptrdiff_t srcStride,
+                        int h);
+
+struct Dsp {
+    // Inverse DCT in place (AP-922, row pass then column pass).
+    void (*idct)(int16_t* block);
+    // idct, then +128 with 16-bit saturation, clamp to 0..255, store; the
+    // block is cleared.
+    void (*idctPut)(uint8_t* dst, ptrdiff_t stride, int16_t* block);
+    // idct, added to dst with saturation, clamp, store; block cleared.
+    void (*idctAdd)(uint8_t* dst, ptrdiff_t stride, int16_t* block);
+    McFunc mc[2][4][2];  // [avg][half case][0: 16 wide, 1: 8 wide]
+
+    // 4:2:0 -> 4:2:2 vertical chroma up-sampling of a w-wide plane with
+    // n rows (progressive) or h/4 groups (field), output 2n rows.
+    void (*upProgressive)(uint8_t* dst, ptrdiff_t dstStride, const uint8_t* src, ptrdiff_t srcStride,
+                          int w, int rows);
+    void (*upField)(uint8_t* dst, ptrdiff_t dstStride, const uint8_t* src, ptrdiff_t srcStride, int w,
+                    int rows);
+    // One row of m samples to 2m.
+    void (*upHorizontal)(uint8_t* dst, const uint8_t* src, int m);
+    // One row of w pixels (w multiple of 16) to BGR.
+    void (*yuvToBgr)(uint8_t* bgr, const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int w);
+};
+
+void initDsp(Dsp& dsp, unsigned mask);
+
+// C references (also used by tests).
+void idctC(int16_t* block);
+void idctPutC(uint8_t* dst, ptrdiff_t stride, int16_t* block);
+void idctAddC(uint8_t* dst, ptrdiff_t stride, int16_t* block);
+void upProgressiveC(uint8_t* dst, ptrdiff_t dstStride, const uint8_t* src, ptrdiff_t srcStride, int w,
+                    int rows);
+void upFieldC(uint8_t* dst, ptrdiff_t dstStride, const uint8_t* src, ptrdiff_t srcStride, int w,
+              int rows);
+void upHorizontalC(uint8_t* dst, const uint8_t* src, int m);
+void yuvToBgrC(uint8_t* bgr, const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int w);
+
+#if defined(__x86_64__) || defined(__i386__)
+#define KIVRA_X86 1
+void initDspSse2(Dsp& dsp);
+#endif
+
+}  // namespace kivra

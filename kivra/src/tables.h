@@ -1,0 +1,78 @@
+// Variable-length code tables, scan orders and quantiser defaults of
+// ISO/IEC 13818-2 (Annex B and clause 7).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace kivra {
+
+// Lookup table entry. len > 0: a code of len bits with value sym.
+// len < 0: subtable at index sym, indexed by the next -len bits.
+// len == 0: no such code.
+struct VlcEntry {
+    int16_t sym;
+    int8_t len;
+};
+
+struct VlcCode {
+    const char* bits;  // '0'/'1', spaces ignored
+    int sym;
+};
+
+class Vlc {
+public:
+    Vlc(int rootBits, const VlcCode* codes, int count);
+    int rootBits() const { return m_rootBits; }
+    const VlcEntry* table() const { return m_table.data(); }
+    // Checks that no code is a prefix of another (used by tests).
+    bool prefixFree() const { return m_prefixFree; }
+    // Sum of 2^-len over all codes: 1.0 for a complete code.
+    double kraftSum() const { return m_kraft; }
+
+private:
+    int build(const std::vector<std::pair<uint32_t, int>>& codes, const std::vector<int>& syms, int bits);
+    int m_rootBits;
+    std::vector<VlcEntry> m_table;
+    bool m_prefixFree = true;
+    double m_kraft = 0;
+};
+
+// Symbols of the DCT coefficient tables: run | level << 8, or these.
+constexpr int kDctEob = -1;
+constexpr int kDctEscape = -2;
+// macroblock_address_increment specials.
+constexpr int kMbaiEscape = -1;
+constexpr int kMbaiStuffing = -2;
+
+// macroblock_type flags.
+enum MbFlags : int {
+    kMbQuant = 1,
+    kMbForward = 2,
+    kMbBackward = 4,
+    kMbPattern = 8,
+    kMbIntra = 16,
+};
+
+struct Tables {
+    Vlc mbai;
+    Vlc mbTypeI, mbTypeP, mbTypeB;
+    Vlc cbp;
+    Vlc motion;  // magnitude of motion_code; the sign bit follows unless 0
+    Vlc dcLuma, dcChroma;
+    Vlc dct0, dct1;  // Tables B-14 and B-15 without the sign bit
+    Tables();
+};
+
+const Tables& tables();
+
+extern const uint8_t kZigZag[64];     // scan position -> raster index
+extern const uint8_t kAlternate[64];
+extern const uint8_t kDefaultIntraMatrix[64];  // raster order
+extern const uint8_t kNonLinearQuant[32];
+// Frame rates of frame_rate_code 0..15 (numerator/denominator; 0 for
+// forbidden and reserved codes).
+extern const int kFrameRateNum[16];
+extern const int kFrameRateDen[16];
+
+}  // namespace kivra

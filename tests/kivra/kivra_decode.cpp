@@ -1,0 +1,127 @@
+// kivra-decode: decodes every picture of the video PID from the start of a
+// transport stream (or an elementary stream) in display order into Y4M,
+// cropped to the sequence's horizontal and vertical size.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "decoder.h"
+#include "demux.h"
+#include "dsp.h"
+#include "tables.h"
+#include "ts_probe.h"
+#include "y4m.h"
+
+using namespace kivra;
+using kivra_test::YuvFrame;
+
+namespace {
+
+int usage() {
+    std::fprintf(stderr, "usage: kivra-decode [--pid PID] [--frames N] [--c] FILE OUT.y4m\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int pid = -1;
+    long maxFrames = -1;
+    unsigned mask = cpuMaskFromEnv();
+    const char* in = nullptr;
+    const char* out = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--pid" && i + 1 < argc) {
+            pid = static_cast<int>(std::strtol(argv[++i], nullptr, 0));
+        } else if (a == "--frames" && i + 1 < argc) {
+            maxFrames = std::strtol(argv[++i], nullptr, 0);
+        } else if (a == "--c") {
+            mask = 0;
+        } else if (!in) {
+            in = argv[i];
+        } else if (!out) {
+            out = argv[i];
+        } else {
+            return usage();
+        }
+    }
+    if (!in || !out) return usage();
+
+    const auto head = kivra_test::readFile(in);
+    const int packetSize = kivra_test::probePacketSize(head);
+    const bool transport = packetSize != 0;
+    if (transport && pid < 0) pid = kivra_test::probeVideoPid(head, packetSize);
+    if (transport && pid < 0) {
+        std::fprintf(stderr, "kivra-decode: no video PID found in %s\n", in);
+        return 1;
+    }
+    const int fd = ::open(in, O_RDONLY);
+    if (fd < 0) {
+        std::fprintf(stderr, "kivra-decode: cannot open %s\n", in);
+        return 1;
+    }
+    auto dm = std::make_unique<Demux>();
+    dm->attachFd(fd);
+    dm->setPacketSize(packetSize);
+    dm->setVideoPid(pid);
+    dm->setTransport(transport);
+    dm->setPacketLimit(0);
+    dm->setServeTail(true);
+    dm->seek(0);
+    dm->start();
+    BitReader br;
+    br.attach(dm.get());
+    br.setStrictStop(false);
+    Dsp dsp;
+    initDsp(dsp, mask);
+    Decoder dec;
+    dec.setDsp(&dsp);
+    dec.attach(&br);
+
+    kivra_test::Y4mWriter writer;
+    bool opened = false;
+    long written = 0;
+    auto emit = [&](const FrameStore& f) {
+        if (maxFrames >= 0 && written >= maxFrames) return;
+        const SequenceState& s = dec.sequence();
+        if (!opened) {
+            int num = kFrameRateNum[s.frameRateCode] * (s.frameRateExtN + 1);
+            int den = kFrameRateDen[s.frameRateCode] * (s.frameRateExtD + 1);
+            if (!writer.open(out, s.horizontalSize, s.verticalSize, s.chromaFormat, num, den)) {
+                std::fprintf(stderr, "kivra-decode: cannot write %s\n", out);
+                std::exit(1);
+            }
+            opened = true;
+        }
+        const int strides[3] = {dec.lumaStride(), dec.chromaStride(), dec.chromaStride()};
+        writer.write(kivra_test::cropFrame(f.plane, strides, s.horizontalSize, s.verticalSize, s.chromaFormat));
+        ++written;
+    };
+
+    for (;;) {
+        if (maxFrames >= 0 && written >= maxFrames) break;
+        if (dec.readHeaders(-1) != Decoder::HeaderResult::Picture) break;
+        if (!dec.canDecode()) continue;
+        const int type = dec.picture().codingType;
+        // B pictures before two references (an open GOP at the start) have
+        // nothing to predict from: skipped like other decoders do.
+        if (type == kPicB && dec.referencesDecoded() < 2 && !dec.secondFieldPending()) continue;
+        const bool complete = dec.decodePicture();
+        if (!complete) continue;
+        if (type == kPicB) {
+            emit(dec.currentFrame());
+        } else if (dec.referencesDecoded() >= 2) {
+            emit(dec.forwardFrame());
+        }
+    }
+    if (dec.initialised() && dec.referencesDecoded() >= 1) emit(dec.backwardFrame());
+    ::close(fd);
+    std::fprintf(stderr, "kivra-decode: %ld pictures\n", written);
+    return written > 0 ? 0 : 1;
+}
