@@ -1,6 +1,7 @@
 #include "gop_scan.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -52,7 +53,8 @@ int findStartCode(const uint8_t* p, uint8_t code) {
 }
 
 // Payload offset of a packet that opens a video PES, or -1. Reads may run up
-// to 260 bytes past the sync byte; the read buffer leaves room for that.
+// to 264 bytes past the sync byte, as far as a corrupt adaptation field length
+// points.
 int videoPesPayload(const uint8_t* p) {
     if (p[0] != 0x47 || !packetPusi(p)) return -1;
     const int afc = packetAfc(p);
@@ -90,12 +92,82 @@ struct ScanRun {
     int64_t gops = 0;
 };
 
+// The scan walks the file in 100-packet chunks. To save system calls it
+// reads many chunks at once, but every packet sees exactly the bytes it would
+// see in a 22,000-byte buffer filled by one 100-packet read: looking past the
+// last packet of a chunk finds zeros (the buffer tail no read ever reaches),
+// or, after the short final read, what the previous read left there.
+class ChunkReader {
+public:
+    static constexpr int kChunksPerRead = 64;
+    static constexpr size_t kLookahead = 300;  // furthest look past a packet start
+
+    ChunkReader(File& f, int32_t packetSize)
+        : m_file(f),
+          m_ps(packetSize),
+          m_chunkBytes(static_cast<int64_t>(packetSize) * kPacketsPerRead),
+          m_buf(static_cast<size_t>(m_chunkBytes) * kChunksPerRead),
+          m_prev(kReadBufferSize, 0),
+          m_tail(static_cast<size_t>(packetSize) + kLookahead, 0) {}
+
+    // Next chunk; got < 0 on a read error, 0 at the end.
+    int64_t next() {
+        if (m_pos >= m_filled) {
+            if (m_filled > 0) keepLastChunk();
+            m_filled = m_file.read(m_buf.data(), m_buf.size());
+            m_pos = 0;
+            if (m_filled <= 0) return m_filled;
+        }
+        m_chunk = m_buf.data() + m_pos;
+        m_got = std::min(m_chunkBytes, m_filled - m_pos);
+        if (m_pos > 0) m_prevChunk = m_chunk - m_chunkBytes;
+        m_pos += m_got;
+        return m_got;
+    }
+
+    const uint8_t* chunk() const { return m_chunk; }
+
+    // Stored packet j of the current chunk, followed by what a 100-packet
+    // read buffer would hold behind it.
+    const uint8_t* view(int64_t j) {
+        const int64_t begin = j * m_ps;
+        if (begin + static_cast<int64_t>(m_tail.size()) <= m_got) return m_chunk + begin;
+        for (size_t t = 0; t < m_tail.size(); ++t) {
+            const int64_t x = begin + static_cast<int64_t>(t);
+            uint8_t v = 0;
+            if (x < m_got)
+                v = m_chunk[x];
+            else if (x < m_chunkBytes && m_prevChunk)
+                v = m_prevChunk[x];
+            m_tail[t] = v;
+        }
+        return m_tail.data();
+    }
+
+private:
+    void keepLastChunk() {
+        // The chunk before the next read's first one, for the stale-tail view.
+        const int64_t lastStart = ((m_filled - 1) / m_chunkBytes) * m_chunkBytes;
+        std::memcpy(m_prev.data(), m_buf.data() + lastStart, static_cast<size_t>(m_filled - lastStart));
+        m_prevChunk = m_prev.data();
+    }
+
+    File& m_file;
+    const int32_t m_ps;
+    const int64_t m_chunkBytes;
+    std::vector<uint8_t> m_buf;
+    std::vector<uint8_t> m_prev;
+    std::vector<uint8_t> m_tail;
+    int64_t m_filled = 0;
+    int64_t m_pos = 0;
+    const uint8_t* m_chunk = nullptr;
+    const uint8_t* m_prevChunk = nullptr;
+    int64_t m_got = 0;
+};
+
 ScanStatus scanPackets(ScanRun& run) {
-    // Zeroed and larger than 100 packets of 208 bytes, so that looking a few
-    // bytes past the last packet of a read stays inside the buffer.
-    std::vector<uint8_t> buf(kReadBufferSize, 0);
     const int32_t ps = run.geometry.size;
-    const int64_t chunkBytes = static_cast<int64_t>(ps) * kPacketsPerRead;
+    ChunkReader reader(run.in, ps);
     RenumberCounter counter;
     std::string lastTimeCode;  // time code text of the most recent GOP header
     int64_t pts = 0, dts = 0;
@@ -116,7 +188,7 @@ ScanStatus scanPackets(ScanRun& run) {
             }
             lastTimeCode.clear();
         }
-        const int64_t got = run.in.read(buf.data(), static_cast<size_t>(chunkBytes));
+        const int64_t got = reader.next();
         if (got < 0) {
             showError(run.host, kMsgRead);
             return ScanStatus::Failed;
@@ -124,7 +196,9 @@ ScanStatus scanPackets(ScanRun& run) {
         if (got == 0) break;
         const int64_t packets = got / ps;
         for (int64_t j = 0; j < packets; ++j) {
-            const uint8_t* p = buf.data() + j * ps + run.geometry.syncOffset;
+            const uint8_t* raw = reader.chunk() + j * ps + run.geometry.syncOffset;
+            if (raw[0] != 0x47 || !packetPusi(raw)) continue;
+            const uint8_t* p = reader.view(j) + run.geometry.syncOffset;
             const int payload = videoPesPayload(p);
             if (payload < 0 || findStartCode(p, 0xB3) < 0) continue;
             const int64_t number = c + j;

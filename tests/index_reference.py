@@ -58,14 +58,14 @@ def main():
     hh = mm = ss = pics = 0
     video_pid = 0xFFFF
     first = True
+    buf = bytearray(22000)  # the read buffer: never cleared between reads
     for c in range(0, count, 100):
-        chunk = bytearray(data[c * size:(c + 100) * size])
+        chunk = data[c * size:(c + 100) * size]
         whole = len(chunk) // size
-        # Reads past the last packet of a 100-packet read see zeros.
-        chunk += bytes(22000 - len(chunk))
+        buf[:len(chunk)] = chunk
         for j in range(whole):
             o = j * size + sync
-            p = chunk[o:o + 300]
+            p = buf[o:o + 300]
             if p[0] != 0x47 or not p[1] & 0x40:
                 continue
             afc = (p[3] >> 4) & 3

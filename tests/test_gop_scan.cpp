@@ -381,3 +381,66 @@ TEST(BatchGopScan, CancelRemovesPartialIndexAndMissingInputStops) {
 }
 
 }  // namespace
+
+namespace {
+
+// A GOP-opening video packet whose GOP start code sits at the last possible
+// offset (184), so its time code is read from the four bytes after the packet.
+void putGopPacketAtEdge(uint8_t* p) {
+    std::memset(p, 0xFF, 188);
+    p[0] = 0x47;
+    p[1] = 0x41;
+    p[2] = 0x00;
+    p[3] = 0x10;
+    const uint8_t pes[] = {0, 0, 1, 0xE0, 0, 0, 0x80, 0x80, 5, 0x21, 0, 1, 0, 1};
+    std::memcpy(p + 4, pes, sizeof pes);
+    const uint8_t seq[] = {0, 0, 1, 0xB3};
+    std::memcpy(p + 30, seq, 4);
+    const uint8_t gop[] = {0, 0, 1, 0xB8};
+    std::memcpy(p + 184, gop, 4);
+}
+
+std::vector<uint8_t> nullPackets(int count) {
+    std::vector<uint8_t> v(static_cast<size_t>(count) * 188, 0xFF);
+    for (int i = 0; i < count; ++i) {
+        uint8_t* p = v.data() + static_cast<size_t>(i) * 188;
+        p[0] = 0x47;
+        p[1] = 0x1F;
+        p[2] = 0xFF;
+        p[3] = 0x10;
+    }
+    return v;
+}
+
+}  // namespace
+
+TEST(GopScan, LookingPastTheLastPacketOfARead) {
+    TempDir dir;
+    auto v = nullPackets(150);
+    // Packet 99 ends a full 100-packet read: what follows it in the read
+    // buffer was never filled, so the time code reads as zero.
+    putGopPacketAtEdge(v.data() + 99 * 188);
+    // Packet 149 ends the short last read: behind it lies what the previous
+    // read left there, the header of packet 50.
+    putGopPacketAtEdge(v.data() + 149 * 188);
+    const uint8_t stale[] = {0x47, 0x00, 0x64, 0x10};
+    std::memcpy(v.data() + 50 * 188, stale, 4);
+    // Packet 40 is an ordinary case: the next packet's header follows.
+    putGopPacketAtEdge(v.data() + 40 * 188);
+    const uint8_t next[] = {0x47, 0x00, 0x64, 0x90};
+    std::memcpy(v.data() + 41 * 188, next, 4);
+
+    const std::string rec = dir.path("edge.ts");
+    tavrel::test::writeBytes(rec, v.data(), v.size());
+    EditState s = stateFor(rec);
+    RecordingHost host;
+    ASSERT_TRUE(runGopScan(s, host));
+    ASSERT_EQ(s.gopList.size(), 4u);
+    EXPECT_EQ(s.gopList[0].packet, 40);
+    EXPECT_STREQ(s.gopList[0].timeCode, "17:48:03  09");
+    EXPECT_EQ(s.gopList[1].packet, 99);
+    EXPECT_STREQ(s.gopList[1].timeCode, "00:00:00  00");
+    EXPECT_EQ(s.gopList[2].packet, 149);
+    EXPECT_STREQ(s.gopList[2].timeCode, "17:48:03  08");
+    EXPECT_EQ(s.gopList[0].pts, 0);
+}
