@@ -11,7 +11,7 @@ cli=$PWD/build-release/cli/tavrelcut-cli
 big=$(bench/make-big.sh)
 runs=${RUNS:-5}
 cat "$big" > /dev/null  # warm the page cache
-hyperfine --warmup 1 --runs "$runs" --export-json bench/work/index.json \
+hyperfine -N --warmup 1 --runs "$runs" --export-json bench/work/index.json \
     -n index "$cli index $big" \
     -n cat "cat $big" \
     -n ffprobe "ffprobe -v error -select_streams v -show_entries packet=pos,flags -of csv $big" \

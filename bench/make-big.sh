@@ -6,7 +6,7 @@ mkdir -p bench/work
 big=bench/work/big.ts
 src=tests/data/hd_1080i_aac.ts
 want=$((400 * 1000 * 1000))
-if [ ! -s "$big" ] || [ "$(stat -c %s "$big")" -lt "$want" ]; then
+if [ ! -s "$big" ] || [ "$(stat -L -c %s "$big")" -lt "$want" ]; then
     size=$(stat -c %s "$src")
     reps=$(( (want + size - 1) / size ))
     : > "$big"
