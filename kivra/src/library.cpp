@@ -277,6 +277,7 @@ KIVRA_API int TsOpen(const TavrelDecInit* init) {
     L.demux->setPacketSizeSource(&L.packetSize);
     L.decoder = std::make_unique<Decoder>();
     L.decoder->setDsp(&L.dsp);
+    L.decoder->attach(&L.br);
     L.decoder->setMaxPixels(L.maxPixels);
     L.redraw = false;
 
