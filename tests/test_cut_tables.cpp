@@ -155,17 +155,13 @@ TEST(ProgramTables, StreamTypeTable) {
         int kind;
         int minimum;
     };
+    // The ranges and the names that share a text or differ in the minimum set.
     const Row rows[] = {
-        {0x00, "Reserved", 0, 0},          {0x01, "MPEG-1 Video", 4, 1},       {0x02, "MPEG-2 Video", 4, 1},
-        {0x03, "MPEG-1 Audio", 5, 1},      {0x04, "MPEG-4 Audio", 5, 1},       {0x05, "MPEG-2 Sections", 0, 0},
-        {0x06, "MPEG-2 PES packets", 0, 0}, {0x07, "MHEG", 0, 0},              {0x08, "MPEG-2 Systems", 0, 0},
-        {0x09, "Network Adaptation", 0, 0}, {0x0A, "DSM-CC type A", 0, 0},     {0x0B, "DSM-CC type B", 0, 0},
-        {0x0C, "DSM-CC type C", 0, 0},     {0x0D, "DSM-CC type D", 0, 0},      {0x0E, "Auxiliary", 0, 0},
-        {0x0F, "MPEG-2 AAC", 5, 1},        {0x10, "MPEG-4 Visual", 0, 0},      {0x11, "MPEG-4 Audio", 5, 1},
-        {0x12, "MPEG-4 PES packets", 0, 0}, {0x13, "MPEG-4 Sections", 0, 0},   {0x14, "Extensions for DSM-CC", 0, 0},
-        {0x15, "Reserved", 0, 0},          {0x1B, "Reserved", 0, 0},           {0x7F, "Reserved", 0, 0},
-        {0x80, "unknown", 0, 0},           {0x81, "Dolby AC-3", 5, 0},         {0x82, "unknown", 0, 0},
-        {0x83, "Linear PCM", 5, 0},        {0x84, "User Private", 0, 0},       {0xFF, "User Private", 0, 0},
+        {0x00, "Reserved", 0, 0},        {0x02, "MPEG-2 Video", 4, 1},  {0x04, "MPEG-4 Audio", 5, 1},
+        {0x11, "MPEG-4 Audio", 5, 1},    {0x0F, "MPEG-2 AAC", 5, 1},    {0x10, "MPEG-4 Visual", 0, 0},
+        {0x14, "Extensions for DSM-CC", 0, 0}, {0x15, "Reserved", 0, 0}, {0x7F, "Reserved", 0, 0},
+        {0x80, "unknown", 0, 0},         {0x81, "Dolby AC-3", 5, 0},    {0x82, "unknown", 0, 0},
+        {0x83, "Linear PCM", 5, 0},      {0x84, "User Private", 0, 0},  {0xFF, "User Private", 0, 0},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.type);
