@@ -69,8 +69,6 @@ int Vlc::build(const std::vector<std::pair<uint32_t, int>>& codes, const std::ve
 
 #define RL(run, level) ((run) | ((level) << 8))
 
-namespace {
-
 const VlcCode kMbai[] = {
     {"1", 1}, {"011", 2}, {"010", 3}, {"0011", 4}, {"0010", 5}, {"00011", 6}, {"00010", 7},
     {"0000111", 8}, {"0000110", 9}, {"00001011", 10}, {"00001010", 11}, {"00001001", 12},
@@ -220,7 +218,13 @@ const VlcCode kDct1[] = {
 
 #define COUNT(a) static_cast<int>(sizeof(a) / sizeof((a)[0]))
 
-}  // namespace
+const int kMbaiCount = COUNT(kMbai);
+const int kCbpCount = COUNT(kCbp);
+const int kMotionCount = COUNT(kMotion);
+const int kDcLumaCount = COUNT(kDcLuma);
+const int kDcChromaCount = COUNT(kDcChroma);
+const int kDct0Count = COUNT(kDct0);
+const int kDct1Count = COUNT(kDct1);
 
 Tables::Tables()
     : mbai(8, kMbai, COUNT(kMbai)),

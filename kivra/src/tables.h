@@ -66,6 +66,10 @@ struct Tables {
 
 const Tables& tables();
 
+// The code lists the tables are built from (also used by the test encoder).
+extern const VlcCode kMbai[], kCbp[], kMotion[], kDcLuma[], kDcChroma[], kDct0[], kDct1[];
+extern const int kMbaiCount, kCbpCount, kMotionCount, kDcLumaCount, kDcChromaCount, kDct0Count, kDct1Count;
+
 extern const uint8_t kZigZag[64];     // scan position -> raster index
 extern const uint8_t kAlternate[64];
 extern const uint8_t kDefaultIntraMatrix[64];  // raster order

@@ -1,0 +1,121 @@
+// Decoded pictures against the reference decoder (ffmpeg), by PSNR per
+// plane: the I pictures the preview shows, and whole streams decoded by
+// kivra-decode in display order.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "preview_host.h"
+#include "test_support.h"
+#include "ts_probe.h"
+
+using namespace kivra_test;
+
+namespace {
+
+struct StreamCase {
+    const char* file;
+    bool ffmpegReadsIt;  // ffmpeg does not read 204/208-byte packets
+};
+
+std::string referenceInput(const StreamCase& c) {
+    if (c.ffmpegReadsIt) return dataPath(c.file);
+    const std::string plain = tempPath(std::string(c.file) + ".188.ts");
+    EXPECT_TRUE(writeAs188(dataPath(c.file), plain));
+    return plain;
+}
+
+class Conformance : public testing::TestWithParam<StreamCase> {};
+
+TEST_P(Conformance, PreviewShowsEachIPictureAtLeast48dB) {
+    KIVRA_REQUIRE_FFMPEG();
+    const StreamCase& c = GetParam();
+    const std::string path = dataPath(c.file);
+    const auto bytes = readFile(path);
+    const int size = probePacketSize(bytes);
+    ASSERT_NE(size, 0);
+    const int pid = probeVideoPid(bytes, size);
+    ASSERT_GE(pid, 0);
+    const auto gops = probeGopPackets(bytes, size, pid);
+    ASSERT_FALSE(gops.empty());
+
+    // Reference: ffmpeg's first I picture of the stream cut at the GOP.
+    const std::string whole = referenceInput(c);
+    const auto refBytes = readFile(whole);
+    const int refSize = probePacketSize(refBytes);
+
+    // Positions whose first read block ends before the end guard.
+    constexpr int64_t kBlock = 36096;
+    const int64_t guard = (int64_t(bytes.size()) / kBlock) * kBlock - kBlock;
+    int checked = 0;
+    for (size_t k = 0; k < gops.size() && checked < 4; ++k) {
+        const int64_t pos = gops[k] * size;
+        if (pos + 2 * kBlock > guard) break;
+        PreviewResult r = previewOnce(path, size, pid, pos);
+        ASSERT_TRUE(r.drawn) << "GOP " << k;
+
+        const std::string tail = tempPath(std::string(c.file) + ".tail.ts");
+        {
+            FILE* f = std::fopen(tail.c_str(), "wb");
+            ASSERT_NE(f, nullptr);
+            const size_t from = size_t(gops[k]) * refSize;
+            std::fwrite(refBytes.data() + from, 1, refBytes.size() - from, f);
+            std::fclose(f);
+        }
+        const std::string ref = tempPath(std::string(c.file) + ".I.y4m");
+        ASSERT_TRUE(ffmpegDecode(tail, ref, true));
+        std::vector<YuvFrame> iframes;
+        ASSERT_TRUE(readY4m(ref, iframes));
+        ASSERT_FALSE(iframes.empty());
+        EXPECT_GE(minPlanePsnr(r.frame, iframes[0]), 48.0) << c.file << " GOP " << k;
+        ++checked;
+    }
+    EXPECT_GE(checked, 1);
+}
+
+TEST_P(Conformance, WholeStreamDecodeAtLeast40dBMeanAnd35dBEach) {
+    KIVRA_REQUIRE_FFMPEG();
+    const StreamCase& c = GetParam();
+    const std::string ours = tempPath(std::string(c.file) + ".kivra.y4m");
+    const std::string cmd = std::string("'") + KIVRA_DECODE_TOOL + "' '" + dataPath(c.file) + "' '" + ours +
+                            "' 2> /dev/null";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    const std::string ref = tempPath(std::string(c.file) + ".ref.y4m");
+    ASSERT_TRUE(ffmpegDecode(referenceInput(c), ref, false));
+    std::vector<YuvFrame> a, b;
+    ASSERT_TRUE(readY4m(ours, a));
+    ASSERT_TRUE(readY4m(ref, b));
+    ASSERT_EQ(a.size(), b.size());
+    ASSERT_FALSE(a.empty());
+    double sum = 0;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const double p = minPlanePsnr(a[i], b[i]);
+        EXPECT_GE(p, 35.0) << c.file << " picture " << i;
+        sum += p;
+    }
+    EXPECT_GE(sum / double(a.size()), 40.0) << c.file;
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, Conformance,
+                         testing::Values(StreamCase{"sd_ibp.ts", true}, StreamCase{"hd_interlaced.ts", true},
+                                         StreamCase{"mpeg2enc_i1.ts", true}, StreamCase{"yuv422.ts", true},
+                                         StreamCase{"matrices.ts", true}, StreamCase{"altscan.ts", true},
+                                         StreamCase{"pkt192.ts", true}, StreamCase{"pkt204.ts", false},
+                                         StreamCase{"pkt208.ts", false}, StreamCase{"field_intra.ts", true},
+                                         StreamCase{"field_ip.ts", true}),
+                         [](const testing::TestParamInfo<StreamCase>& i) {
+                             std::string n = i.param.file;
+                             return n.substr(0, n.find('.'));
+                         });
+
+// The C kernels give the same pictures as the default (SIMD) ones.
+TEST(ConformanceCPath, ForcedCKernelsDecodeIdentically) {
+    const std::string simd = tempPath("hd.simd.y4m"), plain = tempPath("hd.c.y4m");
+    const std::string tool = std::string("'") + KIVRA_DECODE_TOOL + "' ";
+    ASSERT_EQ(std::system((tool + "'" + dataPath("hd_interlaced.ts") + "' '" + simd + "' 2>/dev/null").c_str()), 0);
+    ASSERT_EQ(std::system((tool + "--c '" + dataPath("hd_interlaced.ts") + "' '" + plain + "' 2>/dev/null").c_str()),
+              0);
+    EXPECT_EQ(readFile(simd), readFile(plain));
+}
+
+}  // namespace
