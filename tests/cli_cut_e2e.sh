@@ -99,6 +99,14 @@ b2=$(gop_packet hd_1080i_aac_192.ts 2); b4=$(gop_packet hd_1080i_aac_192.ts 4)
 cmp -s <(units hd_1080i_aac_192.ts 192 "$b1" "$b2") <(head -c $(( (b2 - b1) * 192 )) acp.ts)
 check "first clip untouched by add-acp" $?
 
+# 208-byte units stay framed: the inserted packets are whole units.
+w1=$(gop_packet sd_480p_208.ts 1); w2=$(gop_packet sd_480p_208.ts 2)
+w3=$(gop_packet sd_480p_208.ts 3); w4=$(gop_packet sd_480p_208.ts 4)
+"$cli" cut --yes --add-acp -o acp208.ts sd_480p_208.ts:1:2 sd_480p_208.ts:3:4 2> /dev/null
+[ "$(stat -c %s acp208.ts)" -eq $(( (w2 - w1 + w4 - w3 + 3) * 208 )) ] ; check "add-acp 208 size" $?
+cmp -s <(units sd_480p_208.ts 208 "$w3" "$w4") <(tail -c $(( (w4 - w3) * 208 )) acp208.ts)
+check "second 208 clip after its head units" $?
+
 # Time codes rewritten: the first GOP header reads 00:00:00 picture 0.
 "$cli" cut --yes --rewrite-tc -o tc.ts sd_480p_mp2.ts:3:5 2> /dev/null
 python3 -c '

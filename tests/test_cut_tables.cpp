@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cut_test_util.h"
@@ -279,4 +281,35 @@ TEST(ProgramTables, AcquisitionFailures) {
     EXPECT_EQ(host.events, (std::vector<std::string>{"message error: Input ファイルオープンエラー",
                                                      "message error: Not MPEG2 Transport Stream",
                                                      "message error: Not MPEG2 Transport Stream"}));
+}
+
+TEST(ProgramTables, ALateWorkerLeavesTheListAlone) {
+    // A radio-only stream: the worker reads its full 10,000 packets one by
+    // one, far longer than a zero wait.
+    TempDir dir;
+    Bytes file;
+    const auto pat = sectionPackets(0, patSection({{1, 0x100}}));
+    const auto radio = sectionPackets(0x100, pmtSection(0x101, {{0x03, 0x101}}));
+    for (int n = 0; n < 10500; ++n) append(file, n % 100 == 0 ? pat[0] : n % 100 == 1 ? radio[0] : pat[0]);
+    const std::string path = dir.path("radio.ts");
+    writeBytes(path, file.data(), file.size());
+
+    EditState s;
+    s.inputPath = path;
+    s.geometry = PacketGeometry{204, 4, 0};
+    s.pidList.entries.push_back(ProgramEntry{0, 0, 0x42, "kept", 1, 0});
+    RecordingHost host;
+    EXPECT_EQ(acquirePids(s, host, 0, ProgramListChoice::Clipping, 0), 1);
+    ASSERT_EQ(s.pidList.count(), 1u);
+    EXPECT_EQ(s.pidList.entries[0].name, "kept");
+    EXPECT_EQ(s.geometry.size, 204);
+    EXPECT_TRUE(host.events.empty());
+    // Let the abandoned worker finish before the folder goes away.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(s.pidList.count(), 1u);
+
+    // Waited for, the same file gives its list.
+    EXPECT_EQ(acquirePids(s, host, 0, ProgramListChoice::Clipping), 1);
+    EXPECT_EQ(s.pidList.count(), 4u);
+    EXPECT_EQ(s.geometry.size, 188);
 }
