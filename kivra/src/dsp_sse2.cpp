@@ -1,12 +1,414 @@
-// SSE2 kernels; each matches its C reference in dsp_c.cpp bit for bit.
+// SSE2 kernels; each gives the same bytes as its C reference in dsp_c.cpp.
 #include "dsp.h"
 
 #ifdef KIVRA_X86
 #include <emmintrin.h>
 
+#include <cstring>
+
 namespace kivra {
 
-void initDspSse2(Dsp& d) { (void)d; }
+namespace {
+
+// ---------------------------------------------------------------------------
+// Inverse DCT
+
+inline void transpose8(__m128i r[8]) {
+    __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
+    __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
+    __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
+    __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
+    __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+    __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+    __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+    __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+    r[0] = _mm_unpacklo_epi64(b0, b4);
+    r[1] = _mm_unpackhi_epi64(b0, b4);
+    r[2] = _mm_unpacklo_epi64(b1, b5);
+    r[3] = _mm_unpackhi_epi64(b1, b5);
+    r[4] = _mm_unpacklo_epi64(b2, b6);
+    r[5] = _mm_unpackhi_epi64(b2, b6);
+    r[6] = _mm_unpacklo_epi64(b3, b7);
+    r[7] = _mm_unpackhi_epi64(b3, b7);
+}
+
+// Row constants: for each multiply-add pair, lanes of rows 0-3 and 4-7.
+struct RowConsts {
+    __m128i v[2][12];
+};
+
+const int16_t kTab[4][7] = {
+    {16384, 21407, 8867, 22725, 19266, 12873, 4520},
+    {22725, 29692, 12299, 31521, 26722, 17855, 6270},
+    {21407, 27969, 11585, 29692, 25172, 16819, 5906},
+    {19266, 25172, 10426, 26722, 22654, 15137, 5315},
+};
+const int kTabOf[8] = {0, 1, 2, 3, 0, 3, 2, 1};
+const int32_t kBias[8] = {65536, 3597, 2260, 1203, 0, 120, 512, 512};
+
+// Pair constants (first, second) per combination, in terms of the table
+// entries c4 c2 c6 c1 c3 c5 c7 (indexes 0..6); negative index = negated.
+struct PairDef {
+    int a, b;
+    bool na, nb;
+};
+const PairDef kPairs[12] = {
+    {0, 0, false, false},  // 0: x0x4 -> c4, c4
+    {0, 0, false, true},   // 1: x0x4 -> c4, -c4
+    {1, 2, false, false},  // 2: x2x6 -> c2, c6
+    {2, 1, false, true},   // 3: x2x6 -> c6, -c2
+    {3, 4, false, false},  // 4: x1x3 -> c1, c3
+    {5, 6, false, false},  // 5: x5x7 -> c5, c7
+    {4, 6, false, true},   // 6: x1x3 -> c3, -c7
+    {3, 5, true, true},    // 7: x5x7 -> -c1, -c5
+    {5, 3, false, true},   // 8: x1x3 -> c5, -c1
+    {6, 4, false, false},  // 9: x5x7 -> c7, c3
+    {6, 5, false, true},   // 10: x1x3 -> c7, -c5
+    {4, 3, false, true},   // 11: x5x7 -> c3, -c1
+};
+
+const RowConsts& rowConsts() {
+    static const RowConsts k = [] {
+        RowConsts c;
+        for (int half = 0; half < 2; ++half)
+            for (int p = 0; p < 12; ++p) {
+                alignas(16) int16_t lanes[8];
+                for (int r = 0; r < 4; ++r) {
+                    const int16_t* t = kTab[kTabOf[half * 4 + r]];
+                    lanes[2 * r] = int16_t(kPairs[p].na ? -t[kPairs[p].a] : t[kPairs[p].a]);
+                    lanes[2 * r + 1] = int16_t(kPairs[p].nb ? -t[kPairs[p].b] : t[kPairs[p].b]);
+                }
+                c.v[half][p] = _mm_load_si128(reinterpret_cast<const __m128i*>(lanes));
+            }
+        return c;
+    }();
+    return k;
+}
+
+inline __m128i madd(__m128i x, __m128i c) { return _mm_madd_epi16(x, c); }
+
+// Row pass over four rows at a time: X[j] holds coefficient j of rows 0..7.
+void rowPass(__m128i X[8]) {
+    const RowConsts& K = rowConsts();
+    __m128i out[8][2];
+    for (int half = 0; half < 2; ++half) {
+        const __m128i* c = K.v[half];
+        const __m128i bias = _mm_setr_epi32(kBias[half * 4], kBias[half * 4 + 1], kBias[half * 4 + 2], kBias[half * 4 + 3]);
+        __m128i x04, x26, x13, x57;
+        if (half == 0) {
+            x04 = _mm_unpacklo_epi16(X[0], X[4]);
+            x26 = _mm_unpacklo_epi16(X[2], X[6]);
+            x13 = _mm_unpacklo_epi16(X[1], X[3]);
+            x57 = _mm_unpacklo_epi16(X[5], X[7]);
+        } else {
+            x04 = _mm_unpackhi_epi16(X[0], X[4]);
+            x26 = _mm_unpackhi_epi16(X[2], X[6]);
+            x13 = _mm_unpackhi_epi16(X[1], X[3]);
+            x57 = _mm_unpackhi_epi16(X[5], X[7]);
+        }
+        const __m128i e0 = _mm_add_epi32(madd(x04, c[0]), bias);
+        const __m128i e1 = _mm_add_epi32(madd(x04, c[1]), bias);
+        const __m128i f0 = madd(x26, c[2]);
+        const __m128i f1 = madd(x26, c[3]);
+        const __m128i a0 = _mm_add_epi32(e0, f0);
+        const __m128i a3 = _mm_sub_epi32(e0, f0);
+        const __m128i a1 = _mm_add_epi32(e1, f1);
+        const __m128i a2 = _mm_sub_epi32(e1, f1);
+        const __m128i b0 = _mm_add_epi32(madd(x13, c[4]), madd(x57, c[5]));
+        const __m128i b1 = _mm_add_epi32(madd(x13, c[6]), madd(x57, c[7]));
+        const __m128i b2 = _mm_add_epi32(madd(x13, c[8]), madd(x57, c[9]));
+        const __m128i b3 = _mm_add_epi32(madd(x13, c[10]), madd(x57, c[11]));
+        out[0][half] = _mm_srai_epi32(_mm_add_epi32(a0, b0), 11);
+        out[7][half] = _mm_srai_epi32(_mm_sub_epi32(a0, b0), 11);
+        out[1][half] = _mm_srai_epi32(_mm_add_epi32(a1, b1), 11);
+        out[6][half] = _mm_srai_epi32(_mm_sub_epi32(a1, b1), 11);
+        out[2][half] = _mm_srai_epi32(_mm_add_epi32(a2, b2), 11);
+        out[5][half] = _mm_srai_epi32(_mm_sub_epi32(a2, b2), 11);
+        out[3][half] = _mm_srai_epi32(_mm_add_epi32(a3, b3), 11);
+        out[4][half] = _mm_srai_epi32(_mm_sub_epi32(a3, b3), 11);
+    }
+    for (int j = 0; j < 8; ++j) X[j] = _mm_packs_epi32(out[j][0], out[j][1]);
+}
+
+// Column pass: V[k] holds row k of all eight columns.
+void colPass(__m128i V[8]) {
+    const __m128i T1 = _mm_set1_epi16(13036), T2 = _mm_set1_epi16(27146), T3 = _mm_set1_epi16(-21746),
+                  C4 = _mm_set1_epi16(23170);
+    const __m128i x0 = V[0], x1 = V[1], x2 = V[2], x3 = V[3], x4 = V[4], x5 = V[5], x6 = V[6], x7 = V[7];
+    const __m128i u17 = _mm_adds_epi16(x1, _mm_mulhi_epi16(x7, T1));
+    const __m128i v17 = _mm_subs_epi16(_mm_mulhi_epi16(x1, T1), x7);
+    const __m128i t3x3 = _mm_adds_epi16(_mm_mulhi_epi16(x3, T3), x3);
+    const __m128i t3x5 = _mm_adds_epi16(_mm_mulhi_epi16(x5, T3), x5);
+    const __m128i v35 = _mm_subs_epi16(t3x3, x5);
+    const __m128i u35 = _mm_adds_epi16(t3x5, x3);
+    const __m128i b0 = _mm_adds_epi16(u17, u35);
+    const __m128i b3 = _mm_subs_epi16(v17, v35);
+    const __m128i u12 = _mm_subs_epi16(u17, u35);
+    const __m128i v12 = _mm_adds_epi16(v17, v35);
+    const __m128i b1h = _mm_mulhi_epi16(_mm_adds_epi16(u12, v12), C4);
+    const __m128i b2h = _mm_mulhi_epi16(_mm_subs_epi16(u12, v12), C4);
+    const __m128i b1 = _mm_adds_epi16(b1h, b1h);
+    const __m128i b2 = _mm_adds_epi16(b2h, b2h);
+    const __m128i u26 = _mm_adds_epi16(_mm_mulhi_epi16(x6, T2), x2);
+    const __m128i v26 = _mm_subs_epi16(_mm_mulhi_epi16(x2, T2), x6);
+    const __m128i u04 = _mm_adds_epi16(x0, x4);
+    const __m128i v04 = _mm_subs_epi16(x0, x4);
+    const __m128i a0 = _mm_adds_epi16(u04, u26);
+    const __m128i a3 = _mm_subs_epi16(u04, u26);
+    const __m128i a1 = _mm_adds_epi16(v04, v26);
+    const __m128i a2 = _mm_subs_epi16(v04, v26);
+    V[0] = _mm_srai_epi16(_mm_adds_epi16(a0, b0), 6);
+    V[7] = _mm_srai_epi16(_mm_subs_epi16(a0, b0), 6);
+    V[1] = _mm_srai_epi16(_mm_adds_epi16(a1, b1), 6);
+    V[6] = _mm_srai_epi16(_mm_subs_epi16(a1, b1), 6);
+    V[2] = _mm_srai_epi16(_mm_adds_epi16(a2, b2), 6);
+    V[5] = _mm_srai_epi16(_mm_subs_epi16(a2, b2), 6);
+    V[3] = _mm_srai_epi16(_mm_adds_epi16(a3, b3), 6);
+    V[4] = _mm_srai_epi16(_mm_subs_epi16(a3, b3), 6);
+}
+
+inline void idctRegs(int16_t* block, __m128i r[8]) {
+    for (int i = 0; i < 8; ++i) r[i] = _mm_load_si128(reinterpret_cast<const __m128i*>(block + 8 * i));
+    transpose8(r);
+    rowPass(r);
+    transpose8(r);
+    colPass(r);
+}
+
+void idctSse2(int16_t* block) {
+    __m128i r[8];
+    idctRegs(block, r);
+    for (int i = 0; i < 8; ++i) _mm_store_si128(reinterpret_cast<__m128i*>(block + 8 * i), r[i]);
+}
+
+void clearBlock(int16_t* block) {
+    const __m128i z = _mm_setzero_si128();
+    for (int i = 0; i < 8; ++i) _mm_store_si128(reinterpret_cast<__m128i*>(block + 8 * i), z);
+}
+
+void idctPutSse2(uint8_t* dst, ptrdiff_t stride, int16_t* block) {
+    __m128i r[8];
+    idctRegs(block, r);
+    const __m128i k128 = _mm_set1_epi16(128);
+    for (int i = 0; i < 8; ++i, dst += stride) {
+        const __m128i v = _mm_adds_epi16(r[i], k128);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(v, v));
+    }
+    clearBlock(block);
+}
+
+void idctAddSse2(uint8_t* dst, ptrdiff_t stride, int16_t* block) {
+    __m128i r[8];
+    idctRegs(block, r);
+    const __m128i z = _mm_setzero_si128();
+    for (int i = 0; i < 8; ++i, dst += stride) {
+        const __m128i p = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(dst)), z);
+        const __m128i v = _mm_adds_epi16(r[i], p);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(v, v));
+    }
+    clearBlock(block);
+}
+
+// ---------------------------------------------------------------------------
+// Motion compensation
+
+template <int W>
+inline __m128i load(const uint8_t* p) {
+    if constexpr (W == 16) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    } else {
+        return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+    }
+}
+template <int W>
+inline void store(uint8_t* p, __m128i v) {
+    if constexpr (W == 16) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+    } else {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v);
+    }
+}
+
+template <int W, bool Avg, int Case>
+void mcSse2(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss, int h) {
+    const __m128i z = _mm_setzero_si128(), two = _mm_set1_epi16(2);
+    for (int y = 0; y < h; ++y, dst += ds, src += ss) {
+        __m128i v;
+        if constexpr (Case == 0) {
+            v = load<W>(src);
+        } else if constexpr (Case == 1) {
+            v = _mm_avg_epu8(load<W>(src), load<W>(src + 1));
+        } else if constexpr (Case == 2) {
+            v = _mm_avg_epu8(load<W>(src), load<W>(src + ss));
+        } else {
+            const __m128i a = load<W>(src), b = load<W>(src + 1), c = load<W>(src + ss), d = load<W>(src + ss + 1);
+            __m128i lo = _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(a, z), _mm_unpacklo_epi8(b, z)),
+                                       _mm_add_epi16(_mm_unpacklo_epi8(c, z), _mm_unpacklo_epi8(d, z)));
+            lo = _mm_srli_epi16(_mm_add_epi16(lo, two), 2);
+            __m128i hi = _mm_setzero_si128();
+            if constexpr (W == 16) {
+                hi = _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(a, z), _mm_unpackhi_epi8(b, z)),
+                                   _mm_add_epi16(_mm_unpackhi_epi8(c, z), _mm_unpackhi_epi8(d, z)));
+                hi = _mm_srli_epi16(_mm_add_epi16(hi, two), 2);
+            }
+            v = _mm_packus_epi16(lo, hi);
+        }
+        if constexpr (Avg) v = _mm_avg_epu8(load<W>(dst), v);
+        store<W>(dst, v);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Chroma up-sampling
+
+inline __m128i lo16(const uint8_t* p) {
+    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), _mm_setzero_si128());
+}
+inline void store8(uint8_t* p, __m128i v16) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_packus_epi16(v16, v16));
+}
+// (wa * a + wb * b + r) >> s
+inline __m128i blend(__m128i a, int wa, __m128i b, int wb, int r, int s) {
+    __m128i v = _mm_add_epi16(_mm_mullo_epi16(a, _mm_set1_epi16(int16_t(wa))), _mm_mullo_epi16(b, _mm_set1_epi16(int16_t(wb))));
+    return _mm_srli_epi16(_mm_add_epi16(v, _mm_set1_epi16(int16_t(r))), s);
+}
+
+void upProgressiveSse2(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss, int w, int n) {
+    if (w % 8 != 0) return upProgressiveC(dst, ds, src, ss, w, n);
+    for (int y = 0; y < n; ++y) {
+        const uint8_t* c = src + y * ss;
+        const uint8_t* up = y > 0 ? c - ss : c;
+        const uint8_t* dn = y < n - 1 ? c + ss : c;
+        uint8_t* o0 = dst + (2 * y) * ds;
+        uint8_t* o1 = o0 + ds;
+        for (int x = 0; x < w; x += 8) {
+            const __m128i cc = lo16(c + x);
+            if (y == 0) {
+                store8(o0 + x, cc);
+            } else {
+                store8(o0 + x, blend(cc, 3, lo16(up + x), 1, 2, 2));
+            }
+            if (y == n - 1) {
+                store8(o1 + x, cc);
+            } else {
+                store8(o1 + x, blend(cc, 3, lo16(dn + x), 1, 2, 2));
+            }
+        }
+    }
+}
+
+void upFieldSse2(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss, int w, int n) {
+    if (w % 8 != 0) return upFieldC(dst, ds, src, ss, w, n);
+    const int groups = n / 2;
+    for (int k = 0; k < groups; ++k) {
+        const uint8_t* c = src + 2 * k * ss;
+        uint8_t* o = dst + 4 * k * ds;
+        for (int x = 0; x < w; x += 8) {
+            const __m128i c0 = lo16(c + x), c1 = lo16(c + ss + x);
+            if (k == 0) {
+                const __m128i c2 = lo16(c + 2 * ss + x), c3 = lo16(c + 3 * ss + x);
+                store8(o + x, c0);
+                store8(o + ds + x, blend(c0, 3, c1, 5, 4, 3));
+                store8(o + 2 * ds + x, blend(c0, 5, c2, 3, 4, 3));
+                store8(o + 3 * ds + x, blend(c1, 7, c3, 1, 4, 3));
+            } else if (k < groups - 1) {
+                const __m128i cm2 = lo16(c - 2 * ss + x), cm1 = lo16(c - ss + x);
+                const __m128i c2 = lo16(c + 2 * ss + x), c3 = lo16(c + 3 * ss + x);
+                store8(o + x, blend(cm2, 1, c0, 7, 4, 3));
+                store8(o + ds + x, blend(cm1, 3, c1, 5, 4, 3));
+                store8(o + 2 * ds + x, blend(c0, 5, c2, 3, 4, 3));
+                store8(o + 3 * ds + x, blend(c1, 7, c3, 1, 4, 3));
+            } else {
+                const __m128i cm2 = lo16(c - 2 * ss + x), cm1 = lo16(c - ss + x);
+                store8(o + x, blend(cm2, 1, c0, 7, 4, 3));
+                store8(o + ds + x, blend(cm1, 3, c1, 5, 4, 3));
+                store8(o + 2 * ds + x, c0);
+                store8(o + 3 * ds + x, blend(c0, 1, c1, 7, 4, 3));
+            }
+        }
+    }
+}
+
+void upHorizontalSse2(uint8_t* dst, const uint8_t* src, int m) {
+    int i = 0;
+    for (; i + 16 <= m - 8; i += 16) {
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+        const __m128i c1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i + 1));
+        const __m128i a = _mm_avg_epu8(c, c1);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 2 * i), _mm_unpacklo_epi8(c, a));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 2 * i + 16), _mm_unpackhi_epi8(c, a));
+    }
+    for (; i < m - 8; ++i) {
+        dst[2 * i] = src[i];
+        dst[2 * i + 1] = static_cast<uint8_t>((src[i] + src[i + 1] + 1) >> 1);
+    }
+    for (; i < m; ++i) dst[2 * i] = dst[2 * i + 1] = src[i];
+}
+
+// ---------------------------------------------------------------------------
+// Colour conversion
+
+void yuvToBgrSse2(uint8_t* bgr, const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int w) {
+    if (w % 8 != 0) return yuvToBgrC(bgr, y, cb, cr, w);
+    const __m128i k16 = _mm_set1_epi16(16), k128 = _mm_set1_epi16(128), bias = _mm_set1_epi32(4096);
+    const __m128i cBlue = _mm_setr_epi16(9539, 16525, 9539, 16525, 9539, 16525, 9539, 16525);
+    const __m128i cRed = _mm_setr_epi16(9539, 13075, 9539, 13075, 9539, 13075, 9539, 13075);
+    const __m128i cGreen = _mm_setr_epi16(9539, -6660, 9539, -6660, 9539, -6660, 9539, -6660);
+    const __m128i cGreenU = _mm_setr_epi16(-3209, 0, -3209, 0, -3209, 0, -3209, 0);
+    const __m128i z = _mm_setzero_si128();
+    alignas(16) uint32_t px[8];
+    for (int x = 0; x < w; x += 8) {
+        const __m128i yy = _mm_sub_epi16(lo16(y + x), k16);
+        const __m128i u = _mm_sub_epi16(lo16(cb + x), k128);
+        const __m128i v = _mm_sub_epi16(lo16(cr + x), k128);
+        const __m128i yuL = _mm_unpacklo_epi16(yy, u), yuH = _mm_unpackhi_epi16(yy, u);
+        const __m128i yvL = _mm_unpacklo_epi16(yy, v), yvH = _mm_unpackhi_epi16(yy, v);
+        const __m128i uzL = _mm_unpacklo_epi16(u, z), uzH = _mm_unpackhi_epi16(u, z);
+        auto chan = [&](__m128i lo, __m128i hi) {
+            return _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(lo, bias), 13), _mm_srai_epi32(_mm_add_epi32(hi, bias), 13));
+        };
+        const __m128i b = chan(_mm_madd_epi16(yuL, cBlue), _mm_madd_epi16(yuH, cBlue));
+        const __m128i r = chan(_mm_madd_epi16(yvL, cRed), _mm_madd_epi16(yvH, cRed));
+        const __m128i g = chan(_mm_add_epi32(_mm_madd_epi16(yvL, cGreen), _mm_madd_epi16(uzL, cGreenU)),
+                               _mm_add_epi32(_mm_madd_epi16(yvH, cGreen), _mm_madd_epi16(uzH, cGreenU)));
+        const __m128i b8 = _mm_packus_epi16(b, b), g8 = _mm_packus_epi16(g, g), r8 = _mm_packus_epi16(r, r);
+        const __m128i bg = _mm_unpacklo_epi8(b8, g8), r0 = _mm_unpacklo_epi8(r8, z);
+        _mm_store_si128(reinterpret_cast<__m128i*>(px), _mm_unpacklo_epi16(bg, r0));
+        _mm_store_si128(reinterpret_cast<__m128i*>(px + 4), _mm_unpackhi_epi16(bg, r0));
+        uint8_t* o = bgr + 3 * x;
+        const int last = x + 8 == w ? 7 : 8;  // the row's last pixel gets 3 bytes only
+        for (int i = 0; i < last; ++i) std::memcpy(o + 3 * i, &px[i], 4);
+        if (last == 7) std::memcpy(o + 21, &px[7], 3);
+    }
+}
+
+}  // namespace
+
+void initDspSse2(Dsp& d) {
+    d.idct = idctSse2;
+    d.idctPut = idctPutSse2;
+    d.idctAdd = idctAddSse2;
+    d.mc[0][0][0] = mcSse2<16, false, 0>;
+    d.mc[0][1][0] = mcSse2<16, false, 1>;
+    d.mc[0][2][0] = mcSse2<16, false, 2>;
+    d.mc[0][3][0] = mcSse2<16, false, 3>;
+    d.mc[0][0][1] = mcSse2<8, false, 0>;
+    d.mc[0][1][1] = mcSse2<8, false, 1>;
+    d.mc[0][2][1] = mcSse2<8, false, 2>;
+    d.mc[0][3][1] = mcSse2<8, false, 3>;
+    d.mc[1][0][0] = mcSse2<16, true, 0>;
+    d.mc[1][1][0] = mcSse2<16, true, 1>;
+    d.mc[1][2][0] = mcSse2<16, true, 2>;
+    d.mc[1][3][0] = mcSse2<16, true, 3>;
+    d.mc[1][0][1] = mcSse2<8, true, 0>;
+    d.mc[1][1][1] = mcSse2<8, true, 1>;
+    d.mc[1][2][1] = mcSse2<8, true, 2>;
+    d.mc[1][3][1] = mcSse2<8, true, 3>;
+    d.upProgressive = upProgressiveSse2;
+    d.upField = upFieldSse2;
+    d.upHorizontal = upHorizontalSse2;
+    d.yuvToBgr = yuvToBgrSse2;
+}
 
 }  // namespace kivra
 #endif
