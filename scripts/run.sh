@@ -29,3 +29,7 @@ echo "== GOP list"
     { n++; if ($3 !~ /LAST/) { gops++; last = $0 } else packets = $6 }
     NR <= 3 { print }
     END { if (n > 3) print "..."; print last; printf "%d GOPs, %d packets\n", gops, packets }'
+
+echo "== cut (GOPs 1-3 and 7-9 into sample/cut.ts)"
+"$cli" cut --yes -o sample/cut.ts "$sample:1:4" "$sample:7:10"
+ffprobe -v error -show_entries format=format_name,duration,size -of default=nw=1 sample/cut.ts
