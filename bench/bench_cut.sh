@@ -4,10 +4,9 @@
 # Outputs are removed before every run so both write new files.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${BUILD_DIR:-build-cut}
-cmake -S . -B "$build" -G Ninja >/dev/null
-ninja -C "$build" -j"${JOBS:-2}" tavrelcut-cli >/dev/null
-cli=$PWD/$build/cli/tavrelcut-cli
+. scripts/deps.sh
+ensure_packages
+cli=$(build_release_cli)
 big=$PWD/$(bench/make-big.sh)
 work=$PWD/bench/work
 runs=${RUNS:-10}

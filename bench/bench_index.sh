@@ -5,9 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
 ensure_packages
-cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVREL_TESTS=OFF >/dev/null
-ninja -C build-release -j"$JOBS" tavrelcut-cli >/dev/null
-cli=$PWD/build-release/cli/tavrelcut-cli
+cli=$(build_release_cli)
 big=$(bench/make-big.sh)
 runs=${RUNS:-5}
 cat "$big" > /dev/null  # warm the page cache

@@ -20,3 +20,10 @@ ensure_packages() {
 }
 
 JOBS=${JOBS:-2}
+
+# Release build of tavrelcut-cli in build-release; prints the binary's path.
+build_release_cli() {
+    cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVREL_TESTS=OFF >/dev/null
+    ninja -C build-release -j"$JOBS" tavrelcut-cli >/dev/null
+    echo "$PWD/build-release/cli/tavrelcut-cli"
+}

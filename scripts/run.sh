@@ -6,9 +6,7 @@ cd "$(dirname "$0")/.."
 . scripts/deps.sh
 ensure_packages
 
-cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVREL_TESTS=OFF >/dev/null
-ninja -C build-release -j"$JOBS" tavrelcut-cli >/dev/null
-cli=build-release/cli/tavrelcut-cli
+cli=$(build_release_cli)
 
 mkdir -p sample
 sample=sample/sample.ts
