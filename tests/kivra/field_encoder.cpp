@@ -134,7 +134,7 @@ void idct(const double in[64], double out[64]) {
 
 class Encoder {
 public:
-    explicit Encoder(bool withP) : m_withP(withP) {
+    Encoder(bool withP, bool mix) : m_withP(withP), m_mix(mix) {
         m_dct = codeMap(kivra::kDct0, kivra::kDct0Count);
         m_dcL = codeMap(kivra::kDcLuma, kivra::kDcLumaCount);
         m_dcC = codeMap(kivra::kDcChroma, kivra::kDcChromaCount);
@@ -154,6 +154,7 @@ public:
                 writePicture(src, rec, prev, t, field, intra);
             }
             prev = rec;
+            m_recon.push_back(rec);
         }
         m_bw.startCode(0xB7);
         return m_bw.bytes();
@@ -244,14 +245,19 @@ private:
             b.put(q, 5);
             b.put(0, 1);
             int dcPred[3] = {128, 128, 128};
-            int pmv[2] = {0, 0};
+            int pmv[2][2] = {{0, 0}, {0, 0}};
             for (int mbx = 0; mbx < mbw; ++mbx) {
                 b.put(1, 1);  // macroblock_address_increment 1
                 if (intra) {
                     b.put(1, 1);  // intra
                     intraMacroblock(src, rec, field, mbx, row, q * 2, dcPred);
                 } else {
-                    interMacroblock(src, rec, prev, field, mbx, row, q * 2, pmv, t % kGop == 0);
+                    const int kind = (m_mix && t % kGop != 0) ? mbx % 3 : 0;
+                    if (kind == 0) {
+                        interMacroblock(src, rec, prev, field, mbx, row, q * 2, pmv, t % kGop == 0);
+                    } else {
+                        predictionOnlyMacroblock(rec, prev, field, mbx, row, pmv, kind);
+                    }
                 }
             }
         }
@@ -359,7 +365,7 @@ private:
     }
 
     void interMacroblock(const Frame& src, Frame& rec, const Frame& prev, int f, int mbx, int row, int qs,
-                         int pmv[2], bool gopStart) {
+                         int pmv[2][2], bool gopStart) {
         // Second (bottom) field: even macroblock columns predict from the top
         // field of this frame (half a line down in frame terms), odd ones from
         // the previous frame's bottom field; at a GOP start all of them use
@@ -409,10 +415,10 @@ private:
         }
         m_bw.put(1, 2);  // field_motion_type: field
         m_bw.put(uint32_t(sel), 1);
-        writeMotion(mvx - pmv[0]);
-        writeMotion(mvy - pmv[1]);
-        pmv[0] = mvx;
-        pmv[1] = mvy;
+        writeMotion(mvx - pmv[0][0]);
+        writeMotion(mvy - pmv[0][1]);
+        pmv[0][0] = pmv[1][0] = mvx;
+        pmv[0][1] = pmv[1][1] = mvy;
         if (cbp) code(m_cbp, cbp);
         for (int blk = 0; blk < 6; ++blk) {
             const int comp = blk < 4 ? 0 : blk - 3;
@@ -431,7 +437,86 @@ private:
         }
     }
 
+    // Field sample of the reference a field prediction names: the second
+    // field's opposite parity is the first field of its own frame.
+    static int refSample(const Frame& cur, const Frame& prev, int curField, int comp, int sel, int x2, int y2) {
+        const Frame& f = (curField == 1 && sel == 0) ? cur : prev;
+        return predSample(f.p[comp], sel, x2, y2);
+    }
+
+    // 16x8 (kind 1) or dual prime (kind 2), forward MC without residual.
+    void predictionOnlyMacroblock(Frame& rec, const Frame& prev, int f, int mbx, int row, int pmv[2][2], int kind) {
+        m_bw.put(1, 3);                  // 001: MC, not coded
+        m_bw.put(kind == 1 ? 2 : 3, 2);  // field_motion_type
+        int mv[2][2];
+        int sel[2];
+        int dmv[2] = {0, 0};
+        if (kind == 1) {
+            // Upper half from the same parity of the previous frame, lower
+            // half from the other field with a vertical half sample.
+            sel[0] = f;
+            mv[0][0] = -4;
+            mv[0][1] = 0;
+            sel[1] = 1 - f;
+            mv[1][0] = -3;
+            mv[1][1] = row == kH / 32 - 1 ? -1 : 1;  // stay inside the field
+            for (int r = 0; r < 2; ++r) {
+                m_bw.put(uint32_t(sel[r]), 1);
+                writeMotion(mv[r][0] - pmv[r][0]);
+                writeMotion(mv[r][1] - pmv[r][1]);
+                pmv[r][0] = mv[r][0];
+                pmv[r][1] = mv[r][1];
+            }
+        } else {
+            mv[0][0] = -4 + (mbx % 2);
+            // Vertical vectors point into the field at its top and bottom.
+            mv[0][1] = row == 0 ? 2 : (row == kH / 32 - 1 ? -2 : ((row % 2) ? 2 : -2));
+            dmv[0] = (mbx % 4) < 2 ? 1 : -1;
+            dmv[1] = (row == 0 || row == kH / 32 - 1) ? 0 : (row % 3) - 1;
+            auto dm = [this](int d) {
+                if (d == 0) {
+                    m_bw.put(0, 1);
+                } else {
+                    m_bw.put(d > 0 ? 2 : 3, 2);
+                }
+            };
+            writeMotion(mv[0][0] - pmv[0][0]);
+            dm(dmv[0]);
+            writeMotion(mv[0][1] - pmv[0][1]);
+            dm(dmv[1]);
+            pmv[0][0] = pmv[1][0] = mv[0][0];
+            pmv[0][1] = pmv[1][1] = mv[0][1];
+        }
+        // The encoder's own reconstruction: the same prediction.
+        for (int comp = 0; comp < 3; ++comp) {
+            const int bw = comp ? 8 : 16, bh = comp ? 8 : 16;
+            const int x0 = mbx * bw, y0 = row * bh;
+            for (int y = 0; y < bh; ++y)
+                for (int x = 0; x < bw; ++x) {
+                    int v;
+                    auto cv = [comp](int a) { return comp ? a / 2 : a; };
+                    if (kind == 1) {
+                        const int r = y < bh / 2 ? 0 : 1;
+                        v = refSample(rec, prev, f, comp, sel[r], 2 * (x0 + x) + cv(mv[r][0]), 2 * (y0 + y) + cv(mv[r][1]));
+                    } else {
+                        const int vx = mv[0][0], vy = mv[0][1];
+                        const int ox = ((vx + (vx > 0)) >> 1) + dmv[0];
+                        const int oy = ((vy + (vy > 0)) >> 1) + dmv[1] + (f == 1 ? 1 : -1);
+                        const int a = refSample(rec, prev, f, comp, f, 2 * (x0 + x) + cv(vx), 2 * (y0 + y) + cv(vy));
+                        const int b = refSample(rec, prev, f, comp, 1 - f, 2 * (x0 + x) + cv(ox), 2 * (y0 + y) + cv(oy));
+                        v = (a + b + 1) >> 1;
+                    }
+                    rec.p[comp].at(x0 + x, fieldRow(y0 + y, f)) = uint8_t(v);
+                }
+        }
+    }
+
+public:
+    std::vector<Frame> m_recon;  // the encoder's own decode, for debugging
+
+private:
     bool m_withP;
+    bool m_mix;
     BitWriter m_bw;
     CodeMap m_dct, m_dcL, m_dcC, m_cbp, m_mv;
 };
@@ -439,14 +524,25 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3 || (std::string(argv[1]) != "intra-pair" && std::string(argv[1]) != "intra-p")) {
-        std::fprintf(stderr, "usage: kivra-field-encoder intra-pair|intra-p OUT.m2v\n");
+    const std::string mode = argc == 3 ? argv[1] : "";
+    if (mode != "intra-pair" && mode != "intra-p" && mode != "mix") {
+        std::fprintf(stderr, "usage: kivra-field-encoder intra-pair|intra-p|mix OUT.m2v\n");
         return 2;
     }
-    Encoder enc(std::string(argv[1]) == "intra-p");
+    Encoder enc(mode != "intra-pair", mode == "mix");
     const auto bytes = enc.run();
     FILE* f = std::fopen(argv[2], "wb");
     if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) return 1;
     std::fclose(f);
+    if (const char* dump = std::getenv("KIVRA_FIELD_ENCODER_RECON")) {
+        FILE* r = std::fopen(dump, "wb");
+        if (!r) return 1;
+        std::fprintf(r, "YUV4MPEG2 W%d H%d F25:1 It A0:0 C420\n", kW, kH);
+        for (const Frame& fr : enc.m_recon) {
+            std::fputs("FRAME\n", r);
+            for (const Plane& p : fr.p) std::fwrite(p.px.data(), 1, p.px.size(), r);
+        }
+        std::fclose(r);
+    }
     return 0;
 }

@@ -102,7 +102,8 @@ INSTANTIATE_TEST_SUITE_P(Streams, Conformance,
                                          StreamCase{"matrices.ts", true}, StreamCase{"altscan.ts", true},
                                          StreamCase{"pkt192.ts", true}, StreamCase{"pkt204.ts", false},
                                          StreamCase{"pkt208.ts", false}, StreamCase{"field_intra.ts", true},
-                                         StreamCase{"field_ip.ts", true}),
+                                         StreamCase{"field_ip.ts", true},
+                                         StreamCase{"field_mix.ts", true}),
                          [](const testing::TestParamInfo<StreamCase>& i) {
                              std::string n = i.param.file;
                              return n.substr(0, n.find('.'));

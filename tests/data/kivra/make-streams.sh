@@ -55,6 +55,8 @@ if [ $# -ge 1 ] && [ -x "$1" ]; then
     $FF -fflags +genpts -r 25 -f mpegvideo -i field_intra.m2v -c copy $MUX field_intra.ts
     "$1" intra-p field_ip.m2v
     $FF -fflags +genpts -r 25 -f mpegvideo -i field_ip.m2v -c copy $MUX field_ip.ts
-    rm -f field_intra.m2v field_ip.m2v
+    "$1" mix field_mix.m2v
+    $FF -fflags +genpts -r 25 -f mpegvideo -i field_mix.m2v -c copy $MUX field_mix.ts
+    rm -f field_intra.m2v field_ip.m2v field_mix.m2v
 fi
 ls -l *.ts
