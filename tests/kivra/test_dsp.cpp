@@ -1,0 +1,330 @@
+// Pixel kernels: every SIMD kernel against its C reference (bit-exact, on
+// random blocks and planes), the inverse DCT against a double-precision
+// transform, and the output filters and colour conversion on known values.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "dsp.h"
+
+using namespace kivra;
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// SIMD against C
+
+struct DspCase {
+    const char* name;
+    unsigned mask;
+};
+
+class SimdVsC : public testing::TestWithParam<DspCase> {
+protected:
+    void SetUp() override {
+        if ((detectCpuFlags() & GetParam().mask) == 0) GTEST_SKIP() << "instruction set not available";
+        initDsp(ref, 0);
+        initDsp(opt, GetParam().mask);
+    }
+    Dsp ref{}, opt{};
+    std::mt19937 rng{1234};
+    int rnd(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
+    std::vector<uint8_t> randomPlane(size_t n) {
+        std::vector<uint8_t> v(n);
+        for (auto& b : v) b = uint8_t(rnd(0, 255));
+        return v;
+    }
+};
+
+TEST_P(SimdVsC, IdctMatchesOnRandomAndExtremeBlocks) {
+    EXPECT_NE(opt.idct, ref.idct) << "no SIMD override installed";
+    for (int iter = 0; iter < 20000; ++iter) {
+        alignas(64) int16_t a[64], b[64];
+        // Typical coefficient ranges, sparse blocks, and the whole 16-bit
+        // range (no saturation before the transform).
+        const int mode = iter % 4;
+        for (int i = 0; i < 64; ++i) {
+            int v;
+            if (mode == 0) v = rnd(-2048, 2047);
+            else if (mode == 1) v = rnd(0, 9) == 0 ? rnd(-300, 300) : 0;
+            else if (mode == 2) v = rnd(-32768, 32767);
+            else v = rnd(0, 1) ? 32767 : -32768;
+            a[i] = b[i] = int16_t(v);
+        }
+        ref.idct(a);
+        opt.idct(b);
+        ASSERT_EQ(0, std::memcmp(a, b, sizeof a)) << "iteration " << iter;
+    }
+}
+
+TEST_P(SimdVsC, IdctPutAndAddMatchAndClearTheBlock) {
+    for (int iter = 0; iter < 5000; ++iter) {
+        alignas(64) int16_t a[64], b[64];
+        for (int i = 0; i < 64; ++i) a[i] = b[i] = int16_t(rnd(0, 3) ? 0 : rnd(-1500, 1500));
+        auto d1 = randomPlane(8 * 24), d2 = d1;
+        const bool add = iter % 2;
+        if (add) {
+            ref.idctAdd(d1.data() + 3, 24, a);
+            opt.idctAdd(d2.data() + 3, 24, b);
+        } else {
+            ref.idctPut(d1.data() + 3, 24, a);
+            opt.idctPut(d2.data() + 3, 24, b);
+        }
+        ASSERT_EQ(d1, d2) << "iteration " << iter;
+        for (int i = 0; i < 64; ++i) ASSERT_EQ(b[i], 0);
+    }
+}
+
+TEST_P(SimdVsC, MotionCompensationAllCasesMatch) {
+    const int stride = 64;
+    for (int avg = 0; avg < 2; ++avg)
+        for (int hc = 0; hc < 4; ++hc)
+            for (int w = 0; w < 2; ++w)
+                for (int h : {4, 8, 16}) {
+                    auto src = randomPlane(size_t(stride) * 40);
+                    auto d1 = randomPlane(size_t(stride) * 40), d2 = d1;
+                    const int off = rnd(0, 20) + stride * rnd(0, 10);
+                    ref.mc[avg][hc][w](d1.data() + 5, stride, src.data() + off, stride, h);
+                    opt.mc[avg][hc][w](d2.data() + 5, stride, src.data() + off, stride, h);
+                    ASSERT_EQ(d1, d2) << "avg " << avg << " case " << hc << " width " << (w ? 8 : 16) << " h " << h;
+                }
+}
+
+TEST_P(SimdVsC, ChromaUpsamplingMatches) {
+    for (int w : {8, 16, 360, 720}) {
+        const int n = 32;  // chroma rows
+        auto src = randomPlane(size_t(w) * n);
+        std::vector<uint8_t> a(size_t(w) * 2 * n), b(a.size());
+        ref.upProgressive(a.data(), w, src.data(), w, w, n);
+        opt.upProgressive(b.data(), w, src.data(), w, w, n);
+        EXPECT_EQ(a, b) << "progressive, width " << w;
+        ref.upField(a.data(), w, src.data(), w, w, n);
+        opt.upField(b.data(), w, src.data(), w, w, n);
+        EXPECT_EQ(a, b) << "field, width " << w;
+        std::vector<uint8_t> h1(size_t(w) * 2), h2(h1.size());
+        ref.upHorizontal(h1.data(), src.data(), w);
+        opt.upHorizontal(h2.data(), src.data(), w);
+        EXPECT_EQ(h1, h2) << "horizontal, width " << w;
+    }
+}
+
+TEST_P(SimdVsC, ColourConversionMatchesOnEveryValueMix) {
+    for (int w : {16, 32, 1440}) {
+        auto y = randomPlane(size_t(w)), cb = randomPlane(size_t(w)), cr = randomPlane(size_t(w));
+        // Guard bytes catch writes past the row.
+        std::vector<uint8_t> a(size_t(w) * 3 + 4, 0xEE), b(a);
+        ref.yuvToBgr(a.data(), y.data(), cb.data(), cr.data(), w);
+        opt.yuvToBgr(b.data(), y.data(), cb.data(), cr.data(), w);
+        EXPECT_EQ(a, b) << "width " << w;
+        EXPECT_EQ(b[size_t(w) * 3], 0xEE);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(SSE2, SimdVsC, testing::Values(DspCase{"SSE2", kCpuSse2}),
+                         [](const testing::TestParamInfo<DspCase>& i) { return std::string(i.param.name); });
+
+// ---------------------------------------------------------------------------
+// Inverse DCT accuracy, IEEE 1180-style
+
+const double kPi = 3.14159265358979323846;
+
+void fdctDouble(const double in[64], double out[64]) {
+    for (int v = 0; v < 8; ++v)
+        for (int u = 0; u < 8; ++u) {
+            double s = 0;
+            for (int y = 0; y < 8; ++y)
+                for (int x = 0; x < 8; ++x)
+                    s += in[y * 8 + x] * std::cos((2 * x + 1) * u * kPi / 16) * std::cos((2 * y + 1) * v * kPi / 16);
+            out[v * 8 + u] = 0.25 * (u ? 1 : M_SQRT1_2) * (v ? 1 : M_SQRT1_2) * s;
+        }
+}
+
+void idctDouble(const double in[64], double out[64]) {
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) {
+            double s = 0;
+            for (int v = 0; v < 8; ++v)
+                for (int u = 0; u < 8; ++u)
+                    s += (u ? 1 : M_SQRT1_2) * (v ? 1 : M_SQRT1_2) * in[v * 8 + u] *
+                         std::cos((2 * x + 1) * u * kPi / 16) * std::cos((2 * y + 1) * v * kPi / 16);
+            out[y * 8 + x] = 0.25 * s;
+        }
+}
+
+// The IEEE 1180 random number generator.
+struct Ieee1180Rand {
+    long seed = 1;
+    long next(long lo, long hi) {
+        static const double z = double(0x7fffffff);
+        seed = (seed * 1103515245 + 12345) & 0x7fffffff;
+        const double x = double(seed) / z;
+        return long(x * double(lo + hi + 1)) - lo;
+    }
+};
+
+struct AccuracyCase {
+    int lo, hi, sign;
+};
+
+class IdctAccuracy : public testing::TestWithParam<AccuracyCase> {};
+
+TEST_P(IdctAccuracy, WithinIeee1180Limits) {
+    const auto [L, H, sign] = GetParam();
+    Ieee1180Rand r;
+    constexpr int kBlocks = 10000;
+    double err[64] = {}, sqErr[64] = {};
+    int peak = 0;
+    for (int n = 0; n < kBlocks; ++n) {
+        double px[64], coef[64];
+        for (double& p : px) p = double(r.next(L, H)) * sign;
+        fdctDouble(px, coef);
+        alignas(64) int16_t blk[64];
+        double refIn[64];
+        for (int i = 0; i < 64; ++i) {
+            double c = std::nearbyint(coef[i]);
+            c = std::min(2047.0, std::max(-2048.0, c));
+            refIn[i] = c;
+            blk[i] = int16_t(c);
+        }
+        double refOut[64];
+        idctDouble(refIn, refOut);
+        idctC(blk);
+        for (int i = 0; i < 64; ++i) {
+            const double ref = std::min(255.0, std::max(-256.0, std::nearbyint(refOut[i])));
+            const int got = std::min(255, std::max(-256, int(blk[i])));
+            const double e = got - ref;
+            peak = std::max(peak, int(std::fabs(e)));
+            err[i] += e;
+            sqErr[i] += e * e;
+        }
+    }
+    double worstMse = 0, worstMean = 0, totalMse = 0, totalMean = 0;
+    for (int i = 0; i < 64; ++i) {
+        worstMse = std::max(worstMse, sqErr[i] / kBlocks);
+        worstMean = std::max(worstMean, std::fabs(err[i]) / kBlocks);
+        totalMse += sqErr[i];
+        totalMean += err[i];
+    }
+    totalMse /= 64.0 * kBlocks;
+    totalMean = std::fabs(totalMean) / (64.0 * kBlocks);
+    EXPECT_LE(peak, 1);
+    EXPECT_LE(worstMse, 0.06);
+    EXPECT_LE(totalMse, 0.02);
+    EXPECT_LE(worstMean, 0.015);
+    EXPECT_LE(totalMean, 0.0015);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ranges, IdctAccuracy,
+                         testing::Values(AccuracyCase{256, 255, 1}, AccuracyCase{5, 5, 1}, AccuracyCase{300, 300, 1},
+                                         AccuracyCase{256, 255, -1}, AccuracyCase{5, 5, -1},
+                                         AccuracyCase{300, 300, -1}),
+                         [](const testing::TestParamInfo<AccuracyCase>& i) {
+                             return "L" + std::to_string(i.param.lo) + "H" + std::to_string(i.param.hi) +
+                                    (i.param.sign < 0 ? "Neg" : "Pos");
+                         });
+
+TEST(Idct, DcOnlyBlockGivesFlatEighth) {
+    for (int dc : {-2048, -8, 0, 8, 1000, 2047}) {
+        alignas(64) int16_t b[64] = {};
+        b[0] = int16_t(dc);
+        idctC(b);
+        for (int i = 0; i < 64; ++i) ASSERT_EQ(b[i], (dc + 4) >> 3) << "dc " << dc;
+    }
+}
+
+TEST(Idct, ReconstructionAdds128AndClamps) {
+    alignas(64) int16_t b[64] = {};
+    uint8_t out[64];
+    b[0] = 8 * 100;  // +100 after the transform
+    idctPutC(out, 8, b);
+    EXPECT_EQ(out[0], 228);
+    b[0] = 8 * 200;  // 328: clamped
+    idctPutC(out, 8, b);
+    EXPECT_EQ(out[63], 255);
+    b[0] = -8 * 200;  // -72: clamped
+    idctPutC(out, 8, b);
+    EXPECT_EQ(out[5], 0);
+}
+
+// ---------------------------------------------------------------------------
+// Output filters and colour conversion on known values
+
+TEST(OutputFilters, ProgressiveVerticalFilterRows) {
+    // One column of 8 chroma rows.
+    const uint8_t c[8] = {0, 100, 200, 40, 40, 40, 80, 120};
+    uint8_t o[16];
+    upProgressiveC(o, 1, c, 1, 1, 8);
+    EXPECT_EQ(o[0], 0);                             // first row copied
+    EXPECT_EQ(o[1], (3 * 0 + 100 + 2) >> 2);        // 25
+    EXPECT_EQ(o[2], (3 * 100 + 0 + 2) >> 2);        // 75
+    EXPECT_EQ(o[3], (3 * 100 + 200 + 2) >> 2);      // 125
+    EXPECT_EQ(o[13], (3 * 80 + 120 + 2) >> 2);      // 90
+    EXPECT_EQ(o[14], (3 * 120 + 80 + 2) >> 2);      // 110
+    EXPECT_EQ(o[15], 120);                          // last row copied
+}
+
+TEST(OutputFilters, FieldVerticalFilterGroups) {
+    uint8_t c[8];
+    for (int i = 0; i < 8; ++i) c[i] = uint8_t(10 * i + (i % 2 ? 100 : 0));  // 0,110,20,130,40,150,60,170
+    uint8_t o[16];
+    upFieldC(o, 1, c, 1, 1, 8);
+    // First group.
+    EXPECT_EQ(o[0], 0);
+    EXPECT_EQ(o[1], (3 * 0 + 5 * 110 + 4) >> 3);
+    EXPECT_EQ(o[2], (5 * 0 + 3 * 20 + 4) >> 3);
+    EXPECT_EQ(o[3], (7 * 110 + 130 + 4) >> 3);
+    // Middle group k = 1.
+    EXPECT_EQ(o[4], (0 + 7 * 20 + 4) >> 3);
+    EXPECT_EQ(o[5], (3 * 110 + 5 * 130 + 4) >> 3);
+    EXPECT_EQ(o[6], (5 * 20 + 3 * 40 + 4) >> 3);
+    EXPECT_EQ(o[7], (7 * 130 + 150 + 4) >> 3);
+    // Last group k = 3.
+    EXPECT_EQ(o[12], (40 + 7 * 60 + 4) >> 3);
+    EXPECT_EQ(o[13], (3 * 150 + 5 * 170 + 4) >> 3);
+    EXPECT_EQ(o[14], 60);
+    EXPECT_EQ(o[15], (60 + 7 * 170 + 4) >> 3);
+}
+
+TEST(OutputFilters, HorizontalFilterDoublesTheLastEight) {
+    uint8_t c[16], o[32];
+    for (int i = 0; i < 16; ++i) c[i] = uint8_t(i * 10);
+    upHorizontalC(o, c, 16);
+    EXPECT_EQ(o[0], 0);
+    EXPECT_EQ(o[1], 5);
+    EXPECT_EQ(o[14], 70);
+    EXPECT_EQ(o[15], 75);  // i = 7 = m - 9: still interpolated
+    EXPECT_EQ(o[16], 80);
+    EXPECT_EQ(o[17], 80);  // i = 8: doubled
+    EXPECT_EQ(o[31], 150);
+}
+
+TEST(ColourConversion, Bt601KnownValues) {
+    struct Known {
+        uint8_t y, cb, cr, b, g, r;
+    };
+    const Known k[] = {
+        {16, 128, 128, 0, 0, 0},        // black
+        {235, 128, 128, 255, 255, 255},  // white
+        {81, 90, 240, 0, 0, 254},       // 75% red: the blue sum is negative
+        {126, 128, 128, 128, 128, 128},  // mid grey
+    };
+    for (const auto& v : k) {
+        uint8_t y[16], cb[16], cr[16], bgr[48];
+        std::memset(y, v.y, 16);
+        std::memset(cb, v.cb, 16);
+        std::memset(cr, v.cr, 16);
+        for (unsigned mask : {0u, unsigned(kCpuAll)}) {
+            Dsp d;
+            initDsp(d, mask);
+            d.yuvToBgr(bgr, y, cb, cr, 16);
+            EXPECT_EQ(bgr[45], v.b) << int(v.y) << "," << int(v.cb) << "," << int(v.cr);
+            EXPECT_EQ(bgr[46], v.g) << int(v.y) << "," << int(v.cb) << "," << int(v.cr);
+            EXPECT_EQ(bgr[47], v.r) << int(v.y) << "," << int(v.cb) << "," << int(v.cr);
+        }
+    }
+}
+
+}  // namespace
