@@ -127,7 +127,13 @@ void decodeThread(int64_t position, int videoPid) {
     BitReader& br = L.br;
     d.beginRead();
     dm.setVideoPid(videoPid);
-    dm.setTransport(true);
+    // A program stream (a pack header at the position) is read as plain
+    // bytes; the served-bytes check below alone would never see the pack
+    // header, since with transport parsing on only video payload is served.
+    uint8_t head[4] = {};
+    const bool pack = L.fd >= 0 && pread(L.fd, head, 4, position) == 4 && head[0] == 0 && head[1] == 0 &&
+                      head[2] == 1 && head[3] == 0xBA;
+    dm.setTransport(!pack);
     {
         std::lock_guard<std::mutex> lock(L.outMu);
         L.stats = ReadStats{};
