@@ -1,6 +1,7 @@
 // Arbitrary bytes as the recording, through TsOpen / SetPackSize / TsRead /
-// UpdateVideo / TsClose. The first byte picks the packet size and the read
-// position; the file is padded past the end guard so pictures can be drawn.
+// UpdateVideo / TsClose. The first byte picks the packet size, the read
+// position, the PID and the display settings; the file is padded past the
+// end guard so pictures can be drawn.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -54,7 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SetPackSize(kSizes[sel & 3]);
     TavrelDecRead r{};
     r.position = (sel >> 2) & 1 ? 188 : 0;
-    r.videoPid = size > 2 ? (((data[1] & 0x1F) << 8) | data[2]) : 0x100;
+    // Mostly the PID the sample streams use; sometimes one from the input.
+    r.videoPid = (sel & 0x40) && size > 2 ? (((data[1] & 0x1F) << 8) | data[2]) : 0x100;
     r.displayWidth = (sel >> 3) & 1 ? 270 : 0;
     r.windowMode = init.windowMode;
     r.aspectMode = 9;
