@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -96,6 +97,36 @@ void BM_KivraDecodeIPictureToRgb(benchmark::State& state) {
     state.counters["height"] = dec.sequence().codedHeight;
 }
 BENCHMARK(BM_KivraDecodeIPictureToRgb)->Arg(1)->Arg(0)->ArgName("simd")->Unit(benchmark::kMillisecond);
+
+// The conversion alone (up-sampling and BT.601 to the bottom-up bitmap).
+void BM_KivraConvertOnly(benchmark::State& state) {
+    using namespace kivra;
+    const auto& es = firstIPicture();
+    Dsp dsp;
+    initDsp(dsp, kCpuAll);
+    auto dm = std::make_unique<Demux>();
+    dm->attachMemory(es.data(), es.size());
+    dm->setTransport(false);
+    dm->setServeTail(true);
+    dm->seek(0);
+    dm->start();
+    BitReader br;
+    br.attach(dm.get());
+    br.setStrictStop(false);
+    Decoder dec;
+    dec.setDsp(&dsp);
+    dec.attach(&br);
+    if (dec.readHeaders(-1) != Decoder::HeaderResult::Picture || !dec.decodePicture()) {
+        state.SkipWithError("no picture");
+        return;
+    }
+    RgbPicture rgb;
+    for (auto _ : state) {
+        rgb.convert(dsp, dec.currentFrame(), dec.sequence(), dec.currentRecord());
+        benchmark::DoNotOptimize(rgb.pixels()[0]);
+    }
+}
+BENCHMARK(BM_KivraConvertOnly)->Unit(benchmark::kMillisecond);
 
 #ifdef KIVRA_BENCH_LIBMPEG2
 void BM_Libmpeg2DecodeIPictureToRgb(benchmark::State& state) {

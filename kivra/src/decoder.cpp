@@ -503,7 +503,7 @@ bool Decoder::readMotionVectors(int s, int motionType, bool fieldFormat, bool dm
     return true;
 }
 
-bool Decoder::decodeIntraBlock(int16_t* blk, int comp, const uint8_t* matrix) {
+bool Decoder::decodeIntraBlock(int16_t* blk, int comp, const uint8_t* matrix, bool& dcOnly) {
     BitReader& br = *m_br;
     const Tables& t = tables();
     int size = readVlc(br, comp == 0 ? t.dcLuma : t.dcChroma);
@@ -521,6 +521,7 @@ bool Decoder::decodeIntraBlock(int16_t* blk, int comp, const uint8_t* matrix) {
     const uint8_t* scan = m_pic.alternateScan ? kAlternate : kZigZag;
     const int q = m_qscale;
     int i = 0;
+    dcOnly = true;
     for (;;) {
         int sym = readVlc(br, vlc);
         int run, level;
@@ -543,16 +544,18 @@ bool Decoder::decodeIntraBlock(int16_t* blk, int comp, const uint8_t* matrix) {
         const int a = level < 0 ? -level : level;
         const int val = (a * matrix[pos] * q) >> 4;
         blk[pos] = static_cast<int16_t>(level < 0 ? -val : val);
+        dcOnly = false;
     }
 }
 
-bool Decoder::decodeNonIntraBlock(int16_t* blk, const uint8_t* matrix) {
+bool Decoder::decodeNonIntraBlock(int16_t* blk, const uint8_t* matrix, bool& dcOnly) {
     BitReader& br = *m_br;
     const Vlc& vlc = tables().dct0;
     const uint8_t* scan = m_pic.alternateScan ? kAlternate : kZigZag;
     const int q = m_qscale;
     int i = -1;
     bool first = true;
+    dcOnly = true;
     for (;;) {
         int run, level;
         br.need(24);
@@ -583,6 +586,7 @@ bool Decoder::decodeNonIntraBlock(int16_t* blk, const uint8_t* matrix) {
         const int a = level < 0 ? -level : level;
         const int val = ((2 * a + 1) * matrix[pos] * q) >> 5;
         blk[pos] = static_cast<int16_t>(level < 0 ? -val : val);
+        if (pos != 0) dcOnly = false;
     }
 }
 
@@ -687,10 +691,11 @@ bool Decoder::decodeMacroblock(int mbAddr) {
         const int comp = i < 4 ? 0 : 1 + ((i - 4) & 1);
         const bool chromaMatrix = comp != 0 && m_seq.chromaFormat != 1;
         bool ok;
+        bool dcOnly = false;
         if (intra) {
-            ok = decodeIntraBlock(blk, comp, chromaMatrix ? m_seq.chromaIntraMatrix : m_seq.intraMatrix);
+            ok = decodeIntraBlock(blk, comp, chromaMatrix ? m_seq.chromaIntraMatrix : m_seq.intraMatrix, dcOnly);
         } else {
-            ok = decodeNonIntraBlock(blk, chromaMatrix ? m_seq.chromaNonIntraMatrix : m_seq.nonIntraMatrix);
+            ok = decodeNonIntraBlock(blk, chromaMatrix ? m_seq.chromaNonIntraMatrix : m_seq.nonIntraMatrix, dcOnly);
         }
         if (!ok) {
             std::memset(blk, 0, 64 * sizeof(int16_t));
@@ -718,9 +723,9 @@ bool Decoder::decodeMacroblock(int mbAddr) {
             }
         }
         if (intra) {
-            m_dsp->idctPut(dst, stride, blk);
+            (dcOnly ? m_dsp->idctPutDc : m_dsp->idctPut)(dst, stride, blk);
         } else {
-            m_dsp->idctAdd(dst, stride, blk);
+            (dcOnly ? m_dsp->idctAddDc : m_dsp->idctAdd)(dst, stride, blk);
         }
     }
     return true;

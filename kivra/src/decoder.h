@@ -148,8 +148,9 @@ private:
     void skippedMacroblock(int mbAddr);
     bool readMotionVectors(int s, int motionType, bool fieldFormat, bool dmv, int count);
     int readMotionDelta(int fcode, int pred);
-    bool decodeIntraBlock(int16_t* blk, int comp, const uint8_t* matrix);
-    bool decodeNonIntraBlock(int16_t* blk, const uint8_t* matrix);
+    // dcOnly is set when no coefficient but the DC (raster 0) was coded.
+    bool decodeIntraBlock(int16_t* blk, int comp, const uint8_t* matrix, bool& dcOnly);
+    bool decodeNonIntraBlock(int16_t* blk, const uint8_t* matrix, bool& dcOnly);
     void predict(int mbx, int mby, int flags, int motionType);
     void predictBlock(int dir, bool avg, const uint8_t* const refPlanes[3], int refField, int dstField,
                       bool fieldPred, int mbx, int mby, int yOff, int h, int mvx, int mvy);

@@ -34,6 +34,9 @@ struct Dsp {
     void (*idctPut)(uint8_t* dst, ptrdiff_t stride, int16_t* block);
     // idct, added to dst with saturation, clamp, store; block cleared.
     void (*idctAdd)(uint8_t* dst, ptrdiff_t stride, int16_t* block);
+    // The same for a block whose only non-zero coefficient is the DC.
+    void (*idctPutDc)(uint8_t* dst, ptrdiff_t stride, int16_t* block);
+    void (*idctAddDc)(uint8_t* dst, ptrdiff_t stride, int16_t* block);
     McFunc mc[2][4][2];  // [avg][half case][0: 16 wide, 1: 8 wide]
 
     // 4:2:0 -> 4:2:2 vertical chroma up-sampling of a w-wide plane with
@@ -54,6 +57,8 @@ void initDsp(Dsp& dsp, unsigned mask);
 void idctC(int16_t* block);
 void idctPutC(uint8_t* dst, ptrdiff_t stride, int16_t* block);
 void idctAddC(uint8_t* dst, ptrdiff_t stride, int16_t* block);
+void idctPutDcC(uint8_t* dst, ptrdiff_t stride, int16_t* block);
+void idctAddDcC(uint8_t* dst, ptrdiff_t stride, int16_t* block);
 void upProgressiveC(uint8_t* dst, ptrdiff_t dstStride, const uint8_t* src, ptrdiff_t srcStride, int w,
                     int rows);
 void upFieldC(uint8_t* dst, ptrdiff_t dstStride, const uint8_t* src, ptrdiff_t srcStride, int w,

@@ -134,6 +134,36 @@ void idctAddC(uint8_t* dst, ptrdiff_t stride, int16_t* block) {
     std::memset(block, 0, 64 * sizeof(int16_t));
 }
 
+// A DC-only block: every row of the row pass is constant (row 0 from the DC,
+// the others from their bias alone), so all columns come out the same and
+// one column pass gives the whole block, exactly as the full transform.
+namespace {
+void dcColumn(const int16_t* block, int16_t col[8]) {
+    int16_t b[64] = {};
+    b[0] = block[0];
+    for (int i = 0; i < 8; ++i) {
+        idctRow(b + 8 * i, i);
+    }
+    idctCol(b);
+    for (int i = 0; i < 8; ++i) col[i] = b[8 * i];
+}
+}  // namespace
+
+void idctPutDcC(uint8_t* dst, ptrdiff_t stride, int16_t* block) {
+    int16_t col[8];
+    dcColumn(block, col);
+    for (int y = 0; y < 8; ++y, dst += stride) std::memset(dst, clamp255(sat16(col[y] + 128)), 8);
+    block[0] = 0;
+}
+
+void idctAddDcC(uint8_t* dst, ptrdiff_t stride, int16_t* block) {
+    int16_t col[8];
+    dcColumn(block, col);
+    for (int y = 0; y < 8; ++y, dst += stride)
+        for (int x = 0; x < 8; ++x) dst[x] = clamp255(sat16(col[y] + dst[x]));
+    block[0] = 0;
+}
+
 void upProgressiveC(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss, int w, int n) {
     for (int y = 0; y < n; ++y) {
         const uint8_t* c = src + y * ss;
@@ -201,6 +231,8 @@ void initDsp(Dsp& d, unsigned mask) {
     d.idct = idctC;
     d.idctPut = idctPutC;
     d.idctAdd = idctAddC;
+    d.idctPutDc = idctPutDcC;
+    d.idctAddDc = idctAddDcC;
     d.mc[0][0][0] = mcC<16, false, 0>;
     d.mc[0][1][0] = mcC<16, false, 1>;
     d.mc[0][2][0] = mcC<16, false, 2>;

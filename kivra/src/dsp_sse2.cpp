@@ -348,6 +348,16 @@ void upHorizontalSse2(uint8_t* dst, const uint8_t* src, int m) {
 // ---------------------------------------------------------------------------
 // Colour conversion
 
+// Four B,G,R,0 pixels to twelve B,G,R bytes at the bottom of the register.
+inline __m128i pack12(__m128i p) {
+    const __m128i keep3 = _mm_and_si128(p, _mm_set_epi32(0, 0x00FFFFFF, 0, 0x00FFFFFF));
+    const __m128i next3 = _mm_and_si128(_mm_srli_epi64(p, 8), _mm_set_epi32(0x0000FFFF, int(0xFF000000), 0x0000FFFF, int(0xFF000000)));
+    const __m128i six = _mm_or_si128(keep3, next3);  // six bytes at the bottom of each half
+    const __m128i low = _mm_and_si128(six, _mm_set_epi32(0, 0, 0x0000FFFF, -1));
+    const __m128i high = _mm_srli_si128(_mm_and_si128(six, _mm_set_epi32(0x0000FFFF, -1, 0, 0)), 2);
+    return _mm_or_si128(low, high);
+}
+
 void yuvToBgrSse2(uint8_t* bgr, const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int w) {
     if (w % 8 != 0) return yuvToBgrC(bgr, y, cb, cr, w);
     const __m128i k16 = _mm_set1_epi16(16), k128 = _mm_set1_epi16(128), bias = _mm_set1_epi32(4096);
@@ -356,7 +366,6 @@ void yuvToBgrSse2(uint8_t* bgr, const uint8_t* y, const uint8_t* cb, const uint8
     const __m128i cGreen = _mm_setr_epi16(9539, -6660, 9539, -6660, 9539, -6660, 9539, -6660);
     const __m128i cGreenU = _mm_setr_epi16(-3209, 0, -3209, 0, -3209, 0, -3209, 0);
     const __m128i z = _mm_setzero_si128();
-    alignas(16) uint32_t px[8];
     for (int x = 0; x < w; x += 8) {
         const __m128i yy = _mm_sub_epi16(lo16(y + x), k16);
         const __m128i u = _mm_sub_epi16(lo16(cb + x), k128);
@@ -373,12 +382,19 @@ void yuvToBgrSse2(uint8_t* bgr, const uint8_t* y, const uint8_t* cb, const uint8
                                _mm_add_epi32(_mm_madd_epi16(yvH, cGreen), _mm_madd_epi16(uzH, cGreenU)));
         const __m128i b8 = _mm_packus_epi16(b, b), g8 = _mm_packus_epi16(g, g), r8 = _mm_packus_epi16(r, r);
         const __m128i bg = _mm_unpacklo_epi8(b8, g8), r0 = _mm_unpacklo_epi8(r8, z);
-        _mm_store_si128(reinterpret_cast<__m128i*>(px), _mm_unpacklo_epi16(bg, r0));
-        _mm_store_si128(reinterpret_cast<__m128i*>(px + 4), _mm_unpackhi_epi16(bg, r0));
+        const __m128i q0 = pack12(_mm_unpacklo_epi16(bg, r0));  // pixels 0-3 in bytes 0-11
+        const __m128i q1 = pack12(_mm_unpackhi_epi16(bg, r0));  // pixels 4-7
         uint8_t* o = bgr + 3 * x;
-        const int last = x + 8 == w ? 7 : 8;  // the row's last pixel gets 3 bytes only
-        for (int i = 0; i < last; ++i) std::memcpy(o + 3 * i, &px[i], 4);
-        if (last == 7) std::memcpy(o + 21, &px[7], 3);
+        // Whole 16-byte stores; the 4 spare bytes are overwritten by the next
+        // store, except at the row's end.
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), q0);
+        if (x + 8 < w) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 12), q1);
+        } else {
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(o + 12), q1);
+            const int tail = _mm_cvtsi128_si32(_mm_srli_si128(q1, 8));
+            std::memcpy(o + 20, &tail, 4);
+        }
     }
 }
 

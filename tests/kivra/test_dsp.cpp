@@ -235,6 +235,26 @@ TEST(Idct, DcOnlyBlockGivesFlatEighth) {
     }
 }
 
+TEST(Idct, DcOnlyShortcutEqualsTheFullTransform) {
+    std::mt19937 rng(7);
+    for (int iter = 0; iter < 20000; ++iter) {
+        const int dc = iter < 4 ? (iter % 2 ? 32767 : -32768) : std::uniform_int_distribution<int>(-4096, 4095)(rng);
+        alignas(64) int16_t a[64] = {}, b[64] = {};
+        a[0] = b[0] = int16_t(dc);
+        uint8_t p1[8 * 8], p2[8 * 8];
+        for (int i = 0; i < 64; ++i) p1[i] = p2[i] = uint8_t(rng());
+        if (iter % 2) {
+            idctAddC(p1, 8, a);
+            idctAddDcC(p2, 8, b);
+        } else {
+            idctPutC(p1, 8, a);
+            idctPutDcC(p2, 8, b);
+        }
+        ASSERT_EQ(0, std::memcmp(p1, p2, 64)) << "dc " << dc;
+        ASSERT_EQ(b[0], 0);
+    }
+}
+
 TEST(Idct, ReconstructionAdds128AndClamps) {
     alignas(64) int16_t b[64] = {};
     uint8_t out[64];
