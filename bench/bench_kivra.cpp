@@ -39,7 +39,7 @@ std::vector<uint8_t> readFile(const char* path) {
 }
 
 // The elementary stream from the first sequence header to the end of the
-// first I picture, followed by a sequence end code.
+// first I picture.
 const std::vector<uint8_t>& firstIPicture() {
     static const std::vector<uint8_t> es = [] {
         const auto ts = readFile(KIVRA_BENCH_STREAM);
@@ -60,9 +60,7 @@ const std::vector<uint8_t>& firstIPicture() {
                 end = i;
                 break;
             }
-        std::vector<uint8_t> es(all.begin(), all.begin() + long(end));
-        es.insert(es.end(), {0, 0, 1, 0xB7});
-        return es;
+        return std::vector<uint8_t>(all.begin(), all.begin() + long(end));
     }();
     return es;
 }
@@ -129,25 +127,32 @@ void BM_KivraConvertOnly(benchmark::State& state) {
 BENCHMARK(BM_KivraConvertOnly)->Unit(benchmark::kMillisecond);
 
 #ifdef KIVRA_BENCH_LIBMPEG2
+// The same bytes fed again and again: the repeated sequence header keeps the
+// buffers, and each picture completes when the next one's headers arrive, so
+// every iteration decodes and converts one picture.
 void BM_Libmpeg2DecodeIPictureToRgb(benchmark::State& state) {
     const auto& es = firstIPicture();
     mpeg2dec_t* dec = mpeg2_init();
     const mpeg2_info_t* info = mpeg2_info(dec);
-    int pictures = 0;
-    for (auto _ : state) {
+    int64_t pictures = 0;
+    auto feed = [&] {
         mpeg2_buffer(dec, const_cast<uint8_t*>(es.data()), const_cast<uint8_t*>(es.data()) + es.size());
         for (;;) {
             const mpeg2_state_t s = mpeg2_parse(dec);
             if (s == STATE_BUFFER) break;
             if (s == STATE_SEQUENCE) mpeg2_convert(dec, mpeg2convert_rgb24, nullptr);
-            if ((s == STATE_SLICE || s == STATE_END || s == STATE_INVALID_END) && info->display_fbuf) {
+            if (s == STATE_SLICE && info->display_fbuf) {
                 benchmark::DoNotOptimize(info->display_fbuf->buf[0][0]);
                 ++pictures;
             }
         }
-    }
+    };
+    feed();
+    feed();
+    pictures = 0;
+    for (auto _ : state) feed();
     mpeg2_close(dec);
-    state.counters["pictures"] = pictures;
+    state.counters["pictures_per_iteration"] = double(pictures) / double(state.iterations());
 }
 BENCHMARK(BM_Libmpeg2DecodeIPictureToRgb)->Unit(benchmark::kMillisecond);
 #endif

@@ -49,6 +49,9 @@ struct Dsp {
     void (*upHorizontal)(uint8_t* dst, const uint8_t* src, int m);
     // One row of w pixels (w multiple of 16) to BGR.
     void (*yuvToBgr)(uint8_t* bgr, const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int w);
+    // The same from half-width chroma rows: upHorizontal and yuvToBgr in one
+    // pass, so the full-width chroma rows never go to memory.
+    void (*yuv422ToBgr)(uint8_t* bgr, const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int w);
 };
 
 void initDsp(Dsp& dsp, unsigned mask);
@@ -65,6 +68,7 @@ void upFieldC(uint8_t* dst, ptrdiff_t dstStride, const uint8_t* src, ptrdiff_t s
               int rows);
 void upHorizontalC(uint8_t* dst, const uint8_t* src, int m);
 void yuvToBgrC(uint8_t* bgr, const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int w);
+void yuv422ToBgrC(uint8_t* bgr, const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int w);
 
 #if defined(__x86_64__) || defined(__i386__)
 #define KIVRA_X86 1

@@ -52,10 +52,11 @@ void idctRow(int16_t* r, int row) {
     r[4] = sat16(wrapAdd(a3, -b3) >> 11);
 }
 
-void idctCol(int16_t* c) {
+// Column pass over c[0], c[s], ..., c[7s].
+void idctCol(int16_t* c, int s = 8) {
     constexpr int16_t T1 = 13036, T2 = 27146, T3m1 = -21746, C4 = 23170;
-    const int16_t x0 = c[0], x1 = c[8], x2 = c[16], x3 = c[24], x4 = c[32], x5 = c[40], x6 = c[48],
-                  x7 = c[56];
+    const int16_t x0 = c[0], x1 = c[s], x2 = c[2 * s], x3 = c[3 * s], x4 = c[4 * s], x5 = c[5 * s],
+                  x6 = c[6 * s], x7 = c[7 * s];
     auto add = [](int a, int b) { return sat16(a + b); };
     auto sub = [](int a, int b) { return sat16(a - b); };
     int16_t u17 = add(x1, mulhi(x7, T1));
@@ -81,13 +82,13 @@ void idctCol(int16_t* c) {
     int16_t a1 = add(v04, v26);
     int16_t a2 = sub(v04, v26);
     c[0] = static_cast<int16_t>(add(a0, b0) >> 6);
-    c[56] = static_cast<int16_t>(sub(a0, b0) >> 6);
-    c[8] = static_cast<int16_t>(add(a1, b1) >> 6);
-    c[48] = static_cast<int16_t>(sub(a1, b1) >> 6);
-    c[16] = static_cast<int16_t>(add(a2, b2) >> 6);
-    c[40] = static_cast<int16_t>(sub(a2, b2) >> 6);
-    c[24] = static_cast<int16_t>(add(a3, b3) >> 6);
-    c[32] = static_cast<int16_t>(sub(a3, b3) >> 6);
+    c[7 * s] = static_cast<int16_t>(sub(a0, b0) >> 6);
+    c[s] = static_cast<int16_t>(add(a1, b1) >> 6);
+    c[6 * s] = static_cast<int16_t>(sub(a1, b1) >> 6);
+    c[2 * s] = static_cast<int16_t>(add(a2, b2) >> 6);
+    c[5 * s] = static_cast<int16_t>(sub(a2, b2) >> 6);
+    c[3 * s] = static_cast<int16_t>(add(a3, b3) >> 6);
+    c[4 * s] = static_cast<int16_t>(sub(a3, b3) >> 6);
 }
 
 template <int W, bool Avg, int Case>
@@ -139,13 +140,12 @@ void idctAddC(uint8_t* dst, ptrdiff_t stride, int16_t* block) {
 // one column pass gives the whole block, exactly as the full transform.
 namespace {
 void dcColumn(const int16_t* block, int16_t col[8]) {
-    int16_t b[64] = {};
-    b[0] = block[0];
-    for (int i = 0; i < 8; ++i) {
-        idctRow(b + 8 * i, i);
-    }
-    idctCol(b);
-    for (int i = 0; i < 8; ++i) col[i] = b[8 * i];
+    // Row 0 holds c4 * DC + its bias in every entry; an all-zero row k
+    // holds bias[k] >> 11.
+    col[0] = sat16(wrapAdd(static_cast<uint32_t>(kRowTab[0][0] * int32_t(block[0])),
+                           static_cast<uint32_t>(kRowBias[0])) >> 11);
+    for (int k = 1; k < 8; ++k) col[k] = static_cast<int16_t>(kRowBias[k] >> 11);
+    idctCol(col, 1);
 }
 }  // namespace
 
@@ -227,6 +227,27 @@ void yuvToBgrC(uint8_t* bgr, const uint8_t* y, const uint8_t* cb, const uint8_t*
     }
 }
 
+void yuv422ToBgrC(uint8_t* bgr, const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int w) {
+    uint8_t u[64], v[64];
+    // In pieces of 32 pixels; the doubled tail needs the row's last samples.
+    const int m = w / 2;
+    for (int x = 0; x < w; x += 32) {
+        const int n = w - x < 32 ? w - x : 32;
+        for (int k = 0; k < n; ++k) {
+            const int i = (x + k) / 2;
+            const bool odd = (x + k) & 1;
+            if (i >= m - 8 || !odd) {
+                u[k] = cb[i];
+                v[k] = cr[i];
+            } else {
+                u[k] = static_cast<uint8_t>((cb[i] + cb[i + 1] + 1) >> 1);
+                v[k] = static_cast<uint8_t>((cr[i] + cr[i + 1] + 1) >> 1);
+            }
+        }
+        yuvToBgrC(bgr + 3 * x, y + x, u, v, n);
+    }
+}
+
 void initDsp(Dsp& d, unsigned mask) {
     d.idct = idctC;
     d.idctPut = idctPutC;
@@ -253,6 +274,7 @@ void initDsp(Dsp& d, unsigned mask) {
     d.upField = upFieldC;
     d.upHorizontal = upHorizontalC;
     d.yuvToBgr = yuvToBgrC;
+    d.yuv422ToBgr = yuv422ToBgrC;
     const unsigned flags = detectCpuFlags() & mask;
 #ifdef KIVRA_X86
     if (flags & kCpuSse2) initDspSse2(d);

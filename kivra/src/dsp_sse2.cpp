@@ -358,43 +358,75 @@ inline __m128i pack12(__m128i p) {
     return _mm_or_si128(low, high);
 }
 
+struct BgrConsts {
+    __m128i k16 = _mm_set1_epi16(16), k128 = _mm_set1_epi16(128), bias = _mm_set1_epi32(4096);
+    __m128i cBlue = _mm_setr_epi16(9539, 16525, 9539, 16525, 9539, 16525, 9539, 16525);
+    __m128i cRed = _mm_setr_epi16(9539, 13075, 9539, 13075, 9539, 13075, 9539, 13075);
+    __m128i cGreen = _mm_setr_epi16(9539, -6660, 9539, -6660, 9539, -6660, 9539, -6660);
+    __m128i cGreenU = _mm_setr_epi16(-3209, 0, -3209, 0, -3209, 0, -3209, 0);
+};
+
+// Eight pixels (samples widened to 16 bits) to 24 bytes at o; lastInRow
+// keeps the stores inside the row.
+inline void bgr8(const BgrConsts& k, uint8_t* o, __m128i y16, __m128i cb16, __m128i cr16, bool lastInRow) {
+    const __m128i z = _mm_setzero_si128();
+    const __m128i yy = _mm_sub_epi16(y16, k.k16);
+    const __m128i u = _mm_sub_epi16(cb16, k.k128);
+    const __m128i v = _mm_sub_epi16(cr16, k.k128);
+    const __m128i yuL = _mm_unpacklo_epi16(yy, u), yuH = _mm_unpackhi_epi16(yy, u);
+    const __m128i yvL = _mm_unpacklo_epi16(yy, v), yvH = _mm_unpackhi_epi16(yy, v);
+    const __m128i uzL = _mm_unpacklo_epi16(u, z), uzH = _mm_unpackhi_epi16(u, z);
+    auto chan = [&](__m128i lo, __m128i hi) {
+        return _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(lo, k.bias), 13), _mm_srai_epi32(_mm_add_epi32(hi, k.bias), 13));
+    };
+    const __m128i b = chan(_mm_madd_epi16(yuL, k.cBlue), _mm_madd_epi16(yuH, k.cBlue));
+    const __m128i r = chan(_mm_madd_epi16(yvL, k.cRed), _mm_madd_epi16(yvH, k.cRed));
+    const __m128i g = chan(_mm_add_epi32(_mm_madd_epi16(yvL, k.cGreen), _mm_madd_epi16(uzL, k.cGreenU)),
+                           _mm_add_epi32(_mm_madd_epi16(yvH, k.cGreen), _mm_madd_epi16(uzH, k.cGreenU)));
+    const __m128i b8 = _mm_packus_epi16(b, b), g8 = _mm_packus_epi16(g, g), r8 = _mm_packus_epi16(r, r);
+    const __m128i bg = _mm_unpacklo_epi8(b8, g8), r0 = _mm_unpacklo_epi8(r8, z);
+    const __m128i q0 = pack12(_mm_unpacklo_epi16(bg, r0));  // pixels 0-3 in bytes 0-11
+    const __m128i q1 = pack12(_mm_unpackhi_epi16(bg, r0));  // pixels 4-7
+    // Whole 16-byte stores; the 4 spare bytes are overwritten by the next
+    // store, except at the row's end.
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o), q0);
+    if (!lastInRow) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 12), q1);
+    } else {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(o + 12), q1);
+        const int tail = _mm_cvtsi128_si32(_mm_srli_si128(q1, 8));
+        std::memcpy(o + 20, &tail, 4);
+    }
+}
+
 void yuvToBgrSse2(uint8_t* bgr, const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int w) {
     if (w % 8 != 0) return yuvToBgrC(bgr, y, cb, cr, w);
-    const __m128i k16 = _mm_set1_epi16(16), k128 = _mm_set1_epi16(128), bias = _mm_set1_epi32(4096);
-    const __m128i cBlue = _mm_setr_epi16(9539, 16525, 9539, 16525, 9539, 16525, 9539, 16525);
-    const __m128i cRed = _mm_setr_epi16(9539, 13075, 9539, 13075, 9539, 13075, 9539, 13075);
-    const __m128i cGreen = _mm_setr_epi16(9539, -6660, 9539, -6660, 9539, -6660, 9539, -6660);
-    const __m128i cGreenU = _mm_setr_epi16(-3209, 0, -3209, 0, -3209, 0, -3209, 0);
+    const BgrConsts k;
+    for (int x = 0; x < w; x += 8) bgr8(k, bgr + 3 * x, lo16(y + x), lo16(cb + x), lo16(cr + x), x + 8 == w);
+}
+
+void yuv422ToBgrSse2(uint8_t* bgr, const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int w) {
+    if (w % 16 != 0 || w < 16) return yuv422ToBgrC(bgr, y, cb, cr, w);
+    const BgrConsts k;
     const __m128i z = _mm_setzero_si128();
-    for (int x = 0; x < w; x += 8) {
-        const __m128i yy = _mm_sub_epi16(lo16(y + x), k16);
-        const __m128i u = _mm_sub_epi16(lo16(cb + x), k128);
-        const __m128i v = _mm_sub_epi16(lo16(cr + x), k128);
-        const __m128i yuL = _mm_unpacklo_epi16(yy, u), yuH = _mm_unpackhi_epi16(yy, u);
-        const __m128i yvL = _mm_unpacklo_epi16(yy, v), yvH = _mm_unpackhi_epi16(yy, v);
-        const __m128i uzL = _mm_unpacklo_epi16(u, z), uzH = _mm_unpackhi_epi16(u, z);
-        auto chan = [&](__m128i lo, __m128i hi) {
-            return _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(lo, bias), 13), _mm_srai_epi32(_mm_add_epi32(hi, bias), 13));
-        };
-        const __m128i b = chan(_mm_madd_epi16(yuL, cBlue), _mm_madd_epi16(yuH, cBlue));
-        const __m128i r = chan(_mm_madd_epi16(yvL, cRed), _mm_madd_epi16(yvH, cRed));
-        const __m128i g = chan(_mm_add_epi32(_mm_madd_epi16(yvL, cGreen), _mm_madd_epi16(uzL, cGreenU)),
-                               _mm_add_epi32(_mm_madd_epi16(yvH, cGreen), _mm_madd_epi16(uzH, cGreenU)));
-        const __m128i b8 = _mm_packus_epi16(b, b), g8 = _mm_packus_epi16(g, g), r8 = _mm_packus_epi16(r, r);
-        const __m128i bg = _mm_unpacklo_epi8(b8, g8), r0 = _mm_unpacklo_epi8(r8, z);
-        const __m128i q0 = pack12(_mm_unpacklo_epi16(bg, r0));  // pixels 0-3 in bytes 0-11
-        const __m128i q1 = pack12(_mm_unpackhi_epi16(bg, r0));  // pixels 4-7
-        uint8_t* o = bgr + 3 * x;
-        // Whole 16-byte stores; the 4 spare bytes are overwritten by the next
-        // store, except at the row's end.
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), q0);
-        if (x + 8 < w) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 12), q1);
+    for (int x = 0; x < w; x += 16) {
+        const int i = x / 2;
+        const __m128i c = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb + i));
+        const __m128i d = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr + i));
+        __m128i u, v;
+        if (x + 16 < w) {
+            // Even outputs copy, odd ones average with the next sample.
+            u = _mm_unpacklo_epi8(c, _mm_avg_epu8(c, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb + i + 1))));
+            v = _mm_unpacklo_epi8(d, _mm_avg_epu8(d, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr + i + 1))));
         } else {
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(o + 12), q1);
-            const int tail = _mm_cvtsi128_si32(_mm_srli_si128(q1, 8));
-            std::memcpy(o + 20, &tail, 4);
+            // The row's last eight samples are doubled.
+            u = _mm_unpacklo_epi8(c, c);
+            v = _mm_unpacklo_epi8(d, d);
         }
+        const __m128i yv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + x));
+        bgr8(k, bgr + 3 * x, _mm_unpacklo_epi8(yv, z), _mm_unpacklo_epi8(u, z), _mm_unpacklo_epi8(v, z), false);
+        bgr8(k, bgr + 3 * x + 24, _mm_unpackhi_epi8(yv, z), _mm_unpackhi_epi8(u, z), _mm_unpackhi_epi8(v, z),
+             x + 16 == w);
     }
 }
 
@@ -424,6 +456,7 @@ void initDspSse2(Dsp& d) {
     d.upField = upFieldSse2;
     d.upHorizontal = upHorizontalSse2;
     d.yuvToBgr = yuvToBgrSse2;
+    d.yuv422ToBgr = yuv422ToBgrSse2;
 }
 
 }  // namespace kivra

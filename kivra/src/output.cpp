@@ -60,7 +60,7 @@ void RgbPicture::buildHeader(uint8_t* h, int w, int hgt) {
 RgbPicture::~RgbPicture() { release(); }
 
 void RgbPicture::release() {
-    for (uint8_t** p : {&m_rgb, &m_cb422, &m_cr422, &m_cb444, &m_cr444}) {
+    for (uint8_t** p : {&m_rgb, &m_cb422, &m_cr422}) {
         std::free(*p);
         *p = nullptr;
     }
@@ -75,9 +75,7 @@ bool RgbPicture::ensure(int w, int h) {
     m_rgb = alloc64(px * 3);
     m_cb422 = alloc64(px / 2);
     m_cr422 = alloc64(px / 2);
-    m_cb444 = alloc64(px);
-    m_cr444 = alloc64(px);
-    if (!m_rgb || !m_cb422 || !m_cr422 || !m_cb444 || !m_cr444) {
+    if (!m_rgb || !m_cb422 || !m_cr422) {
         release();
         return false;
     }
@@ -108,15 +106,13 @@ bool RgbPicture::convert(const Dsp& dsp, const FrameStore& f, const SequenceStat
         cb422 = m_cb422;
         cr422 = m_cr422;
     }
-    for (int y = 0; y < h; ++y) {
-        dsp.upHorizontal(m_cb444 + size_t(y) * w, cb422 + size_t(y) * cw, cw);
-        dsp.upHorizontal(m_cr444 + size_t(y) * w, cr422 + size_t(y) * cw, cw);
-    }
-    // Odd picture lines first, then the even ones; rows are bottom-up.
+    // Horizontal up-sampling and conversion row by row (the 4:4:4 chroma
+    // never goes to memory); odd picture lines first, then the even ones;
+    // rows are bottom-up.
     for (int pass = 1; pass >= 0; --pass) {
         for (int y = pass; y < h; y += 2) {
-            const size_t o = size_t(y) * w;
-            dsp.yuvToBgr(m_rgb + size_t(h - 1 - y) * w * 3, f.plane[0] + o, m_cb444 + o, m_cr444 + o, w);
+            const size_t c = size_t(y) * cw;
+            dsp.yuv422ToBgr(m_rgb + size_t(h - 1 - y) * w * 3, f.plane[0] + size_t(y) * w, cb422 + c, cr422 + c, w);
         }
     }
     m_valid = true;

@@ -51,8 +51,6 @@ private:
     uint8_t* m_rgb = nullptr;
     uint8_t* m_cb422 = nullptr;
     uint8_t* m_cr422 = nullptr;
-    uint8_t* m_cb444 = nullptr;
-    uint8_t* m_cr444 = nullptr;
     int m_w = 0, m_h = 0;
     int m_aspect = 0;
     bool m_valid = false;

@@ -123,6 +123,23 @@ TEST_P(SimdVsC, ColourConversionMatchesOnEveryValueMix) {
     }
 }
 
+TEST_P(SimdVsC, FusedHalfWidthConversionMatches) {
+    for (int w : {16, 32, 720, 1440}) {
+        auto y = randomPlane(size_t(w)), cb = randomPlane(size_t(w / 2)), cr = randomPlane(size_t(w / 2));
+        std::vector<uint8_t> a(size_t(w) * 3 + 4, 0xEE), b(a), viaFull(a);
+        ref.yuv422ToBgr(a.data(), y.data(), cb.data(), cr.data(), w);
+        opt.yuv422ToBgr(b.data(), y.data(), cb.data(), cr.data(), w);
+        EXPECT_EQ(a, b) << "width " << w;
+        EXPECT_EQ(b[size_t(w) * 3], 0xEE);
+        // The C reference is the horizontal filter followed by the conversion.
+        std::vector<uint8_t> u(static_cast<size_t>(w)), v(static_cast<size_t>(w));
+        upHorizontalC(u.data(), cb.data(), w / 2);
+        upHorizontalC(v.data(), cr.data(), w / 2);
+        yuvToBgrC(viaFull.data(), y.data(), u.data(), v.data(), w);
+        EXPECT_EQ(a, viaFull) << "width " << w;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(SSE2, SimdVsC, testing::Values(DspCase{"SSE2", kCpuSse2}),
                          [](const testing::TestParamInfo<DspCase>& i) { return std::string(i.param.name); });
 
