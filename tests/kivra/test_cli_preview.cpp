@@ -1,0 +1,85 @@
+// tavrelcut-cli preview end to end: the GOP list of a copy of the stream,
+// the decoded planes against the exports' own result, the drawn picture as
+// PNG and BMP at its display size, and the failure exit.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "preview_host.h"
+#include "test_support.h"
+#include "ts_probe.h"
+
+using namespace kivra_test;
+
+namespace {
+
+std::string copyToTemp(const std::string& name) {
+    const std::string dir = tempPath("cli");
+    std::filesystem::create_directories(dir);
+    const std::string dst = dir + "/" + name;
+    std::filesystem::copy_file(dataPath(name), dst, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::remove(dst + ".txt");
+    return dst;
+}
+
+int run(const std::string& args) {
+    const std::string cmd = std::string("'") + TAVREL_CLI + "' preview " + args + " > /dev/null 2>&1";
+    const int rc = std::system(cmd.c_str());
+    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+uint32_t be32(const std::vector<uint8_t>& v, size_t o) {
+    return uint32_t(v[o]) << 24 | uint32_t(v[o + 1]) << 16 | uint32_t(v[o + 2]) << 8 | v[o + 3];
+}
+
+TEST(CliPreview, GopPictureAsY4mMatchesTheExports) {
+    const std::string ts = copyToTemp("hd_interlaced.ts");
+    const std::string out = tempPath("cli_gop1.y4m");
+    ASSERT_EQ(run("'" + ts + "' --gop 1 -o '" + out + "'"), 0);
+    std::vector<YuvFrame> frames;
+    ASSERT_TRUE(readY4m(out, frames));
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].width, 1440);
+    EXPECT_EQ(frames[0].height, 1080);  // cropped from the coded 1088
+
+    const auto bytes = readFile(ts);
+    const auto gops = probeGopPackets(bytes, 188, 0x100);
+    ASSERT_GE(gops.size(), 2u);
+    const PreviewResult r = previewOnce(ts, 188, 0x100, gops[1] * 188);
+    ASSERT_TRUE(r.drawn);
+    EXPECT_EQ(frames[0].plane[0], r.frame.plane[0]);
+    EXPECT_EQ(frames[0].plane[1], r.frame.plane[1]);
+    EXPECT_EQ(frames[0].plane[2], r.frame.plane[2]);
+}
+
+TEST(CliPreview, PngAndBmpHoldTheDisplaySize) {
+    const std::string ts = copyToTemp("sd_ibp.ts");
+    const std::string png = tempPath("cli.png"), bmp = tempPath("cli.bmp");
+    ASSERT_EQ(run("'" + ts + "' --gop 0 --width 270 --aspect 3 --grade 2 -o '" + png + "'"), 0);
+    const auto p = readFile(png);
+    ASSERT_GT(p.size(), 33u);
+    EXPECT_EQ(0, std::memcmp(p.data(), "\x89PNG\r\n\x1a\n", 8));
+    EXPECT_EQ(be32(p, 16), 270u);
+    EXPECT_EQ(be32(p, 20), 151u);
+
+    ASSERT_EQ(run("'" + ts + "' --position 0 --pid 0x100 -o '" + bmp + "'"), 0);
+    const auto b = readFile(bmp);
+    ASSERT_GT(b.size(), 54u);
+    EXPECT_EQ(b[0], 'B');
+    EXPECT_EQ(b[18] | b[19] << 8, 720);  // unscaled: the coded size
+    EXPECT_EQ(b[22] | b[23] << 8, 480);
+    EXPECT_EQ(b.size(), 54u + 720u * 480u * 3u);
+}
+
+TEST(CliPreview, FailsClearlyWhenNothingIsDrawn) {
+    const std::string ts = copyToTemp("sd_ibp.ts");
+    EXPECT_EQ(run("'" + ts + "' --position 0 --pid 0x1FF0 -o '" + tempPath("none.png") + "'"), 1);
+    EXPECT_EQ(run("'" + ts + "' --gop 999 -o '" + tempPath("none.png") + "'"), 1);
+    EXPECT_EQ(run("'" + ts + "' --gop 0 -o '" + tempPath("x.jpg") + "'"), 2);
+    EXPECT_EQ(run("'" + ts + "' -o '" + tempPath("x.png") + "'"), 2);
+}
+
+}  // namespace
