@@ -82,4 +82,27 @@ TEST(CliPreview, FailsClearlyWhenNothingIsDrawn) {
     EXPECT_EQ(run("'" + ts + "' -o '" + tempPath("x.png") + "'"), 2);
 }
 
+// Trace lines reach stderr only with KIVRA_TRACE set.
+TEST(CliPreview, TraceLinesOnlyWithKivraTrace) {
+    const std::string ts = copyToTemp("sd_ibp.ts");
+    const std::string log = tempPath("trace.log");
+    const std::string args = std::string("'") + TAVREL_CLI + "' preview '" + ts + "' --gop 0 -o '" +
+                             tempPath("t.y4m") + "' 2> '" + log + "'";
+    ASSERT_EQ(std::system(("KIVRA_TRACE=1 " + args).c_str()), 0);
+    auto text = readFile(log);
+    std::string s(text.begin(), text.end());
+    EXPECT_NE(s.find("\xE2\x96\xA0 Packet Size = [188]\r\n"), std::string::npos) << s;
+    EXPECT_NE(s.find("block[0] = "), std::string::npos);
+    EXPECT_NE(s.find(" ( 128 )\r\n"), std::string::npos);
+    EXPECT_NE(s.find("block[7] = "), std::string::npos);
+    EXPECT_NE(s.find(" Clear\r\n"), std::string::npos);
+    EXPECT_EQ(s.find("SyncByte"), std::string::npos);  // the stream is in sync
+
+    ASSERT_EQ(std::system(("env -u KIVRA_TRACE " + args).c_str()), 0);
+    text = readFile(log);
+    s.assign(text.begin(), text.end());
+    EXPECT_EQ(s.find("Packet Size"), std::string::npos);
+    EXPECT_EQ(s.find("block["), std::string::npos);
+}
+
 }  // namespace
