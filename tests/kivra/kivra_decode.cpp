@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "decoder.h"
 #include "demux.h"
@@ -54,9 +55,11 @@ int main(int argc, char** argv) {
     if (!in || !out) return usage();
 
     const auto head = kivra_test::readFile(in);
-    const int packetSize = kivra_test::probePacketSize(head);
+    size_t start = 0;
+    const int packetSize = kivra_test::probePacketSize(head, &start);
     const bool transport = packetSize != 0;
-    if (transport && pid < 0) pid = kivra_test::probeVideoPid(head, packetSize);
+    if (transport && pid < 0)
+        pid = kivra_test::probeVideoPid(std::vector<uint8_t>(head.begin() + long(start), head.end()), packetSize);
     if (transport && pid < 0) {
         std::fprintf(stderr, "kivra-decode: no video PID found in %s\n", in);
         return 1;
@@ -73,7 +76,7 @@ int main(int argc, char** argv) {
     dm->setTransport(transport);
     dm->setPacketLimit(0);
     dm->setServeTail(true);
-    dm->seek(0);
+    dm->seek(transport ? int64_t(start) : 0);
     dm->start();
     BitReader br;
     br.attach(dm.get());

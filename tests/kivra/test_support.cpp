@@ -25,11 +25,12 @@ bool ffmpegDecode(const std::string& in, const std::string& out, bool onlyI) {
 
 bool writeAs188(const std::string& in, const std::string& out) {
     const auto d = readFile(in);
-    const int size = probePacketSize(d);
+    size_t start = 0;
+    const int size = probePacketSize(d, &start);
     if (size == 0) return false;
     const int off = (size == 192 || size == 208) ? 4 : 0;
     std::ofstream f(out, std::ios::binary);
-    for (size_t at = 0; at + size <= d.size(); at += size)
+    for (size_t at = start; at + size <= d.size(); at += size)
         f.write(reinterpret_cast<const char*>(&d[at + off]), 188);
     return f.good();
 }

@@ -17,16 +17,21 @@ std::vector<uint8_t> readFile(const std::string& path) {
 
 static int syncOffsetOf(int size) { return (size == 192 || size == 208) ? 4 : 0; }
 
-int probePacketSize(const std::vector<uint8_t>& d) {
-    for (int size : {188, 192, 204, 208}) {
-        const int off = syncOffsetOf(size);
-        int good = 0;
-        for (size_t i = 0; i < 8; ++i) {
-            size_t at = i * size + off;
-            if (at < d.size() && d[at] == 0x47) ++good;
+int probePacketSize(const std::vector<uint8_t>& d, size_t* offset) {
+    // A recording may start inside a packet: try every start in the first one.
+    for (size_t start = 0; start < 208; ++start)
+        for (int size : {188, 192, 204, 208}) {
+            const int off = syncOffsetOf(size);
+            int good = 0;
+            for (size_t i = 0; i < 8; ++i) {
+                size_t at = start + i * size + off;
+                if (at < d.size() && d[at] == 0x47) ++good;
+            }
+            if (good == 8) {
+                if (offset) *offset = start;
+                return size;
+            }
         }
-        if (good == 8) return size;
-    }
     return 0;
 }
 

@@ -10,7 +10,8 @@ namespace kivra_test {
 
 std::vector<uint8_t> readFile(const std::string& path);
 // 188, 192, 204 or 208; 0 when the bytes are not a transport stream.
-int probePacketSize(const std::vector<uint8_t>& data);
+// offset (optional) gets the byte where the first whole packet starts.
+int probePacketSize(const std::vector<uint8_t>& data, size_t* offset = nullptr);
 // First PID whose payload starts a PES of stream 0xE0; -1 when none.
 int probeVideoPid(const std::vector<uint8_t>& data, int packetSize);
 // Indexes of the video packets whose PES carries a sequence header.
