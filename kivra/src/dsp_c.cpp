@@ -140,12 +140,15 @@ void idctAddC(uint8_t* dst, ptrdiff_t stride, int16_t* block) {
 // one column pass gives the whole block, exactly as the full transform.
 namespace {
 void dcColumn(const int16_t* block, int16_t col[8]) {
-    // Row 0 holds c4 * DC + its bias in every entry; an all-zero row k
-    // holds bias[k] >> 11.
-    col[0] = sat16(wrapAdd(static_cast<uint32_t>(kRowTab[0][0] * int32_t(block[0])),
-                           static_cast<uint32_t>(kRowBias[0])) >> 11);
-    for (int k = 1; k < 8; ++k) col[k] = static_cast<int16_t>(kRowBias[k] >> 11);
-    idctCol(col, 1);
+    // Row 0 holds v = c4 * DC + bias >> 11 in every entry; the zero rows
+    // 1 and 2 hold 1 (their bias >> 11), the others 0. The column pass of
+    // (v, 1, 1, 0, 0, 0, 0, 0) reduces to three values.
+    const int16_t v = sat16(wrapAdd(static_cast<uint32_t>(kRowTab[0][0] * int32_t(block[0])),
+                                    static_cast<uint32_t>(kRowBias[0])) >> 11);
+    const int16_t mid = static_cast<int16_t>(v >> 6);
+    col[0] = static_cast<int16_t>(sat16(v + 2) >> 6);
+    col[1] = col[2] = col[5] = col[6] = col[7] = mid;
+    col[3] = col[4] = static_cast<int16_t>(sat16(v - 1) >> 6);
 }
 }  // namespace
 
