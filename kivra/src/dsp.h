@@ -11,6 +11,7 @@ namespace kivra {
 // Bits of the instruction-set mask.
 enum CpuFlags : unsigned {
     kCpuSse2 = 1u << 0,
+    kCpuSsse3 = 1u << 1,
     kCpuAll = ~0u,
 };
 
@@ -73,6 +74,7 @@ void yuv422ToBgrC(uint8_t* bgr, const uint8_t* y, const uint8_t* cb, const uint8
 #if defined(__x86_64__) || defined(__i386__)
 #define KIVRA_X86 1
 void initDspSse2(Dsp& dsp);
+void initDspSsse3(Dsp& dsp);
 #endif
 
 }  // namespace kivra

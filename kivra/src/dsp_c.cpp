@@ -281,6 +281,7 @@ void initDsp(Dsp& d, unsigned mask) {
     const unsigned flags = detectCpuFlags() & mask;
 #ifdef KIVRA_X86
     if (flags & kCpuSse2) initDspSse2(d);
+    if ((flags & kCpuSse2) && (flags & kCpuSsse3)) initDspSsse3(d);
 #else
     (void)flags;
 #endif
@@ -289,7 +290,10 @@ void initDsp(Dsp& d, unsigned mask) {
 unsigned detectCpuFlags() {
 #ifdef KIVRA_X86
     __builtin_cpu_init();
-    return __builtin_cpu_supports("sse2") ? kCpuSse2 : 0u;
+    unsigned f = 0;
+    if (__builtin_cpu_supports("sse2")) f |= kCpuSse2;
+    if (__builtin_cpu_supports("ssse3")) f |= kCpuSsse3;
+    return f;
 #else
     return 0;
 #endif

@@ -25,7 +25,7 @@ struct DspCase {
 class SimdVsC : public testing::TestWithParam<DspCase> {
 protected:
     void SetUp() override {
-        if ((detectCpuFlags() & GetParam().mask) == 0) GTEST_SKIP() << "instruction set not available";
+        if ((detectCpuFlags() & GetParam().mask) != GetParam().mask) GTEST_SKIP() << "instruction set not available";
         initDsp(ref, 0);
         initDsp(opt, GetParam().mask);
     }
@@ -140,7 +140,7 @@ TEST_P(SimdVsC, FusedHalfWidthConversionMatches) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(SSE2, SimdVsC, testing::Values(DspCase{"SSE2", kCpuSse2}),
+INSTANTIATE_TEST_SUITE_P(Simd, SimdVsC, testing::Values(DspCase{"SSE2", kCpuSse2}, DspCase{"SSSE3", kCpuSse2 | kCpuSsse3}),
                          [](const testing::TestParamInfo<DspCase>& i) { return std::string(i.param.name); });
 
 // ---------------------------------------------------------------------------
