@@ -103,6 +103,43 @@ TEST_F(Exports, SecondReadWaitsForTheFirstPicture) {
     EXPECT_EQ(host.draws().size(), 2u);
 }
 
+// UpdateVideo redraws on the caller's thread while the decode thread
+// converts and draws a new picture (a sequence change between the reads
+// reallocates the bitmap): every draw sees a whole, consistent bitmap.
+TEST_F(Exports, UpdateVideoDuringADecodeDrawsConsistentPictures) {
+    const auto sd = readFile(dataPath("sd_ibp.ts"));
+    const auto hd = readFile(dataPath("hd_interlaced.ts"));
+    const std::string both = tempPath("sd_hd_concurrent.ts");
+    {
+        std::ofstream f(both, std::ios::binary);
+        f.write(reinterpret_cast<const char*>(sd.data()), long(sd.size()));
+        f.write(reinterpret_cast<const char*>(hd.data()), long(hd.size()));
+    }
+    RecordingHost keep(3, true);
+    keep.install();
+    TavrelDecInit init{};
+    init.path = both.c_str();
+    init.previewWindow = kPreview;
+    TsOpen(&init);
+    SetPackSize(188);
+    for (int round = 0; round < 4; ++round) {
+        TavrelDecRead r{};
+        r.position = round % 2 ? int64_t(sd.size()) : 0;
+        r.videoPid = 0x100;
+        r.displayWidth = 270;
+        ASSERT_EQ(TsRead(&r), 1);
+        for (int i = 0; i < 50; ++i) update(270, i % 2 ? 3 : 0);
+        kivra::waitForDecode();
+    }
+    const auto draws = keep.draws();
+    ASSERT_GE(draws.size(), 4u);
+    for (const auto& d : draws) {
+        ASSERT_TRUE((d.codedWidth == 720 && d.codedHeight == 480) || (d.codedWidth == 1440 && d.codedHeight == 1088));
+        ASSERT_EQ(d.pixels.size(), size_t(d.codedWidth) * d.codedHeight * 3);
+    }
+    TsClose();
+}
+
 TEST_F(Exports, WindowSwitchesAndResizeRequests) {
     open(dataPath("sd_ibp.ts"), 0);
     read(0, 270, 0);
