@@ -316,7 +316,6 @@ bool Decoder::decodePicture() {
     m_rec[m_cur] = PictureRecord{p.codingType, p.progressiveFrame, p.topFieldFirst * 2 + p.repeatFirstField};
 
     BitReader& br = *m_br;
-    const int total = m_seq.mbWidth * m_seq.mbHeight / (field ? 2 : 1);
     for (;;) {
         if (br.dead()) break;
         if (!br.nextStartCode()) break;
@@ -336,7 +335,6 @@ bool Decoder::decodePicture() {
             m_fault = 0;  // rest of the slice abandoned
         }
         if (done) break;
-        (void)total;
     }
 
     const bool complete = !field || m_secondField;
@@ -466,9 +464,9 @@ static inline int readDmv(BitReader& br) {
     return br.get1() ? -1 : 1;
 }
 
-// motion_vectors(s). motionType follows the picture structure's numbering;
-// fieldFormat and dmv as in the standard's Tables 6-17 and 6-18.
-bool Decoder::readMotionVectors(int s, int motionType, bool fieldFormat, bool dmv, int count) {
+// motion_vectors(s); count, fieldFormat and dmv as in the standard's
+// Tables 6-17 and 6-18.
+bool Decoder::readMotionVectors(int s, bool fieldFormat, bool dmv, int count) {
     BitReader& br = *m_br;
     const bool framePic = m_pic.structure == kFramePicture;
     const int fh = m_pic.fCode[s][0], fv = m_pic.fCode[s][1];
@@ -486,7 +484,6 @@ bool Decoder::readMotionVectors(int s, int motionType, bool fieldFormat, bool dm
         m_mv[0][s][1] = v;
         m_pmv[0][s][0] = m_pmv[1][s][0] = h;
         m_pmv[0][s][1] = m_pmv[1][s][1] = halve ? v * 2 : v;
-        (void)motionType;
         return true;
     }
     for (int r = 0; r < 2; ++r) {
@@ -639,13 +636,13 @@ bool Decoder::decodeMacroblock(int mbAddr) {
         dmv = motionType == 3;
     }
     if ((flags & kMbForward) || concealment) {
-        if (!readMotionVectors(0, motionType, fieldFormat, dmv, count)) {
+        if (!readMotionVectors(0, fieldFormat, dmv, count)) {
             m_fault = kFaultStartCode;
             return false;
         }
     }
     if (flags & kMbBackward) {
-        if (!readMotionVectors(1, motionType, fieldFormat, dmv, count)) {
+        if (!readMotionVectors(1, fieldFormat, dmv, count)) {
             m_fault = kFaultStartCode;
             return false;
         }
@@ -758,9 +755,8 @@ void Decoder::skippedMacroblock(int mbAddr) {
 
 // Forms the prediction of one macroblock region for all three planes.
 // srcPar/dstPar: -1 for frame lines, else the field parity within the store.
-void Decoder::predictBlock(int dir, bool avg, const uint8_t* const refPlanes[3], int srcPar, int dstPar,
-                           bool, int mbx, int row, int, int h, int mvx, int mvy) {
-    (void)dir;
+void Decoder::predictBlock(bool avg, const uint8_t* const refPlanes[3], int srcPar, int dstPar, int mbx, int row,
+                           int h, int mvx, int mvy) {
     FrameStore& cur = m_store[m_cur];
     for (int comp = 0; comp < 3; ++comp) {
         const int W = comp ? m_seq.chromaWidth : m_seq.codedWidth;
@@ -812,9 +808,9 @@ void Decoder::predict(int mbx, int mby, int flags, int motionType) {
     if (!(flags & (kMbForward | kMbBackward))) {
         // P macroblock without motion compensation: zero vector.
         if (framePic) {
-            predictBlock(0, false, fwd.plane, -1, -1, false, mbx, mby * 16, 0, 16, 0, 0);
+            predictBlock(false, fwd.plane, -1, -1, mbx, mby * 16, 16, 0, 0);
         } else {
-            predictBlock(0, false, fieldRef(0, parity), parity, parity, true, mbx, mby * 16, 0, 16, 0, 0);
+            predictBlock(false, fieldRef(0, parity), parity, parity, mbx, mby * 16, 16, 0, 0);
         }
         return;
     }
@@ -824,11 +820,10 @@ void Decoder::predict(int mbx, int mby, int flags, int motionType) {
         const FrameStore& ref = s == 0 ? fwd : bwd;
         if (framePic) {
             if (motionType == 2) {
-                predictBlock(s, avg, ref.plane, -1, -1, false, mbx, mby * 16, 0, 16, m_mv[0][s][0], m_mv[0][s][1]);
+                predictBlock(avg, ref.plane, -1, -1, mbx, mby * 16, 16, m_mv[0][s][0], m_mv[0][s][1]);
             } else if (motionType == 1) {
                 for (int r = 0; r < 2; ++r)
-                    predictBlock(s, avg, ref.plane, m_fieldSelect[r][s], r, true, mbx, mby * 8, 0, 8,
-                                 m_mv[r][s][0], m_mv[r][s][1]);
+                    predictBlock(avg, ref.plane, m_fieldSelect[r][s], r, mbx, mby * 8, 8, m_mv[r][s][0], m_mv[r][s][1]);
             } else {
                 // Dual prime: each field averages the same-parity prediction
                 // with the one from the opposite field.
@@ -837,25 +832,22 @@ void Decoder::predict(int mbx, int mby, int flags, int motionType) {
                     int o[2];
                     const int m = (r == 0) == (p.topFieldFirst != 0) ? 1 : 3;
                     dualPrimeVector(v, m_dmv, m, r == 0 ? -1 : 1, o);
-                    predictBlock(s, false, ref.plane, r, r, true, mbx, mby * 8, 0, 8, v[0], v[1]);
-                    predictBlock(s, true, ref.plane, 1 - r, r, true, mbx, mby * 8, 0, 8, o[0], o[1]);
+                    predictBlock(false, ref.plane, r, r, mbx, mby * 8, 8, v[0], v[1]);
+                    predictBlock(true, ref.plane, 1 - r, r, mbx, mby * 8, 8, o[0], o[1]);
                 }
             }
         } else {
             if (motionType == 1) {
-                predictBlock(s, avg, fieldRef(s, m_fieldSelect[0][s]), m_fieldSelect[0][s], parity, true, mbx,
-                             mby * 16, 0, 16, m_mv[0][s][0], m_mv[0][s][1]);
+                predictBlock(avg, fieldRef(s, m_fieldSelect[0][s]), m_fieldSelect[0][s], parity, mbx, mby * 16, 16, m_mv[0][s][0], m_mv[0][s][1]);
             } else if (motionType == 2) {
                 for (int r = 0; r < 2; ++r)
-                    predictBlock(s, avg, fieldRef(s, m_fieldSelect[r][s]), m_fieldSelect[r][s], parity, true,
-                                 mbx, mby * 16 + 8 * r, 0, 8, m_mv[r][s][0], m_mv[r][s][1]);
+                    predictBlock(avg, fieldRef(s, m_fieldSelect[r][s]), m_fieldSelect[r][s], parity, mbx, mby * 16 + 8 * r, 8, m_mv[r][s][0], m_mv[r][s][1]);
             } else {
                 const int v[2] = {m_mv[0][s][0], m_mv[0][s][1]};
                 int o[2];
                 dualPrimeVector(v, m_dmv, 1, parity ? 1 : -1, o);
-                predictBlock(s, false, fieldRef(s, parity), parity, parity, true, mbx, mby * 16, 0, 16, v[0], v[1]);
-                predictBlock(s, true, fieldRef(s, 1 - parity), 1 - parity, parity, true, mbx, mby * 16, 0, 16,
-                             o[0], o[1]);
+                predictBlock(false, fieldRef(s, parity), parity, parity, mbx, mby * 16, 16, v[0], v[1]);
+                predictBlock(true, fieldRef(s, 1 - parity), 1 - parity, parity, mbx, mby * 16, 16, o[0], o[1]);
             }
         }
         avg = true;

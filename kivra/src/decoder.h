@@ -132,7 +132,6 @@ public:
     static void dualPrimeVector(const int v[2], const int dmv[2], int m, int e, int out[2]);
 
 private:
-    struct MotionState;
     bool allocateStores();
     void freeStores();
     void readExtensionsAndUserData();
@@ -146,14 +145,17 @@ private:
     int readMbai();
     bool decodeMacroblock(int mbAddr);
     void skippedMacroblock(int mbAddr);
-    bool readMotionVectors(int s, int motionType, bool fieldFormat, bool dmv, int count);
+    bool readMotionVectors(int s, bool fieldFormat, bool dmv, int count);
     int readMotionDelta(int fcode, int pred);
     // dcOnly is set when no coefficient but the DC (raster 0) was coded.
     bool decodeIntraBlock(int16_t* blk, int comp, const uint8_t* matrix, bool& dcOnly);
     bool decodeNonIntraBlock(int16_t* blk, const uint8_t* matrix, bool& dcOnly);
     void predict(int mbx, int mby, int flags, int motionType);
-    void predictBlock(int dir, bool avg, const uint8_t* const refPlanes[3], int refField, int dstField,
-                      bool fieldPred, int mbx, int mby, int yOff, int h, int mvx, int mvy);
+    // Prediction of h luma lines at row (in the destination's line
+    // numbering) for all planes; srcPar/dstPar -1 for frame lines, else the
+    // field parity within the store.
+    void predictBlock(bool avg, const uint8_t* const refPlanes[3], int srcPar, int dstPar, int mbx, int row, int h,
+                      int mvx, int mvy);
 
     const Dsp* m_dsp = nullptr;
     BitReader* m_br = nullptr;
