@@ -7,7 +7,7 @@ endif()
 add_executable(bench_kivra bench_kivra.cpp)
 target_link_libraries(bench_kivra PRIVATE kivra_internal benchmark::benchmark)
 target_compile_definitions(bench_kivra PRIVATE
-  KIVRA_BENCH_STREAM="${PROJECT_SOURCE_DIR}/tests/data/kivra/hd_interlaced.ts")
+  KIVRA_BENCH_STREAM="${PROJECT_SOURCE_DIR}/tests/data/hd_1080i_aac.ts")
 if(LIBMPEG2_FOUND)
   target_link_libraries(bench_kivra PRIVATE PkgConfig::LIBMPEG2)
   target_compile_definitions(bench_kivra PRIVATE KIVRA_BENCH_LIBMPEG2)
