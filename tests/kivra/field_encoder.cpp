@@ -6,6 +6,7 @@
 //               field prediction, the second field partly from the first
 //               field of its own frame, with half-sample vectors
 // Output: an elementary stream (.m2v), 352x288 4:2:0, 25 frames/s.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -134,7 +135,7 @@ void idct(const double in[64], double out[64]) {
 
 class Encoder {
 public:
-    Encoder(bool withP, bool mix) : m_withP(withP), m_mix(mix) {
+    Encoder(bool withP, bool mix, bool frames = false) : m_withP(withP), m_mix(mix), m_frames(frames) {
         m_dct = codeMap(kivra::kDct0, kivra::kDct0Count);
         m_dcL = codeMap(kivra::kDcLuma, kivra::kDcLumaCount);
         m_dcC = codeMap(kivra::kDcChroma, kivra::kDcChromaCount);
@@ -144,11 +145,20 @@ public:
 
     std::vector<uint8_t> run() {
         Frame prev;
-        for (int t = 0; t < kFrames; ++t) {
+        // Frame mode has small P pictures: twice the frames to stay clear of
+        // the preview's end guard.
+        const int frames = m_frames ? 2 * kFrames : kFrames;
+        for (int t = 0; t < frames; ++t) {
             const Frame src = source(t);
             Frame rec;
             if (t % kGop == 0) writeSequenceAndGop(t);
             const bool intraFrame = t % kGop == 0;
+            if (m_frames) {
+                writeFramePicture(src, rec, prev, t, intraFrame, (t / kGop) % 2 == 0);
+                prev = rec;
+                m_recon.push_back(rec);
+                continue;
+            }
             for (int field = 0; field < 2; ++field) {
                 const bool intra = !m_withP ? true : (intraFrame && field == 0);
                 writePicture(src, rec, prev, t, field, intra);
@@ -511,12 +521,140 @@ private:
         }
     }
 
+    void writePictureHeaders(int t, bool intra, int structure, int tff, int fpfd) {
+        BitWriter& b = m_bw;
+        b.startCode(0x00);
+        b.put(uint32_t(t % kGop), 10);
+        b.put(intra ? 1 : 2, 3);
+        b.put(0xFFFF, 16);
+        if (!intra) {
+            b.put(0, 1);
+            b.put(7, 3);
+        }
+        b.put(0, 1);
+        b.startCode(0xB5);
+        b.put(8, 4);
+        const int fc = intra ? 15 : 2;
+        b.put(fc, 4);
+        b.put(fc, 4);
+        b.put(15, 4);
+        b.put(15, 4);
+        b.put(0, 2);
+        b.put(uint32_t(structure), 2);
+        b.put(uint32_t(tff), 1);
+        b.put(uint32_t(fpfd), 1);
+        b.put(0, 6);  // concealment, q_scale_type, intra_vlc, alternate_scan, rff, chroma_420_type
+        b.put(0, 1);  // progressive_frame
+        b.put(0, 1);
+    }
+
+    // Frame pictures: intra macroblocks with frame DCT, or dual prime.
+    void writeFramePicture(const Frame& src, Frame& rec, const Frame& prev, int t, bool intra, bool tff) {
+        writePictureHeaders(t, intra, 3, tff ? 1 : 0, 0);
+        const int q = 4, mbw = kW / 16, mbh = kH / 16;
+        for (int row = 0; row < mbh; ++row) {
+            m_bw.startCode(0x01 + row);
+            m_bw.put(q, 5);
+            m_bw.put(0, 1);
+            int dcPred[3] = {128, 128, 128};
+            int pmv[2] = {0, 0};
+            for (int mbx = 0; mbx < mbw; ++mbx) {
+                m_bw.put(1, 1);
+                if (intra) {
+                    m_bw.put(1, 1);  // intra
+                    m_bw.put(0, 1);  // dct_type: frame
+                    intraFrameMacroblock(src, rec, mbx, row, q * 2, dcPred);
+                } else {
+                    dualPrimeFrameMacroblock(rec, prev, mbx, row, pmv, tff);
+                }
+            }
+        }
+    }
+
+    void intraFrameMacroblock(const Frame& src, Frame& rec, int mbx, int row, int qs, int dcPred[3]) {
+        for (int blk = 0; blk < 6; ++blk) {
+            const int comp = blk < 4 ? 0 : blk - 3;
+            const int x0 = comp ? mbx * 8 : mbx * 16 + (blk & 1) * 8;
+            const int y0 = comp ? row * 8 : row * 16 + (blk >> 1) * 8;
+            double s[64], F[64];
+            for (int y = 0; y < 8; ++y)
+                for (int x = 0; x < 8; ++x) s[y * 8 + x] = src.p[comp].at(x0 + x, y0 + y);
+            fdct(s, F);
+            int qf[64] = {};
+            const int dc = int(std::lround(F[0] / 8));
+            qf[0] = dc;
+            for (int i = 1; i < 64; ++i) {
+                qf[i] = int(std::lround(16 * F[i] / (kivra::kDefaultIntraMatrix[i] * qs)));
+                qf[i] = std::max(-2047, std::min(2047, qf[i]));
+            }
+            const int diff = dc - dcPred[comp];
+            dcPred[comp] = dc;
+            int size = 0;
+            while ((1 << size) <= std::abs(diff)) ++size;
+            code(comp ? m_dcC : m_dcL, size);
+            if (size) m_bw.put(uint32_t(diff < 0 ? diff + (1 << size) - 1 : diff), size);
+            writeCoefficients(qf, true);
+            double R[64], r[64];
+            R[0] = dc * 8.0;
+            for (int i = 1; i < 64; ++i) {
+                const int l = qf[i];
+                R[i] = l == 0 ? 0 : (l < 0 ? -1 : 1) * double((std::abs(l) * kivra::kDefaultIntraMatrix[i] * qs) >> 4);
+            }
+            idct(R, r);
+            for (int y = 0; y < 8; ++y)
+                for (int x = 0; x < 8; ++x) rec.p[comp].at(x0 + x, y0 + y) = clip(r[y * 8 + x]);
+        }
+    }
+
+    // Dual prime in a frame picture: each field averages the same-parity
+    // field prediction with the opposite-parity one, whose vector is scaled
+    // by the field distance (1 or 3, by top_field_first) and corrected by
+    // half a line.
+    void dualPrimeFrameMacroblock(Frame& rec, const Frame& prev, int mbx, int row, int pmv[2], bool tff) {
+        const int last = kH / 16 - 1;
+        const int vx = mbx == 0 ? 2 : -4 + (mbx % 2);
+        const int vy = row == 0 ? 2 : (row == last ? -2 : ((row % 2) ? 2 : -2));  // field units
+        const int dmv[2] = {mbx == 0 ? 0 : ((mbx % 4) < 2 ? 1 : -1), (row == 0 || row == last) ? 0 : (row % 3) - 1};
+        m_bw.put(1, 3);  // 001: MC, not coded
+        m_bw.put(3, 2);  // frame_motion_type: dual prime
+        auto dm = [this](int d) {
+            if (d == 0) {
+                m_bw.put(0, 1);
+            } else {
+                m_bw.put(d > 0 ? 2 : 3, 2);
+            }
+        };
+        writeMotion(vx - pmv[0]);
+        dm(dmv[0]);
+        writeMotion(vy - (pmv[1] >> 1));
+        dm(dmv[1]);
+        pmv[0] = vx;
+        pmv[1] = vy * 2;
+        for (int comp = 0; comp < 3; ++comp) {
+            const int bw = comp ? 8 : 16, fh = comp ? 4 : 8;  // lines per field in the macroblock
+            auto cv = [comp](int a) { return comp ? a / 2 : a; };
+            for (int r = 0; r < 2; ++r) {
+                const int m = (r == 0) == tff ? 1 : 3;
+                const int ox = ((vx * m + (vx > 0)) >> 1) + dmv[0];
+                const int oy = ((vy * m + (vy > 0)) >> 1) + (r == 0 ? -1 : 1) + dmv[1];
+                for (int y = 0; y < fh; ++y)
+                    for (int x = 0; x < bw; ++x) {
+                        const int fx = mbx * bw + x, fy = row * fh + y;  // field coordinates
+                        const int a = predSample(prev.p[comp], r, 2 * fx + cv(vx), 2 * fy + cv(vy));
+                        const int b = predSample(prev.p[comp], 1 - r, 2 * fx + cv(ox), 2 * fy + cv(oy));
+                        rec.p[comp].at(fx, fieldRow(fy, r)) = uint8_t((a + b + 1) >> 1);
+                    }
+            }
+        }
+    }
+
 public:
     std::vector<Frame> m_recon;  // the encoder's own decode, for debugging
 
 private:
     bool m_withP;
     bool m_mix;
+    bool m_frames;
     BitWriter m_bw;
     CodeMap m_dct, m_dcL, m_dcC, m_cbp, m_mv;
 };
@@ -525,11 +663,11 @@ private:
 
 int main(int argc, char** argv) {
     const std::string mode = argc == 3 ? argv[1] : "";
-    if (mode != "intra-pair" && mode != "intra-p" && mode != "mix") {
-        std::fprintf(stderr, "usage: kivra-field-encoder intra-pair|intra-p|mix OUT.m2v\n");
+    if (mode != "intra-pair" && mode != "intra-p" && mode != "mix" && mode != "frame-dp") {
+        std::fprintf(stderr, "usage: kivra-field-encoder intra-pair|intra-p|mix|frame-dp OUT.m2v\n");
         return 2;
     }
-    Encoder enc(mode != "intra-pair", mode == "mix");
+    Encoder enc(mode != "intra-pair", mode == "mix", mode == "frame-dp");
     const auto bytes = enc.run();
     FILE* f = std::fopen(argv[2], "wb");
     if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) return 1;
