@@ -22,6 +22,10 @@ namespace kivra {
 namespace {
 
 struct Library {
+    // Serialises TsOpen, TsRead and TsClose: the program calls TsRead from
+    // its UI thread and from its GOP scan worker, and both wait for (join)
+    // the same decode thread.
+    std::mutex apiMu;
     // Guards the converted picture, the draw state and the display fields of
     // the last request: the decode thread and UpdateVideo both draw.
     std::mutex outMu;
@@ -53,6 +57,10 @@ struct Library {
     bool redraw = false;
     ReadStats stats;
 };
+
+// Set on the decode thread: a host callback calling back into TsRead or
+// TsClose would wait for its own thread.
+thread_local bool t_onDecodeThread = false;
 
 Library& lib() {
     static Library* L = new Library;  // never destroyed: a detached host may call late
@@ -121,6 +129,7 @@ void outputPicture(Library& L) {
 }
 
 void decodeThread(int64_t position, int videoPid) {
+    t_onDecodeThread = true;
     Library& L = lib();
     Decoder& d = *L.decoder;
     Demux& dm = *L.demux;
@@ -190,11 +199,11 @@ void decodeThread(int64_t position, int videoPid) {
 
 void joinThread(Library& L, bool& failed) {
     failed = false;
-    if (!L.thread.joinable()) return;
-    if (L.thread.get_id() == std::this_thread::get_id()) {
-        failed = true;  // called from the host's draw callback
+    if (t_onDecodeThread) {
+        failed = true;  // called from a host callback on the decode thread
         return;
     }
+    if (!L.thread.joinable()) return;
     try {
         L.thread.join();
     } catch (const std::system_error&) {
@@ -239,8 +248,11 @@ ReadStats lastReadStats() {
 }
 
 bool waitForDecode() {
+    if (t_onDecodeThread) return false;
+    Library& L = lib();
+    std::lock_guard<std::mutex> api(L.apiMu);
     bool failed;
-    joinThread(lib(), failed);
+    joinThread(L, failed);
     return !failed;
 }
 
@@ -270,7 +282,9 @@ KIVRA_API int SetPackSize(int size) {
 
 KIVRA_API int TsOpen(const TavrelDecInit* init) {
     if (init == nullptr) return -1;
+    if (t_onDecodeThread) return 0;
     Library& L = lib();
+    std::lock_guard<std::mutex> api(L.apiMu);
     bool failed;
     joinThread(L, failed);
     if (failed) return 0;
@@ -318,7 +332,9 @@ KIVRA_API int TsOpen(const TavrelDecInit* init) {
 
 KIVRA_API int TsRead(const TavrelDecRead* r) {
     if (r == nullptr) return -1;
+    if (t_onDecodeThread) return 0;  // the wait for the decode thread would fail
     Library& L = lib();
+    std::lock_guard<std::mutex> api(L.apiMu);
     bool failed;
     joinThread(L, failed);
     if (failed) return 0;
@@ -365,7 +381,9 @@ KIVRA_API int UpdateVideo(const TavrelDecRead* r) {
 }
 
 KIVRA_API int TsClose(void) {
+    if (t_onDecodeThread) return 1;  // the wait fails: only the handle would be closed
     Library& L = lib();
+    std::lock_guard<std::mutex> api(L.apiMu);
     bool failed;
     joinThread(L, failed);
     if (failed) return 1;

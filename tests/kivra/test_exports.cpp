@@ -140,6 +140,44 @@ TEST_F(Exports, UpdateVideoDuringADecodeDrawsConsistentPictures) {
     TsClose();
 }
 
+// The UI thread and the GOP scan worker both call TsRead.
+TEST_F(Exports, ReadsFromTwoThreadsAreSerialised) {
+    open(dataPath("sd_ibp.ts"));
+    auto reader = [] {
+        for (int i = 0; i < 10; ++i) {
+            TavrelDecRead r{};
+            r.videoPid = 0x100;
+            r.displayWidth = 270;
+            EXPECT_EQ(TsRead(&r), 1);
+        }
+    };
+    std::thread a(reader), b(reader);
+    a.join();
+    b.join();
+    kivra::waitForDecode();
+    EXPECT_EQ(host.draws().size(), 20u);
+}
+
+// A host that calls back into the library from its draw callback gets the
+// "wait failed" result instead of waiting for its own thread.
+TEST_F(Exports, CallsFromTheDrawCallbackDoNotDeadlock) {
+    open(dataPath("sd_ibp.ts"));
+    static int results[2];
+    host.onDraw = [](void*) {
+        TavrelDecRead r{};
+        results[0] = TsRead(&r);
+        results[1] = TsClose();
+    };
+    read(0, 270, 0);
+    EXPECT_EQ(host.draws().size(), 1u);
+    EXPECT_EQ(results[0], 0);
+    EXPECT_EQ(results[1], 1);
+    // The stream is still open: the next read draws.
+    host.onDraw = nullptr;
+    read(0, 270, 0);
+    EXPECT_EQ(host.draws().size(), 2u);
+}
+
 TEST_F(Exports, WindowSwitchesAndResizeRequests) {
     open(dataPath("sd_ibp.ts"), 0);
     read(0, 270, 0);
