@@ -40,14 +40,9 @@ struct Dsp {
     void (*idctAddDc)(uint8_t* dst, ptrdiff_t stride, int16_t* block);
     McFunc mc[2][4][2];  // [avg][half case][0: 16 wide, 1: 8 wide]
 
-    // 4:2:0 -> 4:2:2 vertical chroma up-sampling of a w-wide plane with
-    // n rows (progressive) or h/4 groups (field), output 2n rows.
-    void (*upProgressive)(uint8_t* dst, ptrdiff_t dstStride, const uint8_t* src, ptrdiff_t srcStride,
-                          int w, int rows);
-    void (*upField)(uint8_t* dst, ptrdiff_t dstStride, const uint8_t* src, ptrdiff_t srcStride, int w,
-                    int rows);
-    // One row of m samples to 2m.
-    void (*upHorizontal)(uint8_t* dst, const uint8_t* src, int m);
+    // One row of the vertical chroma filters: (wa * a + wb * b + round) >>
+    // shift with round = 1 << (shift - 1), shift 2 or 3, w a multiple of 8.
+    void (*blendRow)(uint8_t* dst, const uint8_t* a, const uint8_t* b, int wa, int wb, int shift, int w);
     // One row of w pixels (w multiple of 16) to BGR.
     void (*yuvToBgr)(uint8_t* bgr, const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int w);
     // The same from half-width chroma rows: upHorizontal and yuvToBgr in one
@@ -57,7 +52,8 @@ struct Dsp {
 
 void initDsp(Dsp& dsp, unsigned mask);
 
-// C references (also used by tests).
+// C references (also used by tests). The whole-plane filters define the
+// output's chroma up-sampling; the output applies them row by row.
 void idctC(int16_t* block);
 void idctPutC(uint8_t* dst, ptrdiff_t stride, int16_t* block);
 void idctAddC(uint8_t* dst, ptrdiff_t stride, int16_t* block);
@@ -68,6 +64,7 @@ void upProgressiveC(uint8_t* dst, ptrdiff_t dstStride, const uint8_t* src, ptrdi
 void upFieldC(uint8_t* dst, ptrdiff_t dstStride, const uint8_t* src, ptrdiff_t srcStride, int w,
               int rows);
 void upHorizontalC(uint8_t* dst, const uint8_t* src, int m);
+void blendRowC(uint8_t* dst, const uint8_t* a, const uint8_t* b, int wa, int wb, int shift, int w);
 void yuvToBgrC(uint8_t* bgr, const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int w);
 void yuv422ToBgrC(uint8_t* bgr, const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int w);
 

@@ -211,6 +211,11 @@ void upFieldC(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss, int 
     }
 }
 
+void blendRowC(uint8_t* dst, const uint8_t* a, const uint8_t* b, int wa, int wb, int shift, int w) {
+    const int round = 1 << (shift - 1);
+    for (int x = 0; x < w; ++x) dst[x] = static_cast<uint8_t>((wa * a[x] + wb * b[x] + round) >> shift);
+}
+
 void upHorizontalC(uint8_t* dst, const uint8_t* src, int m) {
     int i = 0;
     for (; i < m - 8; ++i) {
@@ -273,9 +278,7 @@ void initDsp(Dsp& d, unsigned mask) {
     d.mc[1][1][1] = mcC<8, true, 1>;
     d.mc[1][2][1] = mcC<8, true, 2>;
     d.mc[1][3][1] = mcC<8, true, 3>;
-    d.upProgressive = upProgressiveC;
-    d.upField = upFieldC;
-    d.upHorizontal = upHorizontalC;
+    d.blendRow = blendRowC;
     d.yuvToBgr = yuvToBgrC;
     d.yuv422ToBgr = yuv422ToBgrC;
     const unsigned flags = detectCpuFlags() & mask;

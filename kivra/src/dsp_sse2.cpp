@@ -267,82 +267,16 @@ inline __m128i lo16(const uint8_t* p) {
 inline void store8(uint8_t* p, __m128i v16) {
     _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_packus_epi16(v16, v16));
 }
-// (wa * a + wb * b + r) >> s
-inline __m128i blend(__m128i a, int wa, __m128i b, int wb, int r, int s) {
-    __m128i v = _mm_add_epi16(_mm_mullo_epi16(a, _mm_set1_epi16(int16_t(wa))), _mm_mullo_epi16(b, _mm_set1_epi16(int16_t(wb))));
-    return _mm_srli_epi16(_mm_add_epi16(v, _mm_set1_epi16(int16_t(r))), s);
-}
 
-void upProgressiveSse2(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss, int w, int n) {
-    if (w % 8 != 0) return upProgressiveC(dst, ds, src, ss, w, n);
-    for (int y = 0; y < n; ++y) {
-        const uint8_t* c = src + y * ss;
-        const uint8_t* up = y > 0 ? c - ss : c;
-        const uint8_t* dn = y < n - 1 ? c + ss : c;
-        uint8_t* o0 = dst + (2 * y) * ds;
-        uint8_t* o1 = o0 + ds;
-        for (int x = 0; x < w; x += 8) {
-            const __m128i cc = lo16(c + x);
-            if (y == 0) {
-                store8(o0 + x, cc);
-            } else {
-                store8(o0 + x, blend(cc, 3, lo16(up + x), 1, 2, 2));
-            }
-            if (y == n - 1) {
-                store8(o1 + x, cc);
-            } else {
-                store8(o1 + x, blend(cc, 3, lo16(dn + x), 1, 2, 2));
-            }
-        }
+void blendRowSse2(uint8_t* dst, const uint8_t* a, const uint8_t* b, int wa, int wb, int shift, int w) {
+    if (w % 8 != 0) return blendRowC(dst, a, b, wa, wb, shift, w);
+    const __m128i ka = _mm_set1_epi16(int16_t(wa)), kb = _mm_set1_epi16(int16_t(wb));
+    const __m128i round = _mm_set1_epi16(int16_t(1 << (shift - 1)));
+    const __m128i count = _mm_cvtsi32_si128(shift);
+    for (int x = 0; x < w; x += 8) {
+        const __m128i v = _mm_add_epi16(_mm_mullo_epi16(lo16(a + x), ka), _mm_mullo_epi16(lo16(b + x), kb));
+        store8(dst + x, _mm_srl_epi16(_mm_add_epi16(v, round), count));
     }
-}
-
-void upFieldSse2(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss, int w, int n) {
-    if (w % 8 != 0) return upFieldC(dst, ds, src, ss, w, n);
-    const int groups = n / 2;
-    for (int k = 0; k < groups; ++k) {
-        const uint8_t* c = src + 2 * k * ss;
-        uint8_t* o = dst + 4 * k * ds;
-        for (int x = 0; x < w; x += 8) {
-            const __m128i c0 = lo16(c + x), c1 = lo16(c + ss + x);
-            if (k == 0) {
-                const __m128i c2 = lo16(c + 2 * ss + x), c3 = lo16(c + 3 * ss + x);
-                store8(o + x, c0);
-                store8(o + ds + x, blend(c0, 3, c1, 5, 4, 3));
-                store8(o + 2 * ds + x, blend(c0, 5, c2, 3, 4, 3));
-                store8(o + 3 * ds + x, blend(c1, 7, c3, 1, 4, 3));
-            } else if (k < groups - 1) {
-                const __m128i cm2 = lo16(c - 2 * ss + x), cm1 = lo16(c - ss + x);
-                const __m128i c2 = lo16(c + 2 * ss + x), c3 = lo16(c + 3 * ss + x);
-                store8(o + x, blend(cm2, 1, c0, 7, 4, 3));
-                store8(o + ds + x, blend(cm1, 3, c1, 5, 4, 3));
-                store8(o + 2 * ds + x, blend(c0, 5, c2, 3, 4, 3));
-                store8(o + 3 * ds + x, blend(c1, 7, c3, 1, 4, 3));
-            } else {
-                const __m128i cm2 = lo16(c - 2 * ss + x), cm1 = lo16(c - ss + x);
-                store8(o + x, blend(cm2, 1, c0, 7, 4, 3));
-                store8(o + ds + x, blend(cm1, 3, c1, 5, 4, 3));
-                store8(o + 2 * ds + x, c0);
-                store8(o + 3 * ds + x, blend(c0, 1, c1, 7, 4, 3));
-            }
-        }
-    }
-}
-
-void upHorizontalSse2(uint8_t* dst, const uint8_t* src, int m) {
-    int i = 0;
-    for (; i + 16 <= m - 8; i += 16) {
-        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
-        const __m128i c1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i + 1));
-        const __m128i a = _mm_avg_epu8(c, c1);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 2 * i), _mm_unpacklo_epi8(c, a));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 2 * i + 16), _mm_unpackhi_epi8(c, a));
-    }
-    for (; i < m - 8; ++i) {
-        dst[2 * i] = src[i];
-        dst[2 * i + 1] = static_cast<uint8_t>((src[i] + src[i + 1] + 1) >> 1);
-    }
-    for (; i < m; ++i) dst[2 * i] = dst[2 * i + 1] = src[i];
 }
 
 // ---------------------------------------------------------------------------
@@ -452,9 +386,7 @@ void initDspSse2(Dsp& d) {
     d.mc[1][1][1] = mcSse2<8, true, 1>;
     d.mc[1][2][1] = mcSse2<8, true, 2>;
     d.mc[1][3][1] = mcSse2<8, true, 3>;
-    d.upProgressive = upProgressiveSse2;
-    d.upField = upFieldSse2;
-    d.upHorizontal = upHorizontalSse2;
+    d.blendRow = blendRowSse2;
     d.yuvToBgr = yuvToBgrSse2;
     d.yuv422ToBgr = yuv422ToBgrSse2;
 }

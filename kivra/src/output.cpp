@@ -60,7 +60,7 @@ void RgbPicture::buildHeader(uint8_t* h, int w, int hgt) {
 RgbPicture::~RgbPicture() { release(); }
 
 void RgbPicture::release() {
-    for (uint8_t** p : {&m_rgb, &m_cb422, &m_cr422}) {
+    for (uint8_t** p : {&m_rgb, &m_cbRow, &m_crRow}) {
         std::free(*p);
         *p = nullptr;
     }
@@ -73,9 +73,9 @@ bool RgbPicture::ensure(int w, int h) {
     release();
     const size_t px = size_t(w) * size_t(h);
     m_rgb = alloc64(px * 3);
-    m_cb422 = alloc64(px / 2);
-    m_cr422 = alloc64(px / 2);
-    if (!m_rgb || !m_cb422 || !m_cr422) {
+    m_cbRow = alloc64(size_t(w) / 2);
+    m_crRow = alloc64(size_t(w) / 2);
+    if (!m_rgb || !m_cbRow || !m_crRow) {
         release();
         return false;
     }
@@ -83,6 +83,64 @@ bool RgbPicture::ensure(int w, int h) {
     m_h = h;
     return true;
 }
+
+namespace {
+
+// Row y (0 .. 2n-1) of the 4:2:2 chroma plane made from n 4:2:0 rows c with
+// the progressive filter.
+void progressiveRow(const Dsp& dsp, uint8_t* out, const uint8_t* c, int cw, int n, int y) {
+    const int k = y / 2;
+    const uint8_t* row = c + size_t(k) * cw;
+    if (y % 2 == 0) {
+        if (k == 0) {
+            std::memcpy(out, row, size_t(cw));
+        } else {
+            dsp.blendRow(out, row, row - cw, 3, 1, 2, cw);
+        }
+    } else {
+        if (k == n - 1) {
+            std::memcpy(out, row, size_t(cw));
+        } else {
+            dsp.blendRow(out, row, row + cw, 3, 1, 2, cw);
+        }
+    }
+}
+
+// The same with the field filter (groups of four output rows).
+void fieldRow(const Dsp& dsp, uint8_t* out, const uint8_t* c, int cw, int n, int y) {
+    const int groups = n / 2, k = y / 4, j = y % 4;
+    auto r = [&](int i) { return c + size_t(i) * cw; };
+    const int b = 2 * k;
+    if (k == 0) {
+        switch (j) {
+            case 0: std::memcpy(out, r(0), size_t(cw)); break;
+            case 1: dsp.blendRow(out, r(0), r(1), 3, 5, 3, cw); break;
+            case 2: dsp.blendRow(out, r(0), r(2), 5, 3, 3, cw); break;
+            default: dsp.blendRow(out, r(1), r(3), 7, 1, 3, cw); break;
+        }
+        return;
+    }
+    switch (j) {
+        case 0: dsp.blendRow(out, r(b - 2), r(b), 1, 7, 3, cw); break;
+        case 1: dsp.blendRow(out, r(b - 1), r(b + 1), 3, 5, 3, cw); break;
+        case 2:
+            if (k < groups - 1) {
+                dsp.blendRow(out, r(b), r(b + 2), 5, 3, 3, cw);
+            } else {
+                std::memcpy(out, r(b), size_t(cw));
+            }
+            break;
+        default:
+            if (k < groups - 1) {
+                dsp.blendRow(out, r(b + 1), r(b + 3), 7, 1, 3, cw);
+            } else {
+                dsp.blendRow(out, r(b), r(b + 1), 1, 7, 3, cw);
+            }
+            break;
+    }
+}
+
+}  // namespace
 
 bool RgbPicture::convert(const Dsp& dsp, const FrameStore& f, const SequenceState& seq, const PictureRecord& rec) {
     const int w = seq.codedWidth, h = seq.codedHeight;
@@ -92,27 +150,30 @@ bool RgbPicture::convert(const Dsp& dsp, const FrameStore& f, const SequenceStat
     buildHeader(m_header, w, h);
     m_aspect = seq.aspectRatio;
     const int cw = w / 2;
-    const uint8_t* cb422 = f.plane[1];
-    const uint8_t* cr422 = f.plane[2];
-    if (seq.chromaFormat == 1) {
-        const int n = h / 2;
-        if (rec.progressiveFrame || n < 4) {
-            dsp.upProgressive(m_cb422, cw, f.plane[1], cw, cw, n);
-            dsp.upProgressive(m_cr422, cw, f.plane[2], cw, cw, n);
-        } else {
-            dsp.upField(m_cb422, cw, f.plane[1], cw, cw, n);
-            dsp.upField(m_cr422, cw, f.plane[2], cw, cw, n);
-        }
-        cb422 = m_cb422;
-        cr422 = m_cr422;
-    }
-    // Horizontal up-sampling and conversion row by row (the 4:4:4 chroma
-    // never goes to memory); odd picture lines first, then the even ones;
-    // rows are bottom-up.
+    const int n = h / 2;
+    const bool field = seq.chromaFormat == 1 && !rec.progressiveFrame && n >= 4;
+    // Vertical (4:2:0) and horizontal up-sampling and the conversion, one
+    // output row at a time so the up-sampled chroma stays in the cache; odd
+    // picture lines first, then the even ones; rows are bottom-up.
     for (int pass = 1; pass >= 0; --pass) {
         for (int y = pass; y < h; y += 2) {
-            const size_t c = size_t(y) * cw;
-            dsp.yuv422ToBgr(m_rgb + size_t(h - 1 - y) * w * 3, f.plane[0] + size_t(y) * w, cb422 + c, cr422 + c, w);
+            const uint8_t* cb;
+            const uint8_t* cr;
+            if (seq.chromaFormat == 2) {
+                cb = f.plane[1] + size_t(y) * cw;
+                cr = f.plane[2] + size_t(y) * cw;
+            } else {
+                if (field) {
+                    fieldRow(dsp, m_cbRow, f.plane[1], cw, n, y);
+                    fieldRow(dsp, m_crRow, f.plane[2], cw, n, y);
+                } else {
+                    progressiveRow(dsp, m_cbRow, f.plane[1], cw, n, y);
+                    progressiveRow(dsp, m_crRow, f.plane[2], cw, n, y);
+                }
+                cb = m_cbRow;
+                cr = m_crRow;
+            }
+            dsp.yuv422ToBgr(m_rgb + size_t(h - 1 - y) * w * 3, f.plane[0] + size_t(y) * w, cb, cr, w);
         }
     }
     m_valid = true;

@@ -49,8 +49,8 @@ private:
     bool ensure(int w, int h);
     uint8_t m_header[40] = {};
     uint8_t* m_rgb = nullptr;
-    uint8_t* m_cb422 = nullptr;
-    uint8_t* m_cr422 = nullptr;
+    uint8_t* m_cbRow = nullptr;  // one up-sampled 4:2:2 chroma row
+    uint8_t* m_crRow = nullptr;
     int m_w = 0, m_h = 0;
     int m_aspect = 0;
     bool m_valid = false;

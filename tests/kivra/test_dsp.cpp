@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dsp.h"
+#include "output.h"
 
 using namespace kivra;
 
@@ -93,22 +94,62 @@ TEST_P(SimdVsC, MotionCompensationAllCasesMatch) {
                 }
 }
 
-TEST_P(SimdVsC, ChromaUpsamplingMatches) {
-    for (int w : {8, 16, 360, 720}) {
-        const int n = 32;  // chroma rows
-        auto src = randomPlane(size_t(w) * n);
-        std::vector<uint8_t> a(size_t(w) * 2 * n), b(a.size());
-        ref.upProgressive(a.data(), w, src.data(), w, w, n);
-        opt.upProgressive(b.data(), w, src.data(), w, w, n);
-        EXPECT_EQ(a, b) << "progressive, width " << w;
-        ref.upField(a.data(), w, src.data(), w, w, n);
-        opt.upField(b.data(), w, src.data(), w, w, n);
-        EXPECT_EQ(a, b) << "field, width " << w;
-        std::vector<uint8_t> h1(size_t(w) * 2), h2(h1.size());
-        ref.upHorizontal(h1.data(), src.data(), w);
-        opt.upHorizontal(h2.data(), src.data(), w);
-        EXPECT_EQ(h1, h2) << "horizontal, width " << w;
-    }
+TEST_P(SimdVsC, VerticalFilterRowsMatch) {
+    struct Weights {
+        int wa, wb, shift;
+    };
+    for (const Weights k : {Weights{3, 1, 2}, Weights{3, 5, 3}, Weights{5, 3, 3}, Weights{7, 1, 3}, Weights{1, 7, 3}})
+        for (int w : {8, 360, 720}) {
+            auto a = randomPlane(size_t(w)), b = randomPlane(size_t(w));
+            std::vector<uint8_t> r1(size_t(w) + 8, 0xEE), r2(r1);
+            ref.blendRow(r1.data(), a.data(), b.data(), k.wa, k.wb, k.shift, w);
+            opt.blendRow(r2.data(), a.data(), b.data(), k.wa, k.wb, k.shift, w);
+            EXPECT_EQ(r1, r2) << k.wa << "/" << k.wb << " width " << w;
+        }
+}
+
+// The whole conversion against the reference filters applied plane by plane.
+TEST_P(SimdVsC, ConvertedPictureEqualsTheReferenceFilters) {
+    for (int chroma : {1, 2})
+        for (int progressive : {0, 1}) {
+            SequenceState seq;
+            seq.codedWidth = 64;
+            seq.codedHeight = 64;
+            seq.chromaWidth = 32;
+            seq.chromaHeight = chroma == 1 ? 32 : 64;
+            seq.chromaFormat = chroma;
+            seq.aspectRatio = 2;
+            auto y = randomPlane(64 * 64), cb = randomPlane(size_t(32) * seq.chromaHeight),
+                 cr = randomPlane(size_t(32) * seq.chromaHeight);
+            FrameStore f;
+            f.plane[0] = y.data();
+            f.plane[1] = cb.data();
+            f.plane[2] = cr.data();
+            PictureRecord rec;
+            rec.progressiveFrame = progressive;
+            RgbPicture a, b;
+            ASSERT_TRUE(a.convert(ref, f, seq, rec));
+            ASSERT_TRUE(b.convert(opt, f, seq, rec));
+            // Reference: vertical filter over the planes, horizontal filter,
+            // BT.601, bottom-up rows.
+            std::vector<uint8_t> cb422 = cb, cr422 = cr;
+            if (chroma == 1) {
+                cb422.assign(32 * 64, 0);
+                cr422.assign(32 * 64, 0);
+                auto up = progressive ? upProgressiveC : upFieldC;
+                up(cb422.data(), 32, cb.data(), 32, 32, 32);
+                up(cr422.data(), 32, cr.data(), 32, 32, 32);
+            }
+            std::vector<uint8_t> expect(64 * 64 * 3);
+            for (int row = 0; row < 64; ++row) {
+                uint8_t u[64], v[64];
+                upHorizontalC(u, &cb422[size_t(row) * 32], 32);
+                upHorizontalC(v, &cr422[size_t(row) * 32], 32);
+                yuvToBgrC(&expect[size_t(63 - row) * 64 * 3], &y[size_t(row) * 64], u, v, 64);
+            }
+            EXPECT_EQ(0, std::memcmp(a.pixels(), expect.data(), expect.size())) << chroma << " " << progressive;
+            EXPECT_EQ(0, std::memcmp(b.pixels(), expect.data(), expect.size())) << chroma << " " << progressive;
+        }
 }
 
 TEST_P(SimdVsC, ColourConversionMatchesOnEveryValueMix) {
