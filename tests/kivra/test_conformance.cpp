@@ -135,6 +135,18 @@ INSTANTIATE_TEST_SUITE_P(Streams, Conformance,
                              return (other ? "shared_" : "") + n.substr(0, n.find('.'));
                          });
 
+// --frames stops after N pictures; --pid names the PID (a wrong one: no picture).
+TEST(KivraDecodeTool, FramesAndPidOptions) {
+    const std::string tool = std::string("'") + KIVRA_DECODE_TOOL + "' ";
+    const std::string out = tempPath("frames.y4m");
+    ASSERT_EQ(std::system((tool + "--frames 5 --pid 0x100 '" + dataPath("sd_ibp.ts") + "' '" + out + "' 2>/dev/null").c_str()), 0);
+    std::vector<YuvFrame> f;
+    ASSERT_TRUE(readY4m(out, f));
+    EXPECT_EQ(f.size(), 5u);
+    EXPECT_EQ(f[0].width, 720);
+    EXPECT_NE(std::system((tool + "--pid 0x101 '" + dataPath("sd_ibp.ts") + "' '" + tempPath("none.y4m") + "' 2>/dev/null").c_str()), 0);
+}
+
 // The C kernels give the same pictures as the default (SIMD) ones.
 TEST(ConformanceCPath, ForcedCKernelsDecodeIdentically) {
     const std::string simd = tempPath("hd.simd.y4m"), plain = tempPath("hd.c.y4m");
