@@ -668,7 +668,6 @@ bool Decoder::decodeMacroblock(int mbAddr) {
     if (br.dead()) return false;
 
     m_prevFlags = flags;
-    m_prevMotionType = motionType;
     if (!intra) predict(mbx, mby, flags, motionType);
 
     // Block destinations.

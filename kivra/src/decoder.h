@@ -184,7 +184,6 @@ private:
     int m_fieldSelect[2][2] = {};
     int m_dmv[2] = {};
     int m_prevFlags = 0;      // macroblock_type of the previous macroblock
-    int m_prevMotionType = 0;
     alignas(64) int16_t m_blocks[8][64];
 };
 
