@@ -514,6 +514,14 @@ bool Decoder::decodeIntraBlock(int16_t* blk, int comp, const uint8_t* matrix, bo
     // missing 128 back.
     m_dcPred[comp] += diff;
     blk[0] = static_cast<int16_t>(m_dcPred[comp] * (1 << (3 - m_pic.intraDcPrecision)));
+    dcOnly = true;
+    // Blocks with the DC alone are the common case: test for the end of
+    // block code ("10", or "0110" with intra_vlc_format) before the table.
+    br.need(24);
+    if (m_pic.intraVlcFormat ? br.peek(4) == 0x6 : br.peek(2) == 0x2) {
+        br.drop(m_pic.intraVlcFormat ? 4 : 2);
+        return true;
+    }
     const Vlc& vlc = m_pic.intraVlcFormat ? t.dct1 : t.dct0;
     const uint8_t* scan = m_pic.alternateScan ? kAlternate : kZigZag;
     const int q = m_qscale;
