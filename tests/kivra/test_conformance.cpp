@@ -118,6 +118,7 @@ TEST_P(Conformance, WholeStreamDecodeAtLeast40dBMeanAnd35dBEach) {
 INSTANTIATE_TEST_SUITE_P(Streams, Conformance,
                          testing::Values(StreamCase{"sd_ibp.ts", true}, StreamCase{"hd_interlaced.ts", true},
                                          StreamCase{"mpeg2enc_i1.ts", true}, StreamCase{"yuv422.ts", true},
+                                         StreamCase{"yuv422_interlaced.ts", true}, StreamCase{"dc10.ts", true},
                                          StreamCase{"matrices.ts", true}, StreamCase{"altscan.ts", true},
                                          StreamCase{"pkt192.ts", true}, StreamCase{"pkt204.ts", false},
                                          StreamCase{"pkt208.ts", false}, StreamCase{"field_intra.ts", true},

@@ -25,6 +25,13 @@ rm -f mpeg2enc_i1.m2v
 # 4:2:2 chroma.
 $FF -f lavfi -i "$SRC" -t 1.2 -pix_fmt yuv422p -c:v mpeg2video -b:v 3000k -g 12 -bf 2 $MUX yuv422.ts
 
+# 4:2:2 interlaced (field DCT of the chroma blocks too), 720x576.
+$FF -f lavfi -i "testsrc2=size=720x576:rate=25" -t 0.8 -vf setfield=tff -pix_fmt yuv422p -c:v mpeg2video \
+    -flags +ilme+ildct -top 1 -b:v 5000k -g 12 -bf 2 $MUX yuv422_interlaced.ts
+
+# 10-bit intra DC precision.
+$FF -f lavfi -i "$SRC" -t 1.0 -c:v mpeg2video -b:v 4000k -g 12 -bf 2 -dc 10 $MUX dc10.ts
+
 # Custom quantiser matrices (intra and inter).
 IM="8,9,10,12,14,16,18,20,9,10,12,14,16,18,20,22,10,12,14,16,18,20,22,24,12,14,16,18,20,22,24,28,14,16,18,20,22,24,28,32,16,18,20,22,24,28,32,36,18,20,22,24,28,32,36,40,20,22,24,28,32,36,40,48"
 NM="16,17,18,19,20,21,22,23,17,18,19,20,21,22,23,24,18,19,20,21,22,23,24,25,19,20,21,22,23,24,25,26,20,21,22,23,24,25,26,27,21,22,23,24,25,26,27,28,22,23,24,25,26,27,28,29,23,24,25,26,27,28,29,30"
