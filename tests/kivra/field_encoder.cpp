@@ -135,7 +135,8 @@ void idct(const double in[64], double out[64]) {
 
 class Encoder {
 public:
-    Encoder(bool withP, bool mix, bool frames = false) : m_withP(withP), m_mix(mix), m_frames(frames) {
+    Encoder(bool withP, bool mix, bool frames = false, bool fieldB = false)
+        : m_withP(withP), m_mix(mix), m_frames(frames), m_fieldB(fieldB) {
         m_dct = codeMap(kivra::kDct0, kivra::kDct0Count);
         m_dcL = codeMap(kivra::kDcLuma, kivra::kDcLumaCount);
         m_dcC = codeMap(kivra::kDcChroma, kivra::kDcChromaCount);
@@ -144,6 +145,7 @@ public:
     }
 
     std::vector<uint8_t> run() {
+        if (m_fieldB) return runFieldB();
         Frame prev;
         // Frame mode has small P pictures: twice the frames to stay clear of
         // the preview's end guard.
@@ -153,6 +155,7 @@ public:
             Frame rec;
             if (t % kGop == 0) writeSequenceAndGop(t);
             const bool intraFrame = t % kGop == 0;
+            m_gopStart = intraFrame;
             if (m_frames) {
                 writeFramePicture(src, rec, prev, t, intraFrame, (t / kGop) % 2 == 0);
                 prev = rec;
@@ -203,7 +206,7 @@ private:
         b.put(0, 12);
         b.put(1, 1);
         b.put(0, 8);
-        b.put(1, 1);  // low_delay
+        b.put(m_fieldB ? 0 : 1, 1);  // low_delay
         b.put(0, 2);
         b.put(0, 5);
         b.startCode(0xB8);
@@ -220,7 +223,7 @@ private:
     void writePicture(const Frame& src, Frame& rec, const Frame& prev, int t, int field, bool intra) {
         BitWriter& b = m_bw;
         b.startCode(0x00);
-        b.put(uint32_t(t % kGop), 10);
+        b.put(uint32_t(m_fieldB ? t - m_trBase : t % kGop), 10);
         b.put(intra ? 1 : 2, 3);
         b.put(0xFFFF, 16);
         if (!intra) {
@@ -264,7 +267,7 @@ private:
                 } else {
                     const int kind = (m_mix && t % kGop != 0) ? mbx % 3 : 0;
                     if (kind == 0) {
-                        interMacroblock(src, rec, prev, field, mbx, row, q * 2, pmv, t % kGop == 0);
+                        interMacroblock(src, rec, prev, field, mbx, row, q * 2, pmv, m_gopStart);
                     } else {
                         predictionOnlyMacroblock(rec, prev, field, mbx, row, pmv, kind);
                     }
@@ -521,6 +524,89 @@ private:
         }
     }
 
+    // GOPs of three frames in coding order 0, 2, 1: an I/P field pair, a P
+    // pair predicting from it, and a B pair between them.
+    std::vector<uint8_t> runFieldB() {
+        constexpr int kGopB = 3;
+        Frame prevRef;
+        for (int g = 0; g < kFrames / kGopB; ++g) {
+            const int t0 = g * kGopB;
+            writeSequenceAndGop(t0);
+            const Frame s0 = source(t0), s2 = source(t0 + 2);
+            Frame r0, r2;
+            m_trBase = t0;
+            m_gopStart = true;
+            writePicture(s0, r0, prevRef, t0, 0, true);
+            writePicture(s0, r0, prevRef, t0, 1, false);
+            m_gopStart = false;
+            writePicture(s2, r2, r0, t0 + 2, 0, false);
+            writePicture(s2, r2, r0, t0 + 2, 1, false);
+            for (int field = 0; field < 2; ++field) writeBField(t0 + 1, field);
+            prevRef = r2;
+        }
+        m_bw.startCode(0xB7);
+        return m_bw.bytes();
+    }
+
+    void writeBField(int t, int f) {
+        BitWriter& b = m_bw;
+        b.startCode(0x00);
+        b.put(uint32_t(t - m_trBase), 10);
+        b.put(3, 3);
+        b.put(0xFFFF, 16);
+        b.put(0, 1);
+        b.put(7, 3);
+        b.put(0, 1);
+        b.put(7, 3);
+        b.put(0, 1);
+        b.startCode(0xB5);
+        b.put(8, 4);
+        b.put(2, 4);
+        b.put(2, 4);
+        b.put(2, 4);
+        b.put(2, 4);
+        b.put(0, 2);
+        b.put(uint32_t(f + 1), 2);
+        b.put(0, 1);
+        b.put(0, 1);
+        b.put(0, 6);
+        b.put(0, 1);
+        b.put(0, 1);
+        const int mbw = kW / 16, mbh = kH / 32;
+        for (int row = 0; row < mbh; ++row) {
+            b.startCode(0x01 + row);
+            b.put(6, 5);
+            b.put(0, 1);
+            int pmv[2][2] = {{0, 0}, {0, 0}};  // [direction][component]
+            int increment = 1;
+            for (int mbx = 0; mbx < mbw; ++mbx) {
+                // Every seventh macroblock (never the first or last) is skipped:
+                // it repeats the previous one's vectors on same-parity fields.
+                if (mbx % 7 == 3 && mbx != mbw - 1) {
+                    ++increment;
+                    continue;
+                }
+                b.put(increment == 1 ? 1 : (increment == 2 ? 3 : 2), increment == 1 ? 1 : 3);
+                increment = 1;
+                b.put(2, 2);  // 10: forward and backward, not coded
+                b.put(1, 2);  // field_motion_type: field
+                for (int s = 0; s < 2; ++s) {
+                    const int sel = (mbx + row + s) % 2;
+                    int vx = (mbx % 3) - 1 + (s ? 1 : -1);
+                    int vy = (row % 2) ? 1 : -1;
+                    if (mbx == 0 && vx < 0) vx = 0;
+                    if (row == 0 && vy < 0) vy = 0;
+                    if (row == mbh - 1 && vy > 0) vy = 0;
+                    b.put(uint32_t(sel), 1);
+                    writeMotion(vx - pmv[s][0]);
+                    writeMotion(vy - pmv[s][1]);
+                    pmv[s][0] = vx;
+                    pmv[s][1] = vy;
+                }
+            }
+        }
+    }
+
     void writePictureHeaders(int t, bool intra, int structure, int tff, int fpfd) {
         BitWriter& b = m_bw;
         b.startCode(0x00);
@@ -655,6 +741,9 @@ private:
     bool m_withP;
     bool m_mix;
     bool m_frames;
+    bool m_fieldB;
+    bool m_gopStart = false;
+    int m_trBase = 0;
     BitWriter m_bw;
     CodeMap m_dct, m_dcL, m_dcC, m_cbp, m_mv;
 };
@@ -663,11 +752,11 @@ private:
 
 int main(int argc, char** argv) {
     const std::string mode = argc == 3 ? argv[1] : "";
-    if (mode != "intra-pair" && mode != "intra-p" && mode != "mix" && mode != "frame-dp") {
-        std::fprintf(stderr, "usage: kivra-field-encoder intra-pair|intra-p|mix|frame-dp OUT.m2v\n");
+    if (mode != "intra-pair" && mode != "intra-p" && mode != "mix" && mode != "frame-dp" && mode != "field-b") {
+        std::fprintf(stderr, "usage: kivra-field-encoder intra-pair|intra-p|mix|frame-dp|field-b OUT.m2v\n");
         return 2;
     }
-    Encoder enc(mode != "intra-pair", mode == "mix", mode == "frame-dp");
+    Encoder enc(mode != "intra-pair", mode == "mix", mode == "frame-dp", mode == "field-b");
     const auto bytes = enc.run();
     FILE* f = std::fopen(argv[2], "wb");
     if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) return 1;

@@ -64,8 +64,10 @@ if [ $# -ge 1 ] && [ -x "$1" ]; then
     $FF -fflags +genpts -r 25 -f mpegvideo -i field_ip.m2v -c copy $MUX field_ip.ts
     "$1" mix field_mix.m2v
     $FF -fflags +genpts -r 25 -f mpegvideo -i field_mix.m2v -c copy $MUX field_mix.ts
+    "$1" field-b field_b.m2v
+    $FF -fflags +genpts -r 25 -f mpegvideo -i field_b.m2v -c copy $MUX field_b.ts
     "$1" frame-dp frame_dp.m2v
     $FF -fflags +genpts -r 25 -f mpegvideo -i frame_dp.m2v -c copy $MUX frame_dp.ts
-    rm -f field_intra.m2v field_ip.m2v field_mix.m2v frame_dp.m2v
+    rm -f field_intra.m2v field_ip.m2v field_mix.m2v field_b.m2v frame_dp.m2v
 fi
 ls -l *.ts
