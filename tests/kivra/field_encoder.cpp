@@ -1,7 +1,8 @@
 // kivra-field-encoder: a small test-only MPEG-2 encoder that writes field
 // pictures (picture_structure 1 and 2), which the encoders at hand do not
 // produce. Modes:
-//   intra-pair  every frame an I field pair
+//   intra-pair  every frame an I field pair, with concealment motion vectors
+//               and slice headers carrying intra_slice and extra information
 //   intra-p     I/P pairs opening each GOP, P/P pairs after them; P fields use
 //               field prediction, the second field partly from the first
 //               field of its own frame, with half-sample vectors
@@ -233,7 +234,8 @@ private:
         b.put(0, 1);
         b.startCode(0xB5);
         b.put(8, 4);
-        const int fc = intra ? 15 : 2;
+        const bool conceal = intra && !m_withP;
+        const int fc = intra && !conceal ? 15 : 2;
         b.put(fc, 4);
         b.put(fc, 4);
         b.put(15, 4);
@@ -242,7 +244,7 @@ private:
         b.put(field + 1, 2);  // picture_structure
         b.put(0, 1);          // top_field_first
         b.put(0, 1);          // frame_pred_frame_dct
-        b.put(0, 1);          // concealment_motion_vectors
+        b.put(conceal, 1);    // concealment_motion_vectors
         b.put(0, 1);          // q_scale_type
         b.put(0, 1);          // intra_vlc_format
         b.put(0, 1);          // alternate_scan
@@ -256,6 +258,13 @@ private:
         for (int row = 0; row < mbh; ++row) {
             b.startCode(0x01 + row);
             b.put(q, 5);
+            if (conceal) {
+                b.put(1, 1);     // intra_slice_flag
+                b.put(1, 1);     // intra_slice
+                b.put(0, 7);     // reserved
+                b.put(1, 1);     // extra_bit_slice
+                b.put(0xA5, 8);  // extra_information_slice
+            }
             b.put(0, 1);
             int dcPred[3] = {128, 128, 128};
             int pmv[2][2] = {{0, 0}, {0, 0}};
@@ -263,6 +272,16 @@ private:
                 b.put(1, 1);  // macroblock_address_increment 1
                 if (intra) {
                     b.put(1, 1);  // intra
+                    if (conceal) {
+                        // Concealment vector: field select, vector, marker.
+                        const int vx = (mbx % 5) - 2, vy = (row % 3) - 1;
+                        b.put(uint32_t(mbx % 2), 1);
+                        writeMotion(vx - pmv[0][0]);
+                        writeMotion(vy - pmv[0][1]);
+                        pmv[0][0] = pmv[1][0] = vx;
+                        pmv[0][1] = pmv[1][1] = vy;
+                        b.put(1, 1);
+                    }
                     intraMacroblock(src, rec, field, mbx, row, q * 2, dcPred);
                 } else {
                     const int kind = (m_mix && t % kGop != 0) ? mbx % 3 : 0;
