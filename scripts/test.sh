@@ -17,6 +17,8 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVREL_SANITIZE=ON 
 ninja -C build-asan -j"$JOBS"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest -j"$JOBS" --output-on-failure)
+# The decoder's fuzz targets over mutated copies of the conformance streams.
+ASAN_OPTIONS=detect_leaks=1 fuzz/kivra-smoke.sh build-asan 300
 
 echo "== fuzz smoke run"
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
