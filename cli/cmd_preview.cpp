@@ -29,7 +29,9 @@ const char* const kPreviewHelp =
     "Decodes the first I picture at GOP N (position and PID from FILE's GOP list,\n"
     "loaded or scanned) or at a byte position. OUT ending in .png or .bmp gets the\n"
     "drawn picture at its display size (width W, 0 = coded size); .y4m gets the\n"
-    "decoded Y, Cb and Cr planes cropped to the picture size.\n";
+    "decoded Y, Cb and Cr planes cropped to the picture size.\n\n"
+    "  --aspect  9 = from the stream (default), 0 = 4:3, 3 = 16:9\n"
+    "  --grade   0 = normal, 1 = low, 2 = high (default)\n";
 
 // What the library handed to the host.
 struct Capture {
@@ -129,7 +131,7 @@ bool parseInt(const char* s, int64_t& out) {
 int cmdPreview(int argc, char** argv) {
     std::string file, out;
     std::optional<int64_t> gop, position, pid;
-    int64_t width = 0, aspect = 0, grade = 0;
+    int64_t width = 0, aspect = 9, grade = 2;  // the program's defaults: Auto, High
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&](int64_t& dst) {

@@ -31,3 +31,7 @@ echo "== GOP list"
 echo "== cut (GOPs 1-3 and 7-9 into sample/cut.ts)"
 "$cli" cut --yes -o sample/cut.ts "$sample:1:4" "$sample:7:10"
 ffprobe -v error -show_entries format=format_name,duration,size -of default=nw=1 sample/cut.ts
+
+echo "== preview (first I picture of GOP 1 into sample/preview.png)"
+"$cli" preview "$sample" --gop 1 --width 960 -o sample/preview.png
+ffprobe -v error -show_entries stream=codec_name,width,height -of csv=p=0 sample/preview.png
