@@ -27,6 +27,25 @@ inline int readVlc(BitReader& br, const Vlc& v) {
     return e.sym;
 }
 
+enum class Coef { Level, EndOfBlock, Error };
+
+// One run/level pair of a DCT coefficient table, escape codes included.
+inline Coef readCoefficient(BitReader& br, const Vlc& vlc, int& run, int& level) {
+    const int sym = readVlc(br, vlc);
+    if (sym >= 0) {
+        run = sym & 0xFF;
+        level = sym >> 8;
+        if (br.get1()) level = -level;
+        return Coef::Level;
+    }
+    if (sym == kDctEob) return Coef::EndOfBlock;
+    if (sym != kDctEscape) return Coef::Error;
+    run = static_cast<int>(br.get(6));
+    level = static_cast<int>(br.get(12));
+    if (level > 2047) level -= 4096;
+    return Coef::Level;
+}
+
 uint8_t* allocPlane(size_t n) {
     size_t rounded = (n + 63) & ~size_t(63);
     void* p = std::aligned_alloc(64, rounded);
@@ -528,21 +547,9 @@ bool Decoder::decodeIntraBlock(int16_t* blk, int comp, const uint8_t* matrix, bo
     int i = 0;
     dcOnly = true;
     for (;;) {
-        int sym = readVlc(br, vlc);
         int run, level;
-        if (sym >= 0) {
-            run = sym & 0xFF;
-            level = sym >> 8;
-            if (br.get1()) level = -level;
-        } else if (sym == kDctEob) {
-            return true;
-        } else if (sym == kDctEscape) {
-            run = static_cast<int>(br.get(6));
-            level = static_cast<int>(br.get(12));
-            if (level > 2047) level -= 4096;
-        } else {
-            return false;
-        }
+        const Coef c = readCoefficient(br, vlc, run, level);
+        if (c != Coef::Level) return c == Coef::EndOfBlock;
         i += run + 1;
         if (i > 63) return false;
         const int pos = scan[i];
@@ -569,20 +576,8 @@ bool Decoder::decodeNonIntraBlock(int16_t* blk, const uint8_t* matrix, bool& dcO
             run = 0;
             level = br.get1() ? -1 : 1;
         } else {
-            int sym = readVlc(br, vlc);
-            if (sym >= 0) {
-                run = sym & 0xFF;
-                level = sym >> 8;
-                if (br.get1()) level = -level;
-            } else if (sym == kDctEob) {
-                return true;
-            } else if (sym == kDctEscape) {
-                run = static_cast<int>(br.get(6));
-                level = static_cast<int>(br.get(12));
-                if (level > 2047) level -= 4096;
-            } else {
-                return false;
-            }
+            const Coef c = readCoefficient(br, vlc, run, level);
+            if (c != Coef::Level) return c == Coef::EndOfBlock;
         }
         first = false;
         i += run + 1;

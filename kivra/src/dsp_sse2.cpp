@@ -1,5 +1,6 @@
 // SSE2 kernels; each gives the same bytes as its C reference in dsp_c.cpp.
 #include "dsp.h"
+#include "dsp_x86.h"
 
 #ifdef KIVRA_X86
 #include <emmintrin.h>
@@ -344,19 +345,8 @@ void yuv422ToBgrSse2(uint8_t* bgr, const uint8_t* y, const uint8_t* cb, const ui
     const BgrConsts k;
     const __m128i z = _mm_setzero_si128();
     for (int x = 0; x < w; x += 16) {
-        const int i = x / 2;
-        const __m128i c = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb + i));
-        const __m128i d = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr + i));
         __m128i u, v;
-        if (x + 16 < w) {
-            // Even outputs copy, odd ones average with the next sample.
-            u = _mm_unpacklo_epi8(c, _mm_avg_epu8(c, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb + i + 1))));
-            v = _mm_unpacklo_epi8(d, _mm_avg_epu8(d, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr + i + 1))));
-        } else {
-            // The row's last eight samples are doubled.
-            u = _mm_unpacklo_epi8(c, c);
-            v = _mm_unpacklo_epi8(d, d);
-        }
+        widenChroma16(cb + x / 2, cr + x / 2, x + 16 >= w, u, v);
         const __m128i yv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + x));
         bgr8(k, bgr + 3 * x, _mm_unpacklo_epi8(yv, z), _mm_unpacklo_epi8(u, z), _mm_unpacklo_epi8(v, z), false);
         bgr8(k, bgr + 3 * x + 24, _mm_unpackhi_epi8(yv, z), _mm_unpackhi_epi8(u, z), _mm_unpackhi_epi8(v, z),

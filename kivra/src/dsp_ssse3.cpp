@@ -1,6 +1,7 @@
 // SSSE3 overrides: the colour conversion with byte shuffles for the 24-bit
 // packing. Same bytes as the C reference (and the SSE2 kernel).
 #include "dsp.h"
+#include "dsp_x86.h"
 
 #ifdef KIVRA_X86
 #include <tmmintrin.h>
@@ -70,17 +71,8 @@ void yuvToBgrSsse3(uint8_t* bgr, const uint8_t* y, const uint8_t* cb, const uint
 void yuv422ToBgrSsse3(uint8_t* bgr, const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int w) {
     if (w % 16 != 0 || w < 16) return yuv422ToBgrC(bgr, y, cb, cr, w);
     for (int x = 0; x < w; x += 16) {
-        const int i = x / 2;
-        const __m128i c = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb + i));
-        const __m128i d = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr + i));
         __m128i u, v;
-        if (x + 16 < w) {
-            u = _mm_unpacklo_epi8(c, _mm_avg_epu8(c, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb + i + 1))));
-            v = _mm_unpacklo_epi8(d, _mm_avg_epu8(d, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr + i + 1))));
-        } else {
-            u = _mm_unpacklo_epi8(c, c);  // the row's last eight samples are doubled
-            v = _mm_unpacklo_epi8(d, d);
-        }
+        widenChroma16(cb + x / 2, cr + x / 2, x + 16 >= w, u, v);
         bgr16(bgr + 3 * x, _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + x)), u, v, x + 16 == w);
     }
 }
