@@ -89,7 +89,6 @@ struct ScanRun {
     GopList* list = nullptr;           // main variant only
     int32_t firstPid = -1;             // PID of the first GOP found
     GopEntry last;                     // PID and PTS of the last GOP
-    int64_t gops = 0;
 };
 
 // The scan walks the file in 100-packet chunks. To save system calls it
@@ -235,7 +234,6 @@ ScanStatus scanPackets(ScanRun& run) {
             if (run.list) run.list->push_back(entry);
             run.last.pid = pid;
             run.last.pts = pts;
-            ++run.gops;
         }
         if (!run.batch) run.host.setProgress(static_cast<int32_t>(c));
     }

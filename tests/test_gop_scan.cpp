@@ -39,6 +39,14 @@ std::vector<std::string> fields(const std::string& line) {
     return out;
 }
 
+// The time code column of the GOP lines of an index file.
+std::vector<std::string> timeCodeColumn(const std::string& indexPath, size_t gops) {
+    const auto l = lines(readText(indexPath));
+    std::vector<std::string> codes;
+    for (size_t i = 2; i < 2 + gops && i < l.size(); ++i) codes.push_back(fields(l[i])[1]);
+    return codes;
+}
+
 EditState stateFor(const std::string& path) {
     EditState s;
     s.inputPath = path;
@@ -164,10 +172,7 @@ TEST(GopScan, GopHeaderInNextPacket) {
     r.settings.reNo = 1;
     RecordingHost h2;
     ASSERT_TRUE(runGopScan(r, h2, ScanOptions{false}));
-    const auto rl = lines(readText(rec + ".txt"));
-    std::vector<std::string> codes;
-    for (size_t i = 2; i < 8; ++i) codes.push_back(fields(rl[i])[1]);
-    EXPECT_EQ(codes, (std::vector<std::string>{"00:00:00  00", "00:00:00  00", "00:00:00  15", "00:00:00  15",
+    EXPECT_EQ(timeCodeColumn(rec + ".txt", 6), (std::vector<std::string>{"00:00:00  00", "00:00:00  00", "00:00:00  15", "00:00:00  15",
                                                "00:00:01  00", "00:00:01  15"}));
 }
 
@@ -353,10 +358,7 @@ TEST(BatchGopScan, LinesTitleAndPid) {
 
     RecordingHost renum;
     runBatchGopScan(rec, rec + ".txt", true, renum);
-    const auto rl = lines(readText(rec + ".txt"));
-    std::vector<std::string> codes;
-    for (size_t i = 2; i < 8; ++i) codes.push_back(fields(rl[i])[1]);
-    EXPECT_EQ(codes, (std::vector<std::string>{"00:00:00  00", "00:00:00  15", "00:00:01  00", "00:00:01  15",
+    EXPECT_EQ(timeCodeColumn(rec + ".txt", 6), (std::vector<std::string>{"00:00:00  00", "00:00:00  15", "00:00:01  00", "00:00:01  15",
                                                "00:00:02  00", "00:00:02  15"}));
 }
 
