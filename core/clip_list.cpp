@@ -55,6 +55,7 @@ bool addClip(EditState& state, JobHost& host) {
     const GopEntry& gout = gops[static_cast<size_t>(out)];
     Clip c;
     c.sourcePath = state.inputPath;
+    c.geometry = state.geometry;
     c.inIndex = static_cast<int32_t>(in);
     c.outIndex = static_cast<int32_t>(out);
     c.startPacket = gin.packet;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "ts_packet.h"
+
 namespace tavrel {
 
 class JobHost;
@@ -24,6 +26,8 @@ struct Clip {
     std::string outPtsText;
     std::string inTimeCode;
     std::string outTimeCode;  // "LAST       " for the LAST entry
+    // Packet geometry of the clip's own recording (size 0: the open file's).
+    PacketGeometry geometry{};
 };
 
 struct ClipList {

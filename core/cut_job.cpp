@@ -14,6 +14,7 @@
 #include "edit_state.h"
 #include "file.h"
 #include "host.h"
+#include "output_file.h"
 #include "ts_packet.h"
 
 namespace tavrel {
@@ -21,6 +22,33 @@ namespace tavrel {
 namespace {
 
 constexpr const char* kLastTimeCode = "LAST       ";
+constexpr const char* kMsgRead = "ファイルリードエラー";
+constexpr const char* kMsgWrite = "書き込みエラー";
+constexpr const char* kMsgMixedSizes = "パケットサイズの異なるファイルは結合できません";
+
+// The geometry a clip is read with: its own recording's.
+PacketGeometry clipGeometry(const EditState& state, const Clip& c) {
+    return c.geometry.size != 0 ? c.geometry : state.geometry;
+}
+
+// Last packet copied (inclusive): the LAST entry's packet count is already
+// one past the end of the file.
+int64_t clipEnd(const Clip& c) { return c.outTimeCode == kLastTimeCode ? c.endPacket : c.endPacket - 1; }
+
+// Clips of recordings with different packet sizes can only be joined as
+// 188-byte packets, which needs "188 out" and 188/192-byte recordings.
+const Clip* clipOfOtherSize(const EditState& state) {
+    if (state.clipList.empty()) return nullptr;
+    const int32_t first = clipGeometry(state, state.clipList.clips.front()).size;
+    const bool joinAs188 = state.settings.out188 != 0;
+    for (const Clip& c : state.clipList.clips) {
+        const int32_t size = clipGeometry(state, c).size;
+        if (size == first) continue;
+        if (joinAs188 && (size == 188 || size == 192) && (first == 188 || first == 192)) continue;
+        return &c;
+    }
+    return nullptr;
+}
 
 bool sameCanonicalPath(const std::string& a, const std::string& b) {
     std::error_code ec1, ec2;
@@ -57,12 +85,21 @@ public:
 
     void setClipCount(int32_t n) { m_clips = n; }
 
+    // The checks that can refuse a clip, run for every clip before the
+    // output is created. Reports and counts a failure; false then.
+    bool checkClip(const Clip& c);
     // One clip; failures are reported here and counted on the job.
-    void writeClipRange(const std::string& source, int64_t start, int64_t end, int32_t k);
+    // packetsNeeded: the packet count the clip's GOP list promised.
+    void writeClipRange(const std::string& source, const PacketGeometry& geo, int64_t start, int64_t end,
+                        int64_t packetsNeeded, int32_t k);
 
 private:
     void fail(const char* text) {
         m_host.showMessage("error", text, MsgKind::Ok);
+        m_job.errorCount.fetch_add(1);
+    }
+    void failFile(const char* text, const std::string& path, int err) {
+        m_host.showFileError(text, path, err);
         m_job.errorCount.fetch_add(1);
     }
     bool appendRun();
@@ -115,7 +152,7 @@ bool CutRun::flushOutput() {
     m_outLen = 0;
     if (!ok) {
         m_pendingProgress.clear();
-        fail("書き込みエラー");
+        failFile(kMsgWrite, m_state.outputPath, m_out.error());
         return false;
     }
     for (int32_t pos : m_pendingProgress) {
@@ -167,16 +204,41 @@ void CutRun::processBlock(uint8_t* block, int64_t bytes, int64_t b, int64_t star
     if (kept > 0) reportProgress(b + units - 1, start, end, k);
 }
 
-void CutRun::writeClipRange(const std::string& source, int64_t start, int64_t end, int32_t k) {
-    m_geo = m_state.geometry;
-    const int32_t P = m_geo.size;
-    if (start > end) return fail("パケットの範囲指定が終了位置より開始位置の方が大きくなっています");
-    if (source.empty()) return fail("入力ファイルがありません");
-    if (P < 1 || P > 1000) return fail("パケットサイズは１～１０００に設定してください");
-    if (P <= m_geo.headerSize) return fail("パケットヘッダサイズが不正です");
+bool CutRun::checkClip(const Clip& c) {
+    const PacketGeometry geo = clipGeometry(m_state, c);
+    const int32_t P = geo.size;
+    const int64_t start = c.startPacket;
+    const int64_t end = clipEnd(c);
+    const int32_t errorsBefore = m_job.errorCount;
+    if (start > end)
+        fail("パケットの範囲指定が終了位置より開始位置の方が大きくなっています");
+    else if (c.sourcePath.empty())
+        fail("入力ファイルがありません");
+    else if (P < 1 || P > 1000)
+        fail("パケットサイズは１～１０００に設定してください");
+    else if (P <= geo.headerSize)
+        fail("パケットヘッダサイズが不正です");
+    else {
+        File src;
+        if (!src.openRead(c.sourcePath)) {
+            failFile("Input ファイルオープンエラー", c.sourcePath, src.error());
+        } else if (static_cast<size_t>(CutJob::kPacketsPerRead) * static_cast<size_t>(P) >
+                   CutJob::kReadBufferSize) {
+            fail("リードバッファがオーバーフローしました。");
+        } else if (c.endPacket > src.size() / P) {
+            // The recording is shorter than the GOP list it was cut from.
+            failFile(kMsgRead, c.sourcePath, 0);
+        }
+    }
+    return m_job.errorCount == errorsBefore;
+}
 
+void CutRun::writeClipRange(const std::string& source, const PacketGeometry& geo, int64_t start, int64_t end,
+                            int64_t packetsNeeded, int32_t k) {
+    m_geo = geo;
+    const int32_t P = m_geo.size;
     File src;
-    if (!src.openRead(source)) return fail("Input ファイルオープンエラー");
+    if (!src.openRead(source)) return failFile("Input ファイルオープンエラー", source, src.error());
 
     const Settings& st = m_state.settings;
     const bool out188 = st.out188 != 0 && P == 192;
@@ -188,16 +250,16 @@ void CutRun::writeClipRange(const std::string& source, int64_t start, int64_t en
         if (auto head = collectClipHeadPackets(src, start, P)) {
             uint8_t bytes[3 * 256];
             const size_t n = layoutClipHead(*head, P, out188, bytes);
-            if (!m_out.writeAll(bytes, n)) return fail("書き込みエラー");
+            if (!m_out.writeAll(bytes, n)) return failFile(kMsgWrite, m_state.outputPath, m_out.error());
         }
     }
 
     const int64_t size = src.size();
     const int64_t count = size > 0 ? size / P : 0;
+    // The recording lost packets since the clip was made.
+    if (count < packetsNeeded) return failFile(kMsgRead, source, 0);
     const int64_t N = CutJob::kPacketsPerRead;
     const int64_t blockBytes = N * P;
-    if (static_cast<size_t>(blockBytes) > CutJob::kReadBufferSize)
-        return fail("リードバッファがオーバーフローしました。");
 
     m_filter = st.selectPid != 0 ? makePidFilter(m_state.pidList) : PidFilter{};
     m_strip = out188;
@@ -215,14 +277,18 @@ void CutRun::writeClipRange(const std::string& source, int64_t start, int64_t en
         if (b > count) b = count;
         if (!(b + N >= start && b <= end)) continue;
         if (!positioned) {
-            if (!src.seek(b * P)) return fail("ファイルシークエラー");
+            if (!src.seek(b * P)) return failFile("ファイルシークエラー", source, src.error());
             positioned = true;
         }
         if (chunkPos >= chunkGot) {
             if (!flushOutput()) return;
             const int64_t want = std::min<int64_t>(chunkBlocks, (end - b) / N + 1);
             const int64_t got = src.read(rbuf, static_cast<size_t>(want * blockBytes));
-            if (got < 0) return fail("ファイルリードエラー");
+            if (got < 0) return failFile(kMsgRead, source, src.error());
+            // Less than the packets the size promised: the recording shrank
+            // while it was being cut.
+            const int64_t expected = std::min<int64_t>(want * blockBytes, (count - b) * P);
+            if (got < expected) return failFile(kMsgRead, source, 0);
             if (got == 0) break;
             // Keep the bytes after the data zero, as a cleared buffer would be.
             std::memset(rbuf + got, 0, 512);
@@ -296,41 +362,52 @@ CutOutcome runCutJob(EditState& state, JobHost& host, CutJob& job) {
     host.setBusy(true);
     const auto startTick = std::chrono::steady_clock::now();
 
+    // Everything that can refuse the job is checked before the output is
+    // created; the output is written under a temporary name and takes the
+    // place of an existing file only when every clip has been copied.
     CutOutcome outcome = CutOutcome::Completed;
-    File out;
+    OutputFile out;
+    CutRun run(state, host, job, out.file());
+    const auto clips = static_cast<int32_t>(state.clipList.count());
     if (outputIsClipSource(state)) {
         host.showMessage("error", "出力ファイルが入力ファイルと同じです", MsgKind::Ok);
         outcome = CutOutcome::Refused;
+    } else if (const Clip* other = clipOfOtherSize(state)) {
+        host.showFileError(kMsgMixedSizes, other->sourcePath, 0);
+        outcome = CutOutcome::Refused;
+    } else if (!std::all_of(state.clipList.clips.begin(), state.clipList.clips.end(),
+                            [&run](const Clip& c) { return run.checkClip(c); })) {
+        outcome = CutOutcome::ClipFailed;
     } else if (!out.create(state.outputPath)) {
-        host.showMessage("error", "Output ファイルオープンエラー", MsgKind::Ok);
+        host.showFileError("Output ファイルオープンエラー", state.outputPath, out.error());
         outcome = CutOutcome::OutputCreateFailed;
+    } else if (!run.allocate()) {
+        outcome = CutOutcome::AllocationFailed;
     } else {
-        CutRun run(state, host, job, out);
-        if (!run.allocate()) {
-            outcome = CutOutcome::AllocationFailed;
-        } else {
-            const auto clips = static_cast<int32_t>(state.clipList.count());
-            run.setClipCount(clips);
-            host.setProgressRange(clips * 100);
-            host.setProgress(0);
-            job.timeCode = TimeCodeCounter{};
-            int32_t k = 1;
-            for (const Clip& c : state.clipList.clips) {
-                const int64_t end = c.outTimeCode == kLastTimeCode ? c.endPacket : c.endPacket - 1;
-                run.writeClipRange(c.sourcePath, c.startPacket, end, k++);
-                if (job.errorCount != 0) break;
-            }
-            if (state.settings.sound != 0) host.playSound(state.settings.soundPath);
-            job.elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                std::chrono::steady_clock::now() - startTick)
-                                .count();
-            if (job.errorCount == 0 && state.settings.outTime != 0)
-                host.showMessage("Info", elapsedTimeText(job.elapsedMs), MsgKind::Ok);
-            if (job.errorCount != 0) outcome = CutOutcome::ClipFailed;
+        run.setClipCount(clips);
+        host.setProgressRange(clips * 100);
+        host.setProgress(0);
+        job.timeCode = TimeCodeCounter{};
+        int32_t k = 1;
+        for (const Clip& c : state.clipList.clips) {
+            run.writeClipRange(c.sourcePath, clipGeometry(state, c), c.startPacket, clipEnd(c), c.endPacket, k++);
+            if (job.errorCount != 0) break;
         }
+        if (job.errorCount == 0 && !out.commit()) {
+            host.showFileError(kMsgWrite, state.outputPath, out.error());
+            job.errorCount.fetch_add(1);
+        }
+        if (job.errorCount != 0) out.discard();
+        if (state.settings.sound != 0) host.playSound(state.settings.soundPath);
+        job.elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - startTick)
+                            .count();
+        if (job.errorCount == 0 && state.settings.outTime != 0)
+            host.showMessage("Info", elapsedTimeText(job.elapsedMs), MsgKind::Ok);
+        if (job.errorCount != 0) outcome = CutOutcome::ClipFailed;
     }
 
-    out.close();
+    out.discard();
     host.setProgress(0);
     host.setBusy(false);
     host.setTitle("Tavrel Cutter");

@@ -1,6 +1,7 @@
 #include "file.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,13 +23,25 @@ File& File::operator=(File&& o) noexcept {
 
 bool File::openRead(const std::string& path) {
     close();
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+    // O_NONBLOCK: opening a FIFO must not wait for a writer.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        m_err = errno;
+        return false;
+    }
     struct stat st;
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (::fstat(fd, &st) != 0) {
+        m_err = errno;
         ::close(fd);
         return false;
     }
+    if (!S_ISREG(st.st_mode)) {
+        m_err = S_ISDIR(st.st_mode) ? EISDIR : kErrNotRegular;
+        ::close(fd);
+        return false;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     m_fd = fd;
     return true;
 }
@@ -36,12 +49,24 @@ bool File::openRead(const std::string& path) {
 bool File::create(const std::string& path) {
     close();
     m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (m_fd < 0) m_err = errno;
     return m_fd >= 0;
 }
 
-void File::close() {
-    if (m_fd >= 0) ::close(m_fd);
+void File::adopt(int fd) {
+    close();
+    m_fd = fd;
+}
+
+bool File::close() {
+    if (m_fd < 0) return true;
+    const int r = ::close(m_fd);
     m_fd = -1;
+    if (r != 0 && errno != EINTR) {
+        m_err = errno;
+        return false;
+    }
+    return true;
 }
 
 int64_t File::read(void* buf, size_t n) {
@@ -52,6 +77,7 @@ int64_t File::read(void* buf, size_t n) {
         ssize_t r = ::read(m_fd, p + got, n - got);
         if (r < 0) {
             if (errno == EINTR) continue;
+            m_err = errno;
             return got > 0 ? static_cast<int64_t>(got) : -1;
         }
         if (r == 0) break;
@@ -67,6 +93,11 @@ bool File::writeAll(const void* buf, size_t n) {
         ssize_t w = ::write(m_fd, p, n);
         if (w < 0) {
             if (errno == EINTR) continue;
+            m_err = errno;
+            return false;
+        }
+        if (w == 0) {
+            m_err = kErrShortWrite;
             return false;
         }
         p += w;
@@ -77,7 +108,9 @@ bool File::writeAll(const void* buf, size_t n) {
 
 bool File::seek(int64_t pos) {
     if (m_fd < 0) return false;
-    return ::lseek(m_fd, static_cast<off_t>(pos), SEEK_SET) == static_cast<off_t>(pos);
+    if (::lseek(m_fd, static_cast<off_t>(pos), SEEK_SET) == static_cast<off_t>(pos)) return true;
+    m_err = errno;
+    return false;
 }
 
 int64_t File::tell() const {
@@ -107,6 +140,15 @@ std::optional<int64_t> lastWriteTime(const std::string& path) {
     struct stat st;
     if (::fstat(f.fd(), &st) != 0) return std::nullopt;
     return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+std::string errorText(int err) {
+    if (err == 0) return "";
+    if (err == kErrNotRegular) return "not a regular file";
+    if (err == kErrShortWrite) return "nothing could be written";
+    char buf[256];
+    // GNU strerror_r: thread-safe, may return a static string instead of buf.
+    return ::strerror_r(err, buf, sizeof buf);
 }
 
 bool removeFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }

@@ -17,11 +17,16 @@ public:
     File(File&& o) noexcept;
     File& operator=(File&& o) noexcept;
 
-    // Opens an existing regular file for reading. Directories fail.
+    // Opens an existing regular file for reading. Folders, FIFOs and devices
+    // fail at once (error() is kErrNotRegular or EISDIR); a FIFO without a
+    // writer does not block the open.
     bool openRead(const std::string& path);
     // Creates (truncating) a file for writing.
     bool create(const std::string& path);
-    void close();
+    // Takes over an open descriptor.
+    void adopt(int fd);
+    // false when the system reports a delayed write error.
+    bool close();
     bool isOpen() const { return m_fd >= 0; }
 
     // Reads up to n bytes; returns the count, 0 at end, -1 on error.
@@ -32,10 +37,20 @@ public:
     int64_t tell() const;
     int64_t size() const;
     int fd() const { return m_fd; }
+    // errno of the last call that failed (kErrNotRegular for a non-regular
+    // input, kErrShortWrite for a write that made no progress).
+    int error() const { return m_err; }
 
 private:
     int m_fd = -1;
+    int m_err = 0;
 };
+
+// Codes beside errno values for error() and errorText().
+constexpr int kErrNotRegular = -1001;
+constexpr int kErrShortWrite = -1002;
+// The system's reason for an error() code, for messages; "" for 0.
+std::string errorText(int err);
 
 bool fileExists(const std::string& path);
 bool isDirectory(const std::string& path);

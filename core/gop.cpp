@@ -200,16 +200,17 @@ GopIndexReadResult parseGopIndex(const uint8_t* data, size_t size, GopIndexConte
 }
 
 bool readGopIndexFile(const std::string& path, const std::string& recording, GopIndexContent& out,
-                      JobHost& host) {
+                      JobHost& host, bool reportMissingPid) {
     File f;
-    if (!f.openRead(fileExists(path) ? path : recording + ".txt")) return false;
+    const std::string name = fileExists(path) ? path : recording + ".txt";
+    if (!f.openRead(name)) return false;
     IndexReader reader(out);
     std::vector<uint8_t> buf(4096);
     bool reading = true;
     while (reading) {
         int64_t got = f.read(buf.data(), buf.size());
         if (got < 0) {
-            host.showMessage("error", "ファイルリードエラー", MsgKind::Ok);
+            host.showFileError("ファイルリードエラー", name, f.error());
             return false;
         }
         if (got == 0) break;
@@ -225,7 +226,7 @@ bool readGopIndexFile(const std::string& path, const std::string& recording, Gop
         host.showMessage("error", "ファイルヘッダエラー", MsgKind::Ok);
         return false;
     }
-    if (!out.videoPidSet)
+    if (!out.videoPidSet && reportMissingPid)
         host.showMessage("error",
                          "ビデオＰＩＤが見つかりませんでした\r\nＧＯＰ情報ファイルを確認してください",
                          MsgKind::Ok);

@@ -73,8 +73,9 @@ enum class GopIndexReadResult { Ok, NotOpened, ReadError, HeaderError };
 GopIndexReadResult parseGopIndex(const uint8_t* data, size_t size, GopIndexContent& out);
 
 // Reads the index at path (falling back to recording + ".txt" when path does
-// not exist), reporting through host. Appends to out.entries.
+// not exist), reporting through host. Appends to out.entries. Without
+// reportMissingPid a missing PID_VIDEO line is left to the caller.
 bool readGopIndexFile(const std::string& path, const std::string& recording,
-                      GopIndexContent& out, JobHost& host);
+                      GopIndexContent& out, JobHost& host, bool reportMissingPid = true);
 
 }  // namespace tavrel

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "file.h"
+#include "output_file.h"
 
 namespace tavrel {
 
@@ -22,6 +23,9 @@ const char* const kMsgPidWrite = "ＰＩＤ情報書き込みエラー";
 const char* const kMsgPacketWrite = "パケット情報書き込みエラー";
 
 void showError(JobHost& host, const char* text) { host.showMessage("error", text, MsgKind::Ok); }
+void showFileError(JobHost& host, const char* text, const std::string& path, int err) {
+    host.showFileError(text, path, err);
+}
 
 // Renumbered GOP time codes: two GOPs per second, pictures 00 and 15.
 struct RenumberCounter {
@@ -73,13 +77,21 @@ int videoPesPayload(const uint8_t* p) {
 enum class ScanStatus { Ok, Failed, Cancelled };
 
 struct ScanRun {
-    ScanRun(File& in_, BufferedTextWriter& out_, JobHost& host_, PacketGeometry g, int64_t count, bool renum,
+    ScanRun(File& in_, BufferedTextWriter* out_, JobHost& host_, PacketGeometry g, int64_t count, bool renum,
             bool isBatch)
         : in(in_), out(out_), host(host_), geometry(g), packetCount(count), renumber(renum), batch(isBatch) {}
 
+    // The index lines go to out; a scan without an index file has none.
+    bool write(const char* s, size_t n) { return !out || out->append(s, n); }
+    bool writeFlush(const char* s, size_t n) { return !out || out->appendFlush(s, n); }
+    void writeError(const char* text) { showFileError(host, text, indexPath, indexFile ? indexFile->error() : 0); }
+
     File& in;
-    BufferedTextWriter& out;
+    BufferedTextWriter* out;
     JobHost& host;
+    std::string inputPath;
+    std::string indexPath;
+    File* indexFile = nullptr;
     PacketGeometry geometry;
     int64_t packetCount = 0;
     bool renumber = false;
@@ -188,12 +200,13 @@ ScanStatus scanPackets(ScanRun& run) {
             lastTimeCode.clear();
         }
         const int64_t got = reader.next();
-        if (got < 0) {
-            showError(run.host, kMsgRead);
+        const int64_t packets = got > 0 ? got / ps : 0;
+        // Fewer packets than the size promised: the recording shrank (or
+        // the read failed) while it was being scanned.
+        if (got < 0 || packets < std::min<int64_t>(kPacketsPerRead, run.packetCount - c)) {
+            showFileError(run.host, kMsgRead, run.inputPath, got < 0 ? run.in.error() : 0);
             return ScanStatus::Failed;
         }
-        if (got == 0) break;
-        const int64_t packets = got / ps;
         for (int64_t j = 0; j < packets; ++j) {
             const uint8_t* raw = reader.chunk() + j * ps + run.geometry.syncOffset;
             if (raw[0] != 0x47 || !packetPusi(raw)) continue;
@@ -227,8 +240,8 @@ ScanStatus scanPackets(ScanRun& run) {
             }
             const int n = std::snprintf(line, sizeof line, "%04X,%s,%s,%s,%lld\r\n", pid, code.c_str(), ptsText,
                                         ptsDecimal, static_cast<long long>(number));
-            if (!run.out.append(line, static_cast<size_t>(n))) {
-                showError(run.host, kMsgWrite);
+            if (!run.write(line, static_cast<size_t>(n))) {
+                run.writeError(kMsgWrite);
                 return ScanStatus::Failed;
             }
             if (run.list) run.list->push_back(entry);
@@ -240,8 +253,8 @@ ScanStatus scanPackets(ScanRun& run) {
     return ScanStatus::Ok;
 }
 
-// LAST, PID_VIDEO and TSPAC_TYPE/END lines. Returns false when the LAST line
-// could not be written.
+// LAST, PID_VIDEO and TSPAC_TYPE/END lines. Returns false when any of them
+// could not be written: an index without its trailer is no index.
 bool writeTrailer(ScanRun& run, bool scanOk, int32_t videoPid) {
     char line[128];
     if (scanOk) {
@@ -254,30 +267,67 @@ bool writeTrailer(ScanRun& run, bool scanOk, int32_t videoPid) {
         }
         const int n = std::snprintf(line, sizeof line, "%s,%d\r\n", GopEntry::kLastText,
                                     static_cast<int32_t>(run.packetCount));
-        if (!run.out.append(line, static_cast<size_t>(n))) {
-            showError(run.host, kMsgWrite);
+        if (!run.write(line, static_cast<size_t>(n))) {
+            run.writeError(kMsgWrite);
             return false;
         }
     }
+    bool ok = true;
     int n = std::snprintf(line, sizeof line, "%s,%04x\r\n", "PID_VIDEO", static_cast<unsigned>(videoPid));
-    if (!run.out.append(line, static_cast<size_t>(n))) showError(run.host, kMsgPidWrite);
+    if (!run.write(line, static_cast<size_t>(n))) {
+        run.writeError(kMsgPidWrite);
+        ok = false;
+    }
     n = std::snprintf(line, sizeof line, "%s,%d\r\nEND\r\n", "TSPAC_TYPE", run.geometry.size);
-    if (!run.out.appendFlush(line, static_cast<size_t>(n))) showError(run.host, kMsgPacketWrite);
-    return true;
+    if (!run.writeFlush(line, static_cast<size_t>(n))) {
+        run.writeError(kMsgPacketWrite);
+        ok = false;
+    }
+    return ok;
 }
 
-bool writeHeader(BufferedTextWriter& w, const std::string& input) {
-    return w.append("KIVRA2\r\n", 8) && w.append(fileNameOf(input) + "\r\n");
+bool writeHeader(ScanRun& run) {
+    // The name line must stay one line whatever the file is called.
+    std::string name = fileNameOf(run.inputPath);
+    std::replace(name.begin(), name.end(), '\r', '_');
+    std::replace(name.begin(), name.end(), '\n', '_');
+    name += "\r\n";
+    return run.write("KIVRA2\r\n", 8) && run.write(name.data(), name.size());
+}
+
+// Header, GOP lines and trailer into the (temporary) index file, then the
+// rename into place. Ok only when the whole index is in place (or none was
+// wanted); otherwise the temporary file goes with the OutputFile.
+ScanStatus scanAndWrite(ScanRun& run, OutputFile* index, int32_t fallbackPid) {
+    ScanStatus status = ScanStatus::Failed;
+    if (!writeHeader(run))
+        run.writeError(kMsgWrite);
+    else
+        status = scanPackets(run);
+    if (status == ScanStatus::Cancelled) return status;
+    if (!writeTrailer(run, status == ScanStatus::Ok, run.firstPid >= 0 ? run.firstPid : fallbackPid))
+        status = ScanStatus::Failed;
+    if (index && status == ScanStatus::Ok && !index->commit()) {
+        showFileError(run.host, kMsgWrite, index->target(), index->error());
+        status = ScanStatus::Failed;
+    }
+    return status;
 }
 
 std::string lastFour(const std::string& s) { return s.size() >= 4 ? s.substr(s.size() - 4) : s; }
 
+int64_t recordingSize(const std::string& path) {
+    File f;
+    return f.openRead(path) ? f.size() : -1;
+}
+
 // Loads or scans; returns false on failure.
-bool loadOrScan(EditState& state, JobHost& host, const ScanOptions& opt) {
+bool loadOrScan(EditState& state, JobHost& host, const ScanOptions& opt, ScanReport& report) {
     const std::string& input = state.inputPath;
     if (lastFour(input) == ".txt") return true;
 
     const std::string indexPath = gopIndexPath(input, state.settings.selGop == 1, state.settings.gopFolder);
+    report.indexPath = indexPath;
 
     if (opt.staleCheckAndLoad) {
         auto inTime = lastWriteTime(input);
@@ -289,19 +339,23 @@ bool loadOrScan(EditState& state, JobHost& host, const ScanOptions& opt) {
                 MsgKind::YesNo);
             if (r == kResultYes && !removeFile(indexPath)) showError(host, "削除に失敗しました。");
         }
+        // An index that does not fit the recording (made for another file,
+        // the recording grew or shrank, edited) is rebuilt like a stale one.
         GopIndexContent content;
-        if (readGopIndexFile(indexPath, input, content, host)) {
+        if (readGopIndexFile(indexPath, input, content, host, /*reportMissingPid=*/false) &&
+            gopIndexFitsRecording(content, recordingSize(input))) {
             state.gopList = std::move(content.entries);
-            if (content.videoPidSet) state.streamVideoPid = content.videoPid;
-            if (content.geometry.size != 0) state.geometry = content.geometry;
+            state.streamVideoPid = content.videoPid;
+            state.geometry = content.geometry;
             host.setInputPathText(input);
+            report.loaded = true;
             return true;
         }
     }
 
     File in;
     if (!in.openRead(input)) {
-        showError(host, kMsgInputOpen);
+        showFileError(host, kMsgInputOpen, input, in.error());
         return false;
     }
     PacketGeometry g;
@@ -311,23 +365,25 @@ bool loadOrScan(EditState& state, JobHost& host, const ScanOptions& opt) {
     host.setProgressRange(static_cast<int32_t>(count));
     host.setProgress(0);
 
-    File out;
-    if (!out.create(indexPath)) {
-        showError(host, kMsgOutputOpen);
-        return false;
+    OutputFile index;
+    const bool indexOpen = index.create(indexPath);
+    if (!indexOpen) {
+        report.indexError = index.error();
+        if (!opt.listWithoutIndex) {
+            showFileError(host, kMsgOutputOpen, indexPath, index.error());
+            return false;
+        }
     }
-    BufferedTextWriter writer(out);
-    ScanRun run{in, writer, host, g, count, state.settings.reNo != 0, false};
+    BufferedTextWriter writer(index.file());
+    ScanRun run{in, indexOpen ? &writer : nullptr, host, g, count, state.settings.reNo != 0, false};
+    run.inputPath = input;
+    run.indexPath = index.target().empty() ? indexPath : index.target();
+    run.indexFile = &index.file();
     run.list = &state.gopList;
-    ScanStatus status = ScanStatus::Failed;
-    if (!writeHeader(writer, input))
-        showError(host, kMsgWrite);
-    else
-        status = scanPackets(run);
+    const ScanStatus status = scanAndWrite(run, indexOpen ? &index : nullptr, state.streamVideoPid);
     if (run.firstPid >= 0) state.streamVideoPid = run.firstPid;
-    bool ok = status == ScanStatus::Ok;
-    if (!writeTrailer(run, ok, state.streamVideoPid)) ok = false;
-    return ok;
+    report.indexSaved = indexOpen && status == ScanStatus::Ok;
+    return status == ScanStatus::Ok;
 }
 
 }  // namespace
@@ -341,13 +397,31 @@ void decodeGopTimeCode(const uint8_t* p, int& h, int& m, int& s, int& pictures) 
     pictures = static_cast<int>((w >> 7) & 0x3F);
 }
 
-bool runGopScan(EditState& state, JobHost& host, const ScanOptions& opt) {
+bool gopIndexFitsRecording(const GopIndexContent& content, int64_t recordingSize) {
+    const GopList& list = content.entries;
+    if (!content.videoPidSet || content.geometry.size == 0 || recordingSize < 0) return false;
+    if (list.empty() || !list.back().isLast()) return false;
+    const int64_t last = list.back().packet;
+    // LAST holds the low 32 bits of the packet count, as it was written.
+    const int64_t count = recordingSize / content.geometry.size;
+    if (last != static_cast<int32_t>(static_cast<uint32_t>(count))) return false;
+    int64_t previous = -1;
+    for (size_t i = 0; i + 1 < list.size(); ++i) {
+        const int64_t packet = list[i].packet;
+        if (list[i].isLast() || packet <= previous || packet >= count) return false;
+        previous = packet;
+    }
+    return true;
+}
+
+bool runGopScan(EditState& state, JobHost& host, const ScanOptions& opt, ScanReport* report) {
     host.setBusy(true);
     state.inMark = -1;
     state.outMark = -1;
     state.gopList.clear();
 
-    const bool ok = loadOrScan(state, host, opt);
+    ScanReport local;
+    const bool ok = loadOrScan(state, host, opt, report ? *report : local);
 
     if (!state.gopList.empty()) {
         host.setPreviewPacketSize(state.geometry.size);
@@ -386,7 +460,7 @@ BatchScanResult runBatchGopScan(const std::string& input, const std::string& ind
     BatchScanResult result;
     File in;
     if (!in.openRead(input)) {
-        showError(host, kMsgInputOpen);
+        showFileError(host, kMsgInputOpen, input, in.error());
         result.status = BatchScanResult::StopBatch;
         return result;
     }
@@ -394,34 +468,29 @@ BatchScanResult runBatchGopScan(const std::string& input, const std::string& ind
     if (!detectPacketGeometryLimited(in, g)) return result;
     const int64_t count = in.size() / g.size;
 
-    File out;
-    if (!out.create(indexPath)) {
-        showError(host, kMsgOutputOpen);
+    OutputFile index;
+    if (!index.create(indexPath)) {
+        showFileError(host, kMsgOutputOpen, indexPath, index.error());
         return result;
     }
-    BufferedTextWriter writer(out);
-    ScanRun run{in, writer, host, g, count, renumber, true};
-    ScanStatus status = ScanStatus::Failed;
-    if (!writeHeader(writer, input))
-        showError(host, kMsgWrite);
-    else
-        status = scanPackets(run);
+    BufferedTextWriter writer(index.file());
+    ScanRun run{in, &writer, host, g, count, renumber, true};
+    run.inputPath = input;
+    run.indexPath = index.target();
+    run.indexFile = &index.file();
+    const ScanStatus status = scanAndWrite(run, &index, 0xFFFF);
+    host.setTitle("Input");
     if (status == ScanStatus::Cancelled) {
-        out.close();
-        in.close();
-        removeFile(indexPath);
-        host.setTitle("Input");
+        // The partly written index goes with its temporary file.
+        index.discard();
         result.status = BatchScanResult::Cancelled;
         return result;
     }
-    bool ok = status == ScanStatus::Ok;
-    if (!writeTrailer(run, ok, run.firstPid >= 0 ? run.firstPid : 0xFFFF)) ok = false;
-    host.setTitle("Input");
-    result.status = ok ? BatchScanResult::Done : BatchScanResult::Failed;
+    result.status = status == ScanStatus::Ok ? BatchScanResult::Done : BatchScanResult::Failed;
     return result;
 }
 
-bool obtainGopList(EditState& state, JobHost& host) {
+bool obtainGopList(EditState& state, JobHost& host, bool listWithoutIndex, ScanReport* report) {
     const std::string indexPath =
         gopIndexPath(state.inputPath, state.settings.selGop == 1, state.settings.gopFolder);
     auto inTime = lastWriteTime(state.inputPath);
@@ -429,10 +498,12 @@ bool obtainGopList(EditState& state, JobHost& host) {
     ScanOptions opt;
     // A stale or missing index is rebuilt without asking.
     opt.staleCheckAndLoad = inTime && idxTime && *inTime < *idxTime;
+    opt.listWithoutIndex = listWithoutIndex;
     state.inMark = -1;
     state.outMark = -1;
     state.gopList.clear();
-    return loadOrScan(state, host, opt);
+    ScanReport local;
+    return loadOrScan(state, host, opt, report ? *report : local);
 }
 
 }  // namespace tavrel

@@ -16,11 +16,33 @@ struct ScanOptions {
     // Ask whether a stale index file is to be rebuilt, then try to load it.
     // The CLI's "index" command turns both off for a fresh scan.
     bool staleCheckAndLoad = true;
+    // When the index file cannot be created (a read-only folder), scan all
+    // the same and keep the GOP list in memory only. Without this the scan
+    // fails with "Output ファイルオープンエラー".
+    bool listWithoutIndex = false;
+};
+
+// What became of the index file.
+struct ScanReport {
+    std::string indexPath;
+    bool loaded = false;      // the list came from the index file
+    bool indexSaved = false;  // a new index file is in place
+    int indexError = 0;       // why none could be created (listWithoutIndex)
 };
 
 // Main variant ("Get GOP"). Returns true when the list was loaded or a scan
-// ran to the end of the file.
-bool runGopScan(EditState& state, JobHost& host, const ScanOptions& opt = {});
+// ran to the end of the file. An index file is loaded only when it fits the
+// recording (gopIndexFitsRecording); otherwise the recording is scanned. A
+// new index is written under a temporary name and renamed into place only
+// when the scan succeeded, so a failed or interrupted scan leaves the old
+// index (or none) behind.
+bool runGopScan(EditState& state, JobHost& host, const ScanOptions& opt = {}, ScanReport* report = nullptr);
+
+// True when a loaded index can describe a recording of recordingSize bytes:
+// it has its LAST, PID_VIDEO and TSPAC_TYPE lines, LAST (low 32 bits, as
+// written) is the packet count of the recording, and the GOP packet numbers
+// rise strictly from 0 or more to below LAST.
+bool gopIndexFitsRecording(const GopIndexContent& content, int64_t recordingSize);
 
 // Decodes the 25-bit GOP time code from the four bytes after 00 00 01 B8.
 void decodeGopTimeCode(const uint8_t* p, int& h, int& m, int& s, int& pictures);
@@ -43,6 +65,7 @@ std::string batchGopIndexPath(const std::string& recording, bool useGopFolder,
 // Loads the GOP list of a recording when a fresh index exists, else scans it
 // and writes the index: what the tools do before they use a GOP list. No
 // stale question is asked: a stale index is rebuilt.
-bool obtainGopList(EditState& state, JobHost& host);
+bool obtainGopList(EditState& state, JobHost& host, bool listWithoutIndex = false,
+                   ScanReport* report = nullptr);
 
 }  // namespace tavrel

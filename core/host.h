@@ -28,6 +28,16 @@ public:
     virtual MsgResult showMessage(const std::string& caption, const std::string& text,
                                   MsgKind kind) = 0;
 
+    // A failure that concerns one file (caption "error"). The window shows
+    // the text alone; the terminal adds the file and the system's reason
+    // (err: an errno or File code, 0 when there is none).
+    virtual void showFileError(const std::string& text, const std::string& /*path*/, int /*err*/) {
+        showMessage("error", text, MsgKind::Ok);
+    }
+    // Something the user may want to know that is no failure (the terminal
+    // prints it; the window has no place for it).
+    virtual void showNote(const std::string& /*text*/) {}
+
     // Busy state: controls that start workers are off while a job runs.
     virtual void setBusy(bool /*busy*/) {}
     virtual void setProgressRange(int32_t /*max*/) {}

@@ -3,9 +3,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <algorithm>
+#include <csignal>
 #include <functional>
 #include <set>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -52,6 +55,7 @@ Rec load(const TempDir& dir, const std::string& name) {
 // Adds GOPs in..out-1 of r as "→" would, without margins.
 void addRange(EditState& s, const Rec& r, int64_t in, int64_t out) {
     s.inputPath = r.path;
+    s.geometry = r.geo;
     s.gopList = r.gops;
     s.inMark = in;
     s.outMark = out;
@@ -627,27 +631,139 @@ TEST(CutJob, StartChecksAndOverwriteQuestion) {
     }
 }
 
-TEST(CutJob, FailingClipStopsTheJobAndKeepsWhatWasWritten) {
+// No file beside the output but the output itself: no temporary file left.
+std::vector<std::string> filesIn(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Lets writes to files grow only up to limit bytes (EFBIG past it), as a
+// full disk would.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t limit) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit l = m_old;
+        l.rlim_cur = limit;
+        setrlimit(RLIMIT_FSIZE, &l);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_old); }
+
+private:
+    rlimit m_old{};
+};
+
+TEST(CutJob, AFailedCutLeavesTheExistingOutputUntouched) {
     TempDir dir;
     const Rec r = load(dir, "sd_480p_mp2.ts");
-    EditState s = jobFor(dir, r);
-    s.settings.sound = 1;
-    s.settings.soundPath = "/sounds/done.wav";
-    s.settings.outTime = 1;
-    addRange(s, r, 1, 2);
-    addRange(s, r, 2, 3);
-    addRange(s, r, 3, 4);
-    s.clipList.clips[1].sourcePath = dir.path("missing.ts");
-    RecordingHost host;
-    CutJob job;
-    EXPECT_EQ(runCutJob(s, host, job), CutOutcome::ClipFailed);
-    EXPECT_EQ(job.failedClips, 1);
-    EXPECT_EQ(job.errorCount, 0);
-    EXPECT_FALSE(job.running);
-    EXPECT_EQ(output(s), plainClip(r, r.packet(1), r.packet(2) - 1));
-    EXPECT_EQ(tail(host.events, 5),
-              (std::vector<std::string>{"message error: Input ファイルオープンエラー", "sound /sounds/done.wav",
-                                        "progress 0", "busy off", "title Tavrel Cutter"}));
+    const auto before = filesIn(dir.root());
+    auto jobWithOldOutput = [&] {
+        EditState s = jobFor(dir, r);
+        s.settings.sound = 1;
+        s.settings.soundPath = "/sounds/done.wav";
+        s.settings.outTime = 1;
+        addRange(s, r, 1, 2);
+        addRange(s, r, 2, 3);
+        writeText(s.outputPath, "keep me");
+        return s;
+    };
+    {
+        // A later clip that cannot be read refuses the job before the
+        // output is touched.
+        EditState s = jobWithOldOutput();
+        s.clipList.clips[1].sourcePath = dir.path("missing.ts");
+        RecordingHost host;
+        CutJob job;
+        EXPECT_EQ(runCutJob(s, host, job), CutOutcome::ClipFailed);
+        EXPECT_EQ(job.failedClips, 1);
+        EXPECT_FALSE(job.running);
+        EXPECT_EQ(host.events, (std::vector<std::string>{"busy on", "message error: Input ファイルオープンエラー",
+                                                         "progress 0", "busy off", "title Tavrel Cutter"}));
+    }
+    {
+        // The disk fills up part-way: the message, the sound, no elapsed
+        // time, and neither a partial output nor a temporary file.
+        EditState s = jobWithOldOutput();
+        RecordingHost host;
+        {
+            FileSizeLimit limit(static_cast<rlim_t>(r.packet(2) - r.packet(1)) * 188 + 1000);
+            EXPECT_EQ(run(s, host), CutOutcome::ClipFailed);
+        }
+        EXPECT_EQ(tail(host.events, 5),
+                  (std::vector<std::string>{"message error: 書き込みエラー", "sound /sounds/done.wav", "progress 0",
+                                            "busy off", "title Tavrel Cutter"}));
+    }
+    {
+        // The recording lost its end after its GOP list was made.
+        EditState s = jobWithOldOutput();
+        std::filesystem::copy_file(r.path, dir.path("short.ts"));
+        std::filesystem::resize_file(dir.path("short.ts"), static_cast<uintmax_t>(r.packet(2)) * 188 + 100);
+        s.clipList.clips[1].sourcePath = dir.path("short.ts");
+        RecordingHost host;
+        EXPECT_EQ(run(s, host), CutOutcome::ClipFailed);
+        EXPECT_EQ(host.messages(), std::vector<std::string>{"error: ファイルリードエラー"});
+        std::filesystem::remove(dir.path("short.ts"));
+    }
+    {
+        // It shrinks while the job copies it.
+        struct ShrinkingHost : RecordingHost {
+            std::string victim;
+            void setProgressRange(int32_t max) override {
+                RecordingHost::setProgressRange(max);
+                std::filesystem::resize_file(victim, 188 * 10);
+            }
+        };
+        EditState s = jobWithOldOutput();
+        std::filesystem::copy_file(r.path, dir.path("shrinking.ts"));
+        for (Clip& c : s.clipList.clips) c.sourcePath = dir.path("shrinking.ts");
+        ShrinkingHost host;
+        host.victim = dir.path("shrinking.ts");
+        EXPECT_EQ(run(s, host), CutOutcome::ClipFailed);
+        EXPECT_EQ(host.messages(), std::vector<std::string>{"error: ファイルリードエラー"});
+        std::filesystem::remove(dir.path("shrinking.ts"));
+    }
+    EXPECT_EQ(readText(dir.path("out.ts")), "keep me");
+    std::vector<std::string> after = before;
+    after.push_back("out.ts");
+    std::sort(after.begin(), after.end());
+    EXPECT_EQ(filesIn(dir.root()), after);
+}
+
+TEST(CutJob, JoinsRecordingsOfDifferentPacketSizesOnlyAs188BytePackets) {
+    TempDir dir;
+    const Rec sd = load(dir, "sd_480p_mp2.ts");
+    const Rec m2ts = load(dir, "hd_1080i_aac_192.ts");
+    const Rec dvb = load(dir, "sd_480p_204.ts");
+    {
+        EditState s = jobFor(dir, sd);
+        addRange(s, sd, 1, 3);
+        addRange(s, m2ts, 0, 2);
+        RecordingHost host;
+        EXPECT_EQ(run(s, host), CutOutcome::Refused);
+        EXPECT_EQ(host.messages(), std::vector<std::string>{"error: パケットサイズの異なるファイルは結合できません"});
+        EXPECT_FALSE(fileExists(s.outputPath));
+
+        s.settings.out188 = 1;
+        RecordingHost again;
+        ASSERT_EQ(run(s, again), CutOutcome::Completed);
+        int unused = 0;
+        Bytes want = plainClip(sd, sd.packet(1), sd.packet(3) - 1);
+        append(want, expectedClip(m2ts, m2ts.packet(0), m2ts.packet(2) - 1, Treatments{{}, false, true}, unused));
+        EXPECT_EQ(output(s), want);
+    }
+    {
+        // 204-byte packets have no 188-byte form here.
+        EditState s = jobFor(dir, sd);
+        s.settings.out188 = 1;
+        addRange(s, sd, 1, 3);
+        addRange(s, dvb, 0, 2);
+        RecordingHost host;
+        EXPECT_EQ(run(s, host), CutOutcome::Refused);
+        EXPECT_EQ(host.messages(), std::vector<std::string>{"error: パケットサイズの異なるファイルは結合できません"});
+    }
 }
 
 TEST(CutJob, ClipChecksInOrder) {
@@ -662,12 +778,12 @@ TEST(CutJob, ClipChecksInOrder) {
         {"start after end", [](EditState& s) { s.clipList.clips[0].endPacket = s.clipList.clips[0].startPacket - 1; },
          "パケットの範囲指定が終了位置より開始位置の方が大きくなっています"},
         {"no source", [](EditState& s) { s.clipList.clips[0].sourcePath.clear(); }, "入力ファイルがありません"},
-        {"packet size 0", [](EditState& s) { s.geometry.size = 0; }, "パケットサイズは１～１０００に設定してください"},
-        {"packet size 1001", [](EditState& s) { s.geometry.size = 1001; },
+        {"packet size 0", [](EditState& s) { s.geometry.size = s.clipList.clips[0].geometry.size = 0; }, "パケットサイズは１～１０００に設定してください"},
+        {"packet size 1001", [](EditState& s) { s.geometry.size = s.clipList.clips[0].geometry.size = 1001; },
          "パケットサイズは１～１０００に設定してください"},
-        {"packet size not above the header", [](EditState& s) { s.geometry.size = 4; },
+        {"packet size not above the header", [](EditState& s) { s.geometry.size = s.clipList.clips[0].geometry.size = 4; },
          "パケットヘッダサイズが不正です"},
-        {"packet size 221", [](EditState& s) { s.geometry.size = 221; }, "リードバッファがオーバーフローしました。"},
+        {"packet size 221", [](EditState& s) { s.geometry.size = s.clipList.clips[0].geometry.size = 221; }, "リードバッファがオーバーフローしました。"},
         {"empty source and start after end",
          [](EditState& s) {
              s.clipList.clips[0].sourcePath.clear();

@@ -237,8 +237,9 @@ TEST(GopScan, StaleIndexQuestion) {
     TempDir dir;
     const std::string rec = dir.copy("sd_480p_mp2.ts");
     const std::string idx = rec + ".txt";
-    const std::string old = "KIVRA2\r\nx\r\n0100,01:02:03  04,00:00:01:000,90000,5\r\nLAST       ,77\r\n"
-                            "PID_VIDEO,0100\r\nTSPAC_TYPE,188\r\nEND\r\n";
+    const auto packets = std::filesystem::file_size(rec) / 188;
+    const std::string old = "KIVRA2\r\nx\r\n0100,01:02:03  04,00:00:01:000,90000,5\r\nLAST       ," +
+                            std::to_string(packets) + "\r\nPID_VIDEO,0100\r\nTSPAC_TYPE,188\r\nEND\r\n";
     const char* question =
         "question: GOPファイルよりTSファイルの更新日時が新しくなっています。\r\nGOPファイルを再作成しますか？";
     auto makeStale = [&] {
@@ -263,6 +264,16 @@ TEST(GopScan, StaleIndexQuestion) {
     EXPECT_EQ(hYes.messages(), std::vector<std::string>{question});
     EXPECT_EQ(yes.gopList.size(), 8u);
     EXPECT_EQ(lines(readText(idx))[1], "sd_480p_mp2.ts");
+
+    // Equal times count as stale: the recording may have been written in
+    // the same clock tick after the index.
+    tavrel::test::writeText(idx, old);
+    std::filesystem::last_write_time(idx, std::filesystem::last_write_time(rec));
+    EditState same = stateFor(rec);
+    RecordingHost hSame;
+    hSame.answers.push_back(kResultNo);
+    ASSERT_TRUE(runGopScan(same, hSame));
+    EXPECT_EQ(hSame.messages(), std::vector<std::string>{question});
 
     // A fresh index: no question, loaded as it is.
     tavrel::test::writeText(idx, old);
