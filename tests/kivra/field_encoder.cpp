@@ -6,7 +6,14 @@
 //   intra-p     I/P pairs opening each GOP, P/P pairs after them; P fields use
 //               field prediction, the second field partly from the first
 //               field of its own frame, with half-sample vectors
-// Output: an elementary stream (.m2v), 352x288 4:2:0, 25 frames/s.
+//   odd-rows    I field pairs like intra-pair, but the sequence says
+//               352x240 progressive (15 macroblock rows, an odd count, that
+//               no field picture can split): each field carries 8 macroblock
+//               rows of a 256-line picture, one more than half of 15 holds.
+//               Not a legal stream; it is there to show the decoder keeps
+//               every write inside its planes whatever the headers say.
+// Output: an elementary stream (.m2v), 352x288 4:2:0 (odd-rows: 352x240), 25
+// frames/s.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -22,8 +29,14 @@
 
 namespace {
 
-constexpr int kW = 352, kH = 288, kFrames = 24, kGop = 4;
-constexpr int kCW = kW / 2, kCH = kH / 2;
+constexpr int kW = 352, kGop = 4;
+constexpr int kCW = kW / 2;
+// Lines of the pictures coded (a multiple of 32) and what the sequence
+// header says about them; odd-rows changes them.
+int g_lines = 288;
+int g_verticalSize = 288;
+int g_progressiveSequence = 0;
+int g_frameCount = 24;
 
 class BitWriter {
 public:
@@ -80,9 +93,10 @@ struct Plane {
 struct Frame {
     Plane p[3];
     Frame() {
-        p[0] = Plane{kW, kH, std::vector<uint8_t>(size_t(kW) * kH)};
-        p[1] = Plane{kCW, kCH, std::vector<uint8_t>(size_t(kCW) * kCH)};
-        p[2] = Plane{kCW, kCH, std::vector<uint8_t>(size_t(kCW) * kCH)};
+        const int ch = g_lines / 2;
+        p[0] = Plane{kW, g_lines, std::vector<uint8_t>(size_t(kW) * g_lines)};
+        p[1] = Plane{kCW, ch, std::vector<uint8_t>(size_t(kCW) * ch)};
+        p[2] = Plane{kCW, ch, std::vector<uint8_t>(size_t(kCW) * ch)};
     }
 };
 
@@ -91,13 +105,13 @@ uint8_t clip(double v) { return uint8_t(v < 0 ? 0 : v > 255 ? 255 : std::lround(
 // Moving picture: waves and a deterministic texture, 2 pixels per frame.
 Frame source(int t) {
     Frame f;
-    for (int y = 0; y < kH; ++y)
+    for (int y = 0; y < g_lines; ++y)
         for (int x = 0; x < kW; ++x) {
             const int xs = x - 2 * t;
             const uint32_t hsh = ((uint32_t(xs) * 73856093u) ^ (uint32_t(y) * 19349663u)) * 2654435761u;
             f.p[0].at(x, y) = clip(128 + 70 * std::sin(xs / 9.0) * std::cos(y / 13.0) + double(hsh >> 28) - 8);
         }
-    for (int y = 0; y < kCH; ++y)
+    for (int y = 0; y < g_lines / 2; ++y)
         for (int x = 0; x < kCW; ++x) {
             const int xs = 2 * x - 2 * t;
             f.p[1].at(x, y) = clip(128 + 50 * std::sin(xs / 17.0 + y / 11.0));
@@ -150,7 +164,7 @@ public:
         Frame prev;
         // Frame mode has small P pictures: twice the frames to stay clear of
         // the preview's end guard.
-        const int frames = m_frames ? 2 * kFrames : kFrames;
+        const int frames = m_frames ? 2 * g_frameCount : g_frameCount;
         for (int t = 0; t < frames; ++t) {
             const Frame src = source(t);
             Frame rec;
@@ -188,7 +202,7 @@ private:
         BitWriter& b = m_bw;
         b.startCode(0xB3);
         b.put(kW, 12);
-        b.put(kH, 12);
+        b.put(uint32_t(g_verticalSize), 12);
         b.put(2, 4);  // 4:3
         b.put(3, 4);  // 25 Hz
         b.put(10000000 / 400, 18);
@@ -200,7 +214,7 @@ private:
         b.startCode(0xB5);
         b.put(1, 4);
         b.put(0x48, 8);  // main profile, main level
-        b.put(0, 1);     // progressive_sequence
+        b.put(uint32_t(g_progressiveSequence), 1);
         b.put(1, 2);     // 4:2:0
         b.put(0, 2);
         b.put(0, 2);
@@ -254,7 +268,7 @@ private:
         b.put(0, 1);          // composite_display_flag
 
         const int q = 4;  // quantiser_scale_code (linear: scale 8)
-        const int mbw = kW / 16, mbh = kH / 32;
+        const int mbw = kW / 16, mbh = g_lines / 32;
         for (int row = 0; row < mbh; ++row) {
             b.startCode(0x01 + row);
             b.put(q, 5);
@@ -408,7 +422,7 @@ private:
         if (f == 1 && (mbx % 2 == 0 || gopStart)) {
             sel = 0;
             mvx = 0;
-            mvy = row == kH / 32 - 1 ? 0 : 1;
+            mvy = row == g_lines / 32 - 1 ? 0 : 1;
             ref = &rec;
         } else {
             sel = f;
@@ -491,7 +505,7 @@ private:
             mv[0][1] = 0;
             sel[1] = 1 - f;
             mv[1][0] = -3;
-            mv[1][1] = row == kH / 32 - 1 ? -1 : 1;  // stay inside the field
+            mv[1][1] = row == g_lines / 32 - 1 ? -1 : 1;  // stay inside the field
             for (int r = 0; r < 2; ++r) {
                 m_bw.put(uint32_t(sel[r]), 1);
                 writeMotion(mv[r][0] - pmv[r][0]);
@@ -502,9 +516,9 @@ private:
         } else {
             mv[0][0] = -4 + (mbx % 2);
             // Vertical vectors point into the field at its top and bottom.
-            mv[0][1] = row == 0 ? 2 : (row == kH / 32 - 1 ? -2 : ((row % 2) ? 2 : -2));
+            mv[0][1] = row == 0 ? 2 : (row == g_lines / 32 - 1 ? -2 : ((row % 2) ? 2 : -2));
             dmv[0] = (mbx % 4) < 2 ? 1 : -1;
-            dmv[1] = (row == 0 || row == kH / 32 - 1) ? 0 : (row % 3) - 1;
+            dmv[1] = (row == 0 || row == g_lines / 32 - 1) ? 0 : (row % 3) - 1;
             auto dm = [this](int d) {
                 if (d == 0) {
                     m_bw.put(0, 1);
@@ -548,7 +562,7 @@ private:
     std::vector<uint8_t> runFieldB() {
         constexpr int kGopB = 3;
         Frame prevRef;
-        for (int g = 0; g < kFrames / kGopB; ++g) {
+        for (int g = 0; g < g_frameCount / kGopB; ++g) {
             const int t0 = g * kGopB;
             writeSequenceAndGop(t0);
             const Frame s0 = source(t0), s2 = source(t0 + 2);
@@ -591,7 +605,7 @@ private:
         b.put(0, 6);
         b.put(0, 1);
         b.put(0, 1);
-        const int mbw = kW / 16, mbh = kH / 32;
+        const int mbw = kW / 16, mbh = g_lines / 32;
         for (int row = 0; row < mbh; ++row) {
             b.startCode(0x01 + row);
             b.put(6, 5);
@@ -656,7 +670,7 @@ private:
     // Frame pictures: intra macroblocks with frame DCT, or dual prime.
     void writeFramePicture(const Frame& src, Frame& rec, const Frame& prev, int t, bool intra, bool tff) {
         writePictureHeaders(t, intra, 3, tff ? 1 : 0, 0);
-        const int q = 4, mbw = kW / 16, mbh = kH / 16;
+        const int q = 4, mbw = kW / 16, mbh = g_lines / 16;
         for (int row = 0; row < mbh; ++row) {
             m_bw.startCode(0x01 + row);
             m_bw.put(q, 5);
@@ -716,7 +730,7 @@ private:
     // by the field distance (1 or 3, by top_field_first) and corrected by
     // half a line.
     void dualPrimeFrameMacroblock(Frame& rec, const Frame& prev, int mbx, int row, int pmv[2], bool tff) {
-        const int last = kH / 16 - 1;
+        const int last = g_lines / 16 - 1;
         const int vx = mbx == 0 ? 2 : -4 + (mbx % 2);
         const int vy = row == 0 ? 2 : (row == last ? -2 : ((row % 2) ? 2 : -2));  // field units
         const int dmv[2] = {mbx == 0 ? 0 : ((mbx % 4) < 2 ? 1 : -1), (row == 0 || row == last) ? 0 : (row % 3) - 1};
@@ -771,11 +785,19 @@ private:
 
 int main(int argc, char** argv) {
     const std::string mode = argc == 3 ? argv[1] : "";
-    if (mode != "intra-pair" && mode != "intra-p" && mode != "mix" && mode != "frame-dp" && mode != "field-b") {
-        std::fprintf(stderr, "usage: kivra-field-encoder intra-pair|intra-p|mix|frame-dp|field-b OUT.m2v\n");
+    if (mode != "intra-pair" && mode != "intra-p" && mode != "mix" && mode != "frame-dp" && mode != "field-b" &&
+        mode != "odd-rows") {
+        std::fprintf(stderr, "usage: kivra-field-encoder intra-pair|intra-p|mix|frame-dp|field-b|odd-rows OUT.m2v\n");
         return 2;
     }
-    Encoder enc(mode != "intra-pair", mode == "mix", mode == "frame-dp", mode == "field-b");
+    if (mode == "odd-rows") {
+        g_lines = 256;
+        g_verticalSize = 240;
+        g_progressiveSequence = 1;
+        g_frameCount = 8;
+    }
+    const bool intraOnly = mode == "intra-pair" || mode == "odd-rows";
+    Encoder enc(!intraOnly, mode == "mix", mode == "frame-dp", mode == "field-b");
     const auto bytes = enc.run();
     FILE* f = std::fopen(argv[2], "wb");
     if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) return 1;
@@ -783,7 +805,7 @@ int main(int argc, char** argv) {
     if (const char* dump = std::getenv("KIVRA_FIELD_ENCODER_RECON")) {
         FILE* r = std::fopen(dump, "wb");
         if (!r) return 1;
-        std::fprintf(r, "YUV4MPEG2 W%d H%d F25:1 It A0:0 C420\n", kW, kH);
+        std::fprintf(r, "YUV4MPEG2 W%d H%d F25:1 It A0:0 C420\n", kW, g_lines);
         for (const Frame& fr : enc.m_recon) {
             std::fputs("FRAME\n", r);
             for (const Plane& p : fr.p) std::fwrite(p.px.data(), 1, p.px.size(), r);

@@ -57,6 +57,17 @@ with open("pkt204.ts", "wb") as f204, open("pkt208.ts", "wb") as f208:
 PY
 rm -f pkt188.tmp.ts
 
+# 352x240 progressive and interlaced: the same size, aspect and chroma
+# format, but 15 macroblock rows against 16. Joined end to end they make a
+# recording whose coded size changes with progressive_sequence alone.
+SIF="testsrc2=size=352x240:rate=30000/1001"
+$FF -f lavfi -i "$SIF" -t 0.8 -c:v mpeg2video -b:v 1000k -g 8 -bf 2 -aspect 4:3 $MUX sif_progressive.ts
+$FF -f lavfi -i "$SIF" -t 0.8 -vf setfield=tff -c:v mpeg2video -flags +ilme+ildct -top 1 -b:v 1000k -g 8 \
+    -bf 2 -aspect 4:3 $MUX sif_interlaced.ts
+
+# MPEG-1 video (stream type 0x01, no sequence extension).
+$FF -f lavfi -i "$SIF" -t 1.0 -c:v mpeg1video -b:v 1000k -g 10 -bf 2 $MUX mpeg1.ts
+
 if [ $# -ge 1 ] && [ -x "$1" ]; then
     "$1" intra-pair field_intra.m2v
     $FF -fflags +genpts -r 25 -f mpegvideo -i field_intra.m2v -c copy $MUX field_intra.ts
@@ -68,6 +79,8 @@ if [ $# -ge 1 ] && [ -x "$1" ]; then
     $FF -fflags +genpts -r 25 -f mpegvideo -i field_b.m2v -c copy $MUX field_b.ts
     "$1" frame-dp frame_dp.m2v
     $FF -fflags +genpts -r 25 -f mpegvideo -i frame_dp.m2v -c copy $MUX frame_dp.ts
-    rm -f field_intra.m2v field_ip.m2v field_mix.m2v field_b.m2v frame_dp.m2v
+    "$1" odd-rows field_odd.m2v
+    $FF -fflags +genpts -r 25 -f mpegvideo -i field_odd.m2v -c copy $MUX field_odd.ts
+    rm -f field_intra.m2v field_ip.m2v field_mix.m2v field_b.m2v frame_dp.m2v field_odd.m2v
 fi
 ls -l *.ts
