@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "tables.h"
+#include "trace.h"
 
 namespace kivra {
 
@@ -90,11 +91,13 @@ void Decoder::beginRead() {
 }
 
 void Decoder::freeStores() {
-    for (auto& s : m_store)
+    for (auto& s : m_store) {
         for (auto*& p : s.plane) {
             std::free(p);
             p = nullptr;
         }
+        s = FrameStore{};
+    }
     m_initialised = false;
 }
 
@@ -112,6 +115,11 @@ bool Decoder::allocateStores() {
             freeStores();
             return false;
         }
+        s.width = m_seq.codedWidth;
+        s.height = m_seq.codedHeight;
+        s.chromaWidth = m_seq.chromaWidth;
+        s.chromaHeight = m_seq.chromaHeight;
+        s.chromaFormat = m_seq.chromaFormat;
     }
     m_refCount = 0;
     m_secondFieldPending = false;
@@ -119,10 +127,37 @@ bool Decoder::allocateStores() {
     return true;
 }
 
-bool Decoder::canDecode() const {
-    return m_initialised && m_seq.chromaFormat != 3 && m_seq.chromaFormat != 0 &&
-           m_seq.blocksPerMb <= 8 && m_pic.codingType >= kPicI && m_pic.codingType <= kPicB &&
-           m_pic.structure >= kTopField && m_pic.structure <= kFramePicture;
+bool Decoder::storesMatchSequence() const {
+    const FrameStore& st = m_store[0];
+    const SequenceState& s = m_seq;
+    return st.plane[0] != nullptr && st.width == s.codedWidth && st.height == s.codedHeight &&
+           st.chromaWidth == s.chromaWidth && st.chromaHeight == s.chromaHeight && st.chromaFormat == s.chromaFormat;
+}
+
+const char* Decoder::cannotDecodeReason() const {
+    if (!m_initialised) return "no frame stores for the sequence";
+    if (m_seq.mpeg1) return "MPEG-1 video (no sequence extension after the sequence header) is not decoded";
+    if (m_seq.chromaFormat == 3) return "4:4:4 chroma is not decoded";
+    if (m_seq.chromaFormat == 0 || m_seq.blocksPerMb > 8) return "reserved chroma format";
+    if (!storesMatchSequence()) return "frame stores do not match the sequence";
+    if (m_pic.codingType < kPicI || m_pic.codingType > kPicB) return "picture coding type is not I, P or B";
+    if (m_pic.structure < kTopField || m_pic.structure > kFramePicture) return "reserved picture structure";
+    return nullptr;
+}
+
+bool Decoder::canDecode() const { return cannotDecodeReason() == nullptr; }
+
+bool Decoder::macroblockFits(int mbx, int mby) const {
+    const FrameStore& st = m_store[m_cur];
+    if (st.plane[0] == nullptr || st.chromaFormat != m_seq.chromaFormat) return false;
+    const bool framePic = m_pic.structure == kFramePicture;
+    // Lines of the picture being decoded: a field has half of the frame's.
+    const int lines = framePic ? st.height : st.height / 2;
+    const int chromaLines = framePic ? st.chromaHeight : st.chromaHeight / 2;
+    const int chromaRows = st.chromaFormat == 1 ? 8 : 16;
+    const int chromaCols = st.chromaFormat == 3 ? 16 : 8;
+    return mbx >= 0 && mby >= 0 && (mbx + 1) * 16 <= st.width && (mby + 1) * 16 <= lines &&
+           (mbx + 1) * chromaCols <= st.chromaWidth && (mby + 1) * chromaRows <= chromaLines;
 }
 
 void Decoder::loadMatrix(uint8_t* m) {
@@ -155,7 +190,8 @@ bool Decoder::parseSequenceHeader() {
     s.progressiveSequence = 1;
     s.chromaFormat = 1;
     s.frameRateExtN = s.frameRateExtD = 0;
-    readExtensionsAndUserData();
+    s.mpeg1 = !readExtensionsAndUserData(true);
+    if (s.mpeg1) KIVRA_TRACE("sequence header without a sequence extension: MPEG-1 video, not decoded\r\n");
 
     s.mbWidth = (s.horizontalSize + 15) / 16;
     s.mbHeight = s.progressiveSequence ? (s.verticalSize + 15) / 16 : 2 * ((s.verticalSize + 31) / 32);
@@ -170,9 +206,12 @@ bool Decoder::parseSequenceHeader() {
                                  (s.frameRateExtD + 1);
     m_haveSequence = true;
 
+    // Every value the store sizes derive from counts: progressive_sequence
+    // alone changes the macroblock rows (352x240: 15 progressive, 16
+    // interlaced).
     const bool changed = s.horizontalSize != m_allocW || s.verticalSize != m_allocH ||
                          s.aspectRatio != m_allocAspect || s.chromaFormat != m_allocChroma ||
-                         !m_initialised;
+                         !storesMatchSequence() || !m_initialised;
     if (!changed) return true;
     m_allocW = s.horizontalSize;
     m_allocH = s.verticalSize;
@@ -185,23 +224,35 @@ bool Decoder::parseSequenceHeader() {
     return allocateStores();
 }
 
-void Decoder::readExtensionsAndUserData() {
+bool Decoder::readExtensionsAndUserData(bool afterSequenceHeader) {
     BitReader& br = *m_br;
+    bool firstExtension = afterSequenceHeader;
+    bool sequenceExtension = false;
     for (;;) {
-        if (!br.nextStartCode()) return;
+        if (!br.nextStartCode()) return sequenceExtension;
         const uint32_t code = br.show(32);
         if (code == 0x1B2) {
             br.skip(32);
             continue;
         }
-        if (code != 0x1B5) return;
+        if (code != 0x1B5) return sequenceExtension;
         br.skip(32);
         switch (br.get(4)) {
-            case 1: parseSequenceExtension(); break;
+            case 1:
+                // Only right after the sequence header; one after a GOP or
+                // picture header is passed over, as other decoders do.
+                if (firstExtension) {
+                    parseSequenceExtension();
+                    sequenceExtension = true;
+                } else {
+                    KIVRA_TRACE("sequence extension away from its sequence header passed over\r\n");
+                }
+                break;
             case 3: parseQuantMatrixExtension(); break;
             case 8: parsePictureCodingExtension(); break;
             default: break;  // display extensions and the rest are not used
         }
+        firstExtension = false;
     }
 }
 
@@ -382,7 +433,9 @@ int Decoder::readMbai() {
 bool Decoder::decodeSlice(int& mbAddr, bool& done) {
     BitReader& br = *m_br;
     const bool field = m_pic.structure != kFramePicture;
-    const int total = m_seq.mbWidth * m_seq.mbHeight / (field ? 2 : 1);
+    // Whole macroblock rows only: a field of a progressive sequence with an
+    // odd row count has no place for the half row.
+    const int total = m_seq.mbWidth * (field ? m_seq.mbHeight / 2 : m_seq.mbHeight);
     const int row = mbAddr;
     const int qcode = static_cast<int>(br.get(5));
     m_qscale = m_pic.qScaleType ? kNonLinearQuant[qcode] : qcode * 2;
@@ -600,6 +653,8 @@ bool Decoder::decodeMacroblock(int mbAddr) {
     const bool framePic = p.structure == kFramePicture;
     const int mbx = mbAddr % m_seq.mbWidth;
     const int mby = mbAddr / m_seq.mbWidth;
+    // Whatever the headers say, nothing is written outside the planes.
+    if (!macroblockFits(mbx, mby)) return false;
 
     const Vlc& typeVlc = p.codingType == kPicI ? t.mbTypeI : (p.codingType == kPicP ? t.mbTypeP : t.mbTypeB);
     const int flags = readVlc(br, typeVlc);
@@ -674,10 +729,10 @@ bool Decoder::decodeMacroblock(int mbAddr) {
     if (!intra) predict(mbx, mby, flags, motionType);
 
     // Block destinations.
-    const ptrdiff_t ls = m_seq.codedWidth;
-    const ptrdiff_t cs = m_seq.chromaWidth;
-    const int parity = p.structure == kBottomField ? 1 : 0;
     FrameStore& cur = m_store[m_cur];
+    const ptrdiff_t ls = cur.width;
+    const ptrdiff_t cs = cur.chromaWidth;
+    const int parity = p.structure == kBottomField ? 1 : 0;
     const ptrdiff_t lstride = framePic ? ls : 2 * ls;
     const ptrdiff_t cstride = framePic ? cs : 2 * cs;
     uint8_t* ybase = cur.plane[0] + parity * ls + (mby * 16) * lstride + mbx * 16;
@@ -734,6 +789,7 @@ void Decoder::skippedMacroblock(int mbAddr) {
     const int mbx = mbAddr % m_seq.mbWidth;
     const int mby = mbAddr / m_seq.mbWidth;
     m_dcPred[0] = m_dcPred[1] = m_dcPred[2] = 0;
+    if (!macroblockFits(mbx, mby)) return;
     const bool framePic = m_pic.structure == kFramePicture;
     const int parity = m_pic.structure == kBottomField ? 1 : 0;
     if (m_pic.codingType == kPicP) {
@@ -761,19 +817,23 @@ void Decoder::predictBlock(bool avg, const uint8_t* const refPlanes[3], int srcP
                            int h, int mvx, int mvy) {
     FrameStore& cur = m_store[m_cur];
     for (int comp = 0; comp < 3; ++comp) {
-        const int W = comp ? m_seq.chromaWidth : m_seq.codedWidth;
-        const int H = comp ? m_seq.chromaHeight : m_seq.codedHeight;
+        // All three stores share one allocation size.
+        const int W = comp ? cur.chromaWidth : cur.width;
+        const int H = comp ? cur.chromaHeight : cur.height;
         int cx = mbx * 16, cy = row, ch = h, vx = mvx, vy = mvy, bw = 16;
         if (comp) {
             cx >>= 1;
             vx /= 2;
             bw = 8;
-            if (m_seq.chromaFormat == 1) {
+            if (cur.chromaFormat == 1) {
                 cy >>= 1;
                 ch >>= 1;
                 vy /= 2;
             }
         }
+        // The destination lies inside the plane (frame or field lines).
+        const int dh = dstPar < 0 ? H : H / 2;
+        if (cx < 0 || cy < 0 || cx + bw > W || cy + ch > dh) continue;
         const ptrdiff_t ds = dstPar < 0 ? W : 2 * W;
         uint8_t* dbase = cur.plane[comp] + (dstPar > 0 ? W : 0);
         const ptrdiff_t ss = srcPar < 0 ? W : 2 * W;

@@ -33,6 +33,9 @@ struct SequenceState {
     double frameRate = 0;
     int progressiveSequence = 1;
     int chromaFormat = 1;
+    // No sequence extension followed the sequence header: MPEG-1 video,
+    // whose syntax this decoder does not read.
+    bool mpeg1 = false;
     uint8_t intraMatrix[64], nonIntraMatrix[64], chromaIntraMatrix[64], chromaNonIntraMatrix[64];
     // Derived.
     int mbWidth = 0, mbHeight = 0;
@@ -65,8 +68,14 @@ struct PictureRecord {
     int fieldFlags = 0;  // top_field_first * 2 + repeat_first_field
 };
 
+// Planes of one frame and the sizes they were allocated for. Every write
+// of the decoder and every read of the output is bounded by these, never by
+// the sequence state the headers describe.
 struct FrameStore {
     uint8_t* plane[3] = {nullptr, nullptr, nullptr};
+    int width = 0, height = 0;              // luma plane (coded size)
+    int chromaWidth = 0, chromaHeight = 0;  // each chroma plane
+    int chromaFormat = 0;
 };
 
 class Decoder {
@@ -87,8 +96,9 @@ public:
     void beginRead();
 
     // Parses a sequence header (its start code consumed) with the extensions
-    // that follow; reallocates the frame stores when the size, aspect code
-    // or chroma format changed. False when the stores could not be made.
+    // that follow; reallocates the frame stores when the size, the aspect
+    // code or anything the store sizes derive from (progressive_sequence,
+    // chroma format) changed. False when the stores could not be made.
     bool parseSequenceHeader();
 
     enum class HeaderResult { Picture, Stopped, EndGuard };
@@ -103,6 +113,8 @@ public:
 
     bool initialised() const { return m_initialised; }
     bool canDecode() const;
+    // Why canDecode() is false, for the trace (nullptr when it is true).
+    const char* cannotDecodeReason() const;
     int fault() const { return m_fault; }
     void clearFault() { m_fault = 0; }
     void setFault(int f) { m_fault = f; }
@@ -112,8 +124,8 @@ public:
     const SequenceState& sequence() const { return m_seq; }
     const PictureState& picture() const { return m_pic; }
     // Strides of the frame stores.
-    int lumaStride() const { return m_seq.codedWidth; }
-    int chromaStride() const { return m_seq.chromaWidth; }
+    int lumaStride() const { return m_store[0].width; }
+    int chromaStride() const { return m_store[0].chromaWidth; }
     // The frame just finished (backward reference for I/P, auxiliary for B).
     const FrameStore& currentFrame() const { return m_store[m_cur]; }
     const PictureRecord& currentRecord() const { return m_rec[m_cur]; }
@@ -134,7 +146,15 @@ public:
 private:
     bool allocateStores();
     void freeStores();
-    void readExtensionsAndUserData();
+    // afterSequenceHeader: a sequence extension is read only as the first
+    // extension right after a sequence header; anywhere else it would change
+    // the sizes behind the frame stores' back, so it is passed over.
+    // Returns whether a sequence extension was read.
+    bool readExtensionsAndUserData(bool afterSequenceHeader = false);
+    // The stores were made for the sequence's derived sizes and chroma format.
+    bool storesMatchSequence() const;
+    // Macroblock (mbx, mby) of the current picture lies inside the planes.
+    bool macroblockFits(int mbx, int mby) const;
     void parseSequenceExtension();
     void parseQuantMatrixExtension();
     void parsePictureCodingExtension();

@@ -108,18 +108,25 @@ void outputPicture(Library& L) {
     d.clearFault();
     std::lock_guard<std::mutex> lock(L.outMu);
     const SequenceState& s = d.sequence();
+    const FrameStore& f = d.currentFrame();
+    // The host reads the planes by what they were allocated for: the
+    // sequence state must still describe them.
+    if (f.plane[0] == nullptr || f.width != s.codedWidth || f.height != s.codedHeight ||
+        f.chromaFormat != s.chromaFormat || s.horizontalSize > f.width || s.verticalSize > f.height) {
+        KIVRA_TRACE("frame stores do not match the sequence: nothing drawn\r\n");
+        return;
+    }
     if (L.host.frame) {
-        const FrameStore& f = d.currentFrame();
         TavrelDecFrame fr{};
         for (int i = 0; i < 3; ++i) {
             fr.planes[i] = f.plane[i];
-            fr.strides[i] = i == 0 ? d.lumaStride() : d.chromaStride();
+            fr.strides[i] = i == 0 ? f.width : f.chromaWidth;
         }
-        fr.codedWidth = s.codedWidth;
-        fr.codedHeight = s.codedHeight;
+        fr.codedWidth = f.width;
+        fr.codedHeight = f.height;
         fr.width = s.horizontalSize;
         fr.height = s.verticalSize;
-        fr.chromaFormat = s.chromaFormat;
+        fr.chromaFormat = f.chromaFormat;
         fr.aspectRatioCode = s.aspectRatio;
         fr.progressiveFrame = d.currentRecord().progressiveFrame;
         L.host.frame(L.host.user, &fr);
@@ -183,7 +190,10 @@ void decodeThread(int64_t position, int videoPid) {
         } else if (p.codingType == kPicB && d.secondFieldPending()) {
             continue;
         }
-        if (!d.canDecode()) return finish();  // 4:4:4 or no stores
+        if (!d.canDecode()) {  // MPEG-1, 4:4:4 or no stores
+            KIVRA_TRACE("picture not decoded: %s\r\n", d.cannotDecodeReason());
+            return finish();
+        }
         const bool complete = d.decodePicture();
         if (br.dead()) return finish();
         if (complete) {

@@ -143,15 +143,20 @@ void fieldRow(const Dsp& dsp, uint8_t* out, const uint8_t* c, int cw, int n, int
 }  // namespace
 
 bool RgbPicture::convert(const Dsp& dsp, const FrameStore& f, const SequenceState& seq, const PictureRecord& rec) {
-    const int w = seq.codedWidth, h = seq.codedHeight;
-    if (seq.chromaFormat != 1 && seq.chromaFormat != 2) return false;
+    // The planes are read by the sizes they were allocated for; a sequence
+    // state that no longer describes them converts nothing.
+    const int w = f.width, h = f.height;
+    if (f.chromaFormat != 1 && f.chromaFormat != 2) return false;
+    if (f.plane[0] == nullptr || f.plane[1] == nullptr || f.plane[2] == nullptr) return false;
+    if (w != seq.codedWidth || h != seq.codedHeight || f.chromaFormat != seq.chromaFormat) return false;
+    if (w < 16 || h < 2 || f.chromaWidth != w / 2 || f.chromaHeight != (f.chromaFormat == 1 ? h / 2 : h)) return false;
     if (!ensure(w, h)) return false;
     m_valid = false;
     buildHeader(m_header, w, h);
     m_aspect = seq.aspectRatio;
     const int cw = w / 2;
     const int n = h / 2;
-    const bool field = seq.chromaFormat == 1 && !rec.progressiveFrame && n >= 4;
+    const bool field = f.chromaFormat == 1 && !rec.progressiveFrame && n >= 4;
     // Vertical (4:2:0) and horizontal up-sampling and the conversion, one
     // output row at a time so the up-sampled chroma stays in the cache; odd
     // picture lines first, then the even ones; rows are bottom-up.
@@ -159,7 +164,7 @@ bool RgbPicture::convert(const Dsp& dsp, const FrameStore& f, const SequenceStat
         for (int y = pass; y < h; y += 2) {
             const uint8_t* cb;
             const uint8_t* cr;
-            if (seq.chromaFormat == 2) {
+            if (f.chromaFormat == 2) {
                 cb = f.plane[1] + size_t(y) * cw;
                 cr = f.plane[2] + size_t(y) * cw;
             } else {

@@ -1,6 +1,8 @@
 // kivra-decode: decodes every picture of the video PID from the start of a
 // transport stream (or an elementary stream) in display order into Y4M,
-// cropped to the sequence's horizontal and vertical size.
+// cropped to the sequence's horizontal and vertical size. A Y4M file holds
+// one picture size: at a sequence of another size (or chroma format) the
+// tool stops with a message and exit status 3, keeping what it wrote.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -89,10 +91,31 @@ int main(int argc, char** argv) {
 
     kivra_test::Y4mWriter writer;
     bool opened = false;
+    int outWidth = 0, outHeight = 0, outChroma = 0;
+    bool sizeChanged = false;
     long written = 0;
+    // True when the sequence still has the output file's size.
+    auto sameSize = [&]() {
+        const SequenceState& s = dec.sequence();
+        if (!opened || (s.horizontalSize == outWidth && s.verticalSize == outHeight && s.chromaFormat == outChroma))
+            return true;
+        if (!sizeChanged)
+            std::fprintf(stderr,
+                         "kivra-decode: picture size changes from %dx%d to %dx%d (chroma format %d to %d) after %ld "
+                         "pictures; a Y4M file holds one size, stopping\n",
+                         outWidth, outHeight, s.horizontalSize, s.verticalSize, outChroma, s.chromaFormat, written);
+        sizeChanged = true;
+        return false;
+    };
     auto emit = [&](const FrameStore& f) {
         if (maxFrames >= 0 && written >= maxFrames) return;
+        if (!sameSize()) return;
         const SequenceState& s = dec.sequence();
+        // The planes bound the crop whatever the sequence state says.
+        if (s.horizontalSize > f.width || s.verticalSize > f.height || s.chromaFormat != f.chromaFormat) {
+            std::fprintf(stderr, "kivra-decode: frame store does not match the sequence, picture dropped\n");
+            return;
+        }
         if (!opened) {
             int num = kFrameRateNum[s.frameRateCode] * (s.frameRateExtN + 1);
             int den = kFrameRateDen[s.frameRateCode] * (s.frameRateExtD + 1);
@@ -101,16 +124,26 @@ int main(int argc, char** argv) {
                 std::exit(1);
             }
             opened = true;
+            outWidth = s.horizontalSize;
+            outHeight = s.verticalSize;
+            outChroma = s.chromaFormat;
         }
-        const int strides[3] = {dec.lumaStride(), dec.chromaStride(), dec.chromaStride()};
+        const int strides[3] = {f.width, f.chromaWidth, f.chromaWidth};
         writer.write(kivra_test::cropFrame(f.plane, strides, s.horizontalSize, s.verticalSize, s.chromaFormat));
         ++written;
     };
 
+    const char* lastReason = nullptr;
     for (;;) {
         if (maxFrames >= 0 && written >= maxFrames) break;
         if (dec.readHeaders(-1) != Decoder::HeaderResult::Picture) break;
-        if (!dec.canDecode()) continue;
+        if (!sameSize()) break;
+        if (!dec.canDecode()) {
+            const char* why = dec.cannotDecodeReason();
+            if (why != lastReason) std::fprintf(stderr, "kivra-decode: picture not decoded: %s\n", why);
+            lastReason = why;
+            continue;
+        }
         const int type = dec.picture().codingType;
         // B pictures before two references (an open GOP at the start) have
         // nothing to predict from: skipped like other decoders do.
@@ -123,8 +156,9 @@ int main(int argc, char** argv) {
             emit(dec.forwardFrame());
         }
     }
-    if (dec.initialised() && dec.referencesDecoded() >= 1) emit(dec.backwardFrame());
+    if (!sizeChanged && dec.initialised() && dec.referencesDecoded() >= 1) emit(dec.backwardFrame());
     ::close(fd);
     std::fprintf(stderr, "kivra-decode: %ld pictures\n", written);
+    if (sizeChanged) return 3;
     return written > 0 ? 0 : 1;
 }

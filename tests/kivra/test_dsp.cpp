@@ -125,6 +125,11 @@ TEST_P(SimdVsC, ConvertedPictureEqualsTheReferenceFilters) {
             f.plane[0] = y.data();
             f.plane[1] = cb.data();
             f.plane[2] = cr.data();
+            f.width = 64;
+            f.height = 64;
+            f.chromaWidth = 32;
+            f.chromaHeight = seq.chromaHeight;
+            f.chromaFormat = chroma;
             PictureRecord rec;
             rec.progressiveFrame = progressive;
             RgbPicture a, b;

@@ -8,6 +8,7 @@
 
 #include "decoder.h"
 #include "demux.h"
+#include "es_support.h"
 #include "output.h"
 #include "tables.h"
 #include "test_support.h"
@@ -377,50 +378,6 @@ TEST(Demux, LastPartialBlockIsNotServedToThePreview) {
 
 // ---------------------------------------------------------------------------
 // Stream errors
-
-std::vector<uint8_t> elementaryStream(const std::string& ts) {
-    const auto file = readFile(ts);
-    const int size = probePacketSize(file);
-    Demux dm;
-    dm.attachMemory(file.data(), file.size());
-    dm.setPacketSize(size);
-    dm.setVideoPid(probeVideoPid(file, size));
-    dm.setPacketLimit(0);
-    dm.setServeTail(true);
-    dm.seek(0);
-    dm.start();
-    std::vector<uint8_t> out;
-    const uint8_t *p, *e;
-    while (dm.nextSpan(p, e)) out.insert(out.end(), p, e);
-    return out;
-}
-
-size_t findCode(const std::vector<uint8_t>& es, uint8_t code, size_t from) {
-    for (size_t i = from; i + 3 < es.size(); ++i)
-        if (es[i] == 0 && es[i + 1] == 0 && es[i + 2] == 1 && es[i + 3] == code) return i;
-    return std::string::npos;
-}
-
-struct EsDecoder {
-    explicit EsDecoder(const std::vector<uint8_t>& es) : bytes(es) {
-        initDsp(dsp, 0);
-        dm.attachMemory(bytes.data(), bytes.size());
-        dm.setTransport(false);
-        dm.setServeTail(true);
-        dm.setPacketLimit(0);
-        dm.seek(0);
-        dm.start();
-        br.attach(&dm);
-        br.setStrictStop(false);
-        dec.setDsp(&dsp);
-        dec.attach(&br);
-    }
-    std::vector<uint8_t> bytes;
-    Dsp dsp{};
-    Demux dm;
-    BitReader br;
-    Decoder dec;
-};
 
 TEST(StreamErrors, MissingLastSlicesEndThePictureWhichIsStillComplete) {
     const auto es = elementaryStream(dataPath("sd_ibp.ts"));
