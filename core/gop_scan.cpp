@@ -253,37 +253,34 @@ ScanStatus scanPackets(ScanRun& run) {
     return ScanStatus::Ok;
 }
 
-// LAST, PID_VIDEO and TSPAC_TYPE/END lines. Returns false when any of them
-// could not be written: an index without its trailer is no index.
-bool writeTrailer(ScanRun& run, bool scanOk, int32_t videoPid) {
+// LAST, PID_VIDEO and TSPAC_TYPE/END lines after a complete scan. Returns
+// false when any of them could not be written: an index without its
+// trailer is no index.
+bool writeTrailer(ScanRun& run, int32_t videoPid) {
     char line[128];
-    if (scanOk) {
-        if (run.list) {
-            GopEntry last = run.last;
-            last.setTimeCode(GopEntry::kLastText);
-            last.setPtsText(GopEntry::kLastText);
-            last.packet = run.packetCount;
-            run.list->push_back(last);
-        }
-        const int n = std::snprintf(line, sizeof line, "%s,%d\r\n", GopEntry::kLastText,
-                                    static_cast<int32_t>(run.packetCount));
-        if (!run.write(line, static_cast<size_t>(n))) {
-            run.writeError(kMsgWrite);
-            return false;
-        }
+    if (run.list) {
+        GopEntry last = run.last;
+        last.setTimeCode(GopEntry::kLastText);
+        last.setPtsText(GopEntry::kLastText);
+        last.packet = run.packetCount;
+        run.list->push_back(last);
     }
-    bool ok = true;
-    int n = std::snprintf(line, sizeof line, "%s,%04x\r\n", "PID_VIDEO", static_cast<unsigned>(videoPid));
+    int n = std::snprintf(line, sizeof line, "%s,%d\r\n", GopEntry::kLastText, static_cast<int32_t>(run.packetCount));
+    if (!run.write(line, static_cast<size_t>(n))) {
+        run.writeError(kMsgWrite);
+        return false;
+    }
+    n = std::snprintf(line, sizeof line, "%s,%04x\r\n", "PID_VIDEO", static_cast<unsigned>(videoPid));
     if (!run.write(line, static_cast<size_t>(n))) {
         run.writeError(kMsgPidWrite);
-        ok = false;
+        return false;
     }
     n = std::snprintf(line, sizeof line, "%s,%d\r\nEND\r\n", "TSPAC_TYPE", run.geometry.size);
     if (!run.writeFlush(line, static_cast<size_t>(n))) {
         run.writeError(kMsgPacketWrite);
-        ok = false;
+        return false;
     }
-    return ok;
+    return true;
 }
 
 bool writeHeader(ScanRun& run) {
@@ -304,9 +301,10 @@ ScanStatus scanAndWrite(ScanRun& run, OutputFile* index, int32_t fallbackPid) {
         run.writeError(kMsgWrite);
     else
         status = scanPackets(run);
-    if (status == ScanStatus::Cancelled) return status;
-    if (!writeTrailer(run, status == ScanStatus::Ok, run.firstPid >= 0 ? run.firstPid : fallbackPid))
-        status = ScanStatus::Failed;
+    // A failed scan leaves no index: its temporary file is removed, so
+    // there is no trailer to write.
+    if (status != ScanStatus::Ok) return status;
+    if (!writeTrailer(run, run.firstPid >= 0 ? run.firstPid : fallbackPid)) status = ScanStatus::Failed;
     if (index && status == ScanStatus::Ok && !index->commit()) {
         showFileError(run.host, kMsgWrite, index->target(), index->error());
         status = ScanStatus::Failed;

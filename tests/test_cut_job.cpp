@@ -3,12 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <algorithm>
-#include <csignal>
 #include <functional>
 #include <set>
 #include <string>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -630,31 +627,6 @@ TEST(CutJob, StartChecksAndOverwriteQuestion) {
                                                          "progress 0", "busy off", "title Tavrel Cutter"}));
     }
 }
-
-// No file beside the output but the output itself: no temporary file left.
-std::vector<std::string> filesIn(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// Lets writes to files grow only up to limit bytes (EFBIG past it), as a
-// full disk would.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t limit) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        rlimit l = m_old;
-        l.rlim_cur = limit;
-        setrlimit(RLIMIT_FSIZE, &l);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_old); }
-
-private:
-    rlimit m_old{};
-};
 
 TEST(CutJob, AFailedCutLeavesTheExistingOutputUntouched) {
     TempDir dir;

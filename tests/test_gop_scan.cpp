@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 #include <string>
 #include <vector>
 
@@ -285,6 +287,194 @@ TEST(GopScan, StaleIndexQuestion) {
     EXPECT_EQ(fresh.gopList.size(), 2u);
 }
 
+// A GOP-opening video packet whose GOP start code sits at the last possible
+// offset (184), so its time code is read from the four bytes after the packet.
+void putGopPacketAtEdge(uint8_t* p) {
+    std::memset(p, 0xFF, 188);
+    p[0] = 0x47;
+    p[1] = 0x41;
+    p[2] = 0x00;
+    p[3] = 0x10;
+    const uint8_t pes[] = {0, 0, 1, 0xE0, 0, 0, 0x80, 0x80, 5, 0x21, 0, 1, 0, 1};
+    std::memcpy(p + 4, pes, sizeof pes);
+    const uint8_t seq[] = {0, 0, 1, 0xB3};
+    std::memcpy(p + 30, seq, 4);
+    const uint8_t gop[] = {0, 0, 1, 0xB8};
+    std::memcpy(p + 184, gop, 4);
+}
+
+std::vector<uint8_t> nullPackets(int count) {
+    std::vector<uint8_t> v(static_cast<size_t>(count) * 188, 0xFF);
+    for (int i = 0; i < count; ++i) {
+        uint8_t* p = v.data() + static_cast<size_t>(i) * 188;
+        p[0] = 0x47;
+        p[1] = 0x1F;
+        p[2] = 0xFF;
+        p[3] = 0x10;
+    }
+    return v;
+}
+
+TEST(GopScan, IndexThatDoesNotFitItsRecordingIsRebuilt) {
+    TempDir dir;
+    const std::string rec = dir.copy("sd_480p_mp2.ts");
+    const std::string idx = rec + ".txt";
+    const std::string other = dir.copy("two_video_pids.ts");
+    {
+        EditState s = stateFor(rec);
+        RecordingHost h;
+        ASSERT_TRUE(runGopScan(s, h));
+        EditState t = stateFor(other);
+        ASSERT_TRUE(runGopScan(t, h));
+    }
+    const std::string good = readText(idx);
+    const auto goodLines = lines(good);
+    auto without = [&](const std::string& key) {
+        std::string text;
+        for (const auto& l : goodLines)
+            if (l.rfind(key, 0) != 0) text += l + "\r\n";
+        return text;
+    };
+    auto replaced = [&](const std::string& from, const std::string& to) {
+        std::string text = good;
+        text.replace(text.find(from), from.size(), to);
+        return text;
+    };
+    const std::string gop1 = goodLines[2], gop2 = goodLines[3];
+    const std::string gop2Packet = fields(gop2)[4];
+    const struct {
+        const char* what;
+        std::string index;
+    } cases[] = {
+        {"made for another recording", readText(other + ".txt")},
+        {"no LAST line", without("LAST")},
+        {"no PID_VIDEO line", without("PID_VIDEO")},
+        {"no TSPAC_TYPE line", without("TSPAC_TYPE")},
+        {"GOPs out of order", replaced(gop1 + "\r\n" + gop2, gop2 + "\r\n" + gop1)},
+        {"a negative packet", replaced("," + gop2Packet + "\r\n", ",-5\r\n")},
+        {"a packet past LAST", replaced("," + gop2Packet + "\r\n", ",999999\r\n")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        tavrel::test::writeText(idx, c.index);
+        std::filesystem::last_write_time(idx, std::filesystem::last_write_time(rec) + std::chrono::seconds(60));
+        EditState s = stateFor(rec);
+        RecordingHost host;
+        ASSERT_TRUE(runGopScan(s, host));
+        EXPECT_TRUE(host.messages().empty());
+        EXPECT_EQ(readText(idx), good);
+        EXPECT_EQ(s.gopList.size(), goodLines.size() - 5);
+    }
+
+    // The recording grew after it was indexed (still recording).
+    {
+        const auto bytes = tavrel::test::readBytes(rec);
+        std::ofstream(rec, std::ios::binary | std::ios::app).write(reinterpret_cast<const char*>(bytes.data()), 188 * 300);
+        std::filesystem::last_write_time(idx, std::filesystem::last_write_time(rec) + std::chrono::seconds(60));
+        EditState s = stateFor(rec);
+        RecordingHost host;
+        ASSERT_TRUE(runGopScan(s, host));
+        EXPECT_EQ(s.gopList.back().packet, static_cast<int64_t>(bytes.size() / 188 + 300));
+        GopIndexContent reread;
+        ASSERT_TRUE(readGopIndexFile(idx, rec, reread, host));
+        EXPECT_TRUE(gopIndexFitsRecording(reread, static_cast<int64_t>(std::filesystem::file_size(rec))));
+    }
+}
+
+TEST(GopScan, AFailedScanNeverLeavesAPartialIndex) {
+    TempDir dir;
+    // 300 GOP packets: an index of about 15 KB, more than one writer buffer.
+    std::vector<uint8_t> v(300 * 188);
+    for (int i = 0; i < 300; ++i) putGopPacketAtEdge(v.data() + i * 188);
+    const std::string rec = dir.path("many.ts");
+    tavrel::test::writeBytes(rec, v.data(), v.size());
+    const std::string idx = rec + ".txt";
+    const std::string old = "KIVRA2\r\nold\r\n";
+    const auto before = tavrel::test::filesIn(dir.root());
+
+    EditState whole = stateFor(rec);
+    RecordingHost h0;
+    ASSERT_TRUE(runGopScan(whole, h0, ScanOptions{false}));
+    const auto indexSize = static_cast<rlim_t>(std::filesystem::file_size(idx));
+    ASSERT_GT(indexSize, 9024u);
+    // The disk fills up in the GOP lines, and in the last line.
+    const struct {
+        rlim_t limit;
+        const char* message;
+    } full[] = {{4000, "error: 書き込みエラー"}, {indexSize - 3, "error: パケット情報書き込みエラー"}};
+    for (const auto& f : full) {
+        tavrel::test::writeText(idx, old);
+        const rlim_t limit = f.limit;
+        EditState s = stateFor(rec);
+        RecordingHost host;
+        {
+            tavrel::test::FileSizeLimit l(limit);
+            EXPECT_FALSE(runGopScan(s, host, ScanOptions{false}));
+        }
+        EXPECT_EQ(host.messages(), std::vector<std::string>{f.message});
+        EXPECT_EQ(host.events.back(), "navigation off");
+        EXPECT_EQ(readText(idx), old);
+    }
+    // The index is a link to a device that is always full.
+    std::filesystem::remove(idx);
+    std::filesystem::create_symlink("/dev/full", idx);
+    {
+        EditState s = stateFor(rec);
+        RecordingHost host;
+        EXPECT_FALSE(runGopScan(s, host, ScanOptions{false}));
+        EXPECT_EQ(host.messages(), std::vector<std::string>{"error: 書き込みエラー"});
+    }
+    std::filesystem::remove(idx);
+    // The recording shrinks while it is scanned.
+    struct ShrinkingHost : RecordingHost {
+        std::string victim;
+        void setProgressRange(int32_t max) override {
+            RecordingHost::setProgressRange(max);
+            std::filesystem::resize_file(victim, 188 * 150);
+        }
+    };
+    {
+        tavrel::test::writeText(idx, old);
+        EditState s = stateFor(rec);
+        ShrinkingHost host;
+        host.victim = rec;
+        EXPECT_FALSE(runGopScan(s, host, ScanOptions{false}));
+        EXPECT_EQ(host.messages(), std::vector<std::string>{"error: ファイルリードエラー"});
+        EXPECT_EQ(readText(idx), old);
+    }
+    auto after = before;
+    after.push_back("many.ts.txt");
+    std::sort(after.begin(), after.end());
+    EXPECT_EQ(tavrel::test::filesIn(dir.root()), after);
+}
+
+TEST(GopScan, InputsThatAreNoRecordings) {
+    TempDir dir;
+    // A FIFO with no writer is refused at once instead of waiting forever.
+    const std::string fifo = dir.path("pipe.ts");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EditState s = stateFor(fifo);
+    RecordingHost host;
+    EXPECT_FALSE(runGopScan(s, host, ScanOptions{false}));
+    EXPECT_EQ(host.messages(), std::vector<std::string>{"error: Input ファイルオープンエラー"});
+    File f;
+    EXPECT_FALSE(f.openRead("/dev/zero"));
+    EXPECT_EQ(errorText(f.error()), "not a regular file");
+
+    // Line breaks in a file name stay out of the index's line structure.
+    const std::string odd = dir.path("a\r\nLAST       ,1.ts");
+    std::filesystem::copy_file(tavrel::test::dataPath("sd_480p_mp2.ts"), odd);
+    EditState t = stateFor(odd);
+    ASSERT_TRUE(runGopScan(t, host, ScanOptions{false}));
+    EXPECT_EQ(lines(readText(odd + ".txt"))[1], "a__LAST       ,1.ts");
+    std::filesystem::last_write_time(odd + ".txt", std::filesystem::last_write_time(odd) + std::chrono::seconds(60));
+    EditState again = stateFor(odd);
+    RecordingHost quiet;
+    ASSERT_TRUE(runGopScan(again, quiet));
+    EXPECT_TRUE(quiet.messages().empty());
+    EXPECT_EQ(again.gopList.size(), t.gopList.size());
+}
+
 TEST(GopScan, BrokenIndexIsRescanned) {
     TempDir dir;
     const std::string rec = dir.copy("sd_480p_mp2.ts");
@@ -391,38 +581,6 @@ TEST(BatchGopScan, CancelRemovesPartialIndexAndMissingInputStops) {
     EXPECT_EQ(runBatchGopScan(dir.copy("no_video.ts"), dir.path("nv.txt"), false, h3).status,
               BatchScanResult::Done);
     EXPECT_EQ(lines(readText(dir.path("nv.txt")))[3], "PID_VIDEO,ffff");
-}
-
-}  // namespace
-
-namespace {
-
-// A GOP-opening video packet whose GOP start code sits at the last possible
-// offset (184), so its time code is read from the four bytes after the packet.
-void putGopPacketAtEdge(uint8_t* p) {
-    std::memset(p, 0xFF, 188);
-    p[0] = 0x47;
-    p[1] = 0x41;
-    p[2] = 0x00;
-    p[3] = 0x10;
-    const uint8_t pes[] = {0, 0, 1, 0xE0, 0, 0, 0x80, 0x80, 5, 0x21, 0, 1, 0, 1};
-    std::memcpy(p + 4, pes, sizeof pes);
-    const uint8_t seq[] = {0, 0, 1, 0xB3};
-    std::memcpy(p + 30, seq, 4);
-    const uint8_t gop[] = {0, 0, 1, 0xB8};
-    std::memcpy(p + 184, gop, 4);
-}
-
-std::vector<uint8_t> nullPackets(int count) {
-    std::vector<uint8_t> v(static_cast<size_t>(count) * 188, 0xFF);
-    for (int i = 0; i < count; ++i) {
-        uint8_t* p = v.data() + static_cast<size_t>(i) * 188;
-        p[0] = 0x47;
-        p[1] = 0x1F;
-        p[2] = 0xFF;
-        p[3] = 0x10;
-    }
-    return v;
 }
 
 }  // namespace
