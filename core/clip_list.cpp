@@ -37,10 +37,12 @@ bool addClip(EditState& state, JobHost& host) {
     const int64_t lowest = 0;
     const int64_t highest = static_cast<int64_t>(gops.size()) - 1;
 
-    int64_t in = state.inMark - state.settings.pacMargin;
-    if (in < lowest) in = lowest;
-    int64_t out = state.outMark + state.settings.pacMarginBack;
-    if (out > highest) out = highest;
+    // Marks come from the command line too: widen without overflowing.
+    int64_t in = 0;
+    if (__builtin_sub_overflow(state.inMark, int64_t{state.settings.pacMargin}, &in) || in < lowest) in = lowest;
+    int64_t out = 0;
+    if (__builtin_add_overflow(state.outMark, int64_t{state.settings.pacMarginBack}, &out) || out > highest)
+        out = highest;
 
     // An unset out mark would otherwise turn into a GOP index through the
     // back margin; it is refused like a missing range.

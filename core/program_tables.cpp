@@ -214,7 +214,10 @@ bool collectProgramPacket(ProgramList& list, const uint8_t* p) {
 }
 
 bool collectProgramTables(ProgramList& list, File& f, int64_t startPacket, int32_t packetSize) {
-    if (packetSize <= 0 || !f.seek(startPacket * packetSize)) return false;
+    int64_t offset = 0;
+    if (packetSize <= 0 || startPacket < 0 || __builtin_mul_overflow(startPacket, int64_t{packetSize}, &offset) ||
+        !f.seek(offset))
+        return false;
     // Room for a sync byte found late in the unit plus a whole packet; the
     // tail stays zero so nothing stale is parsed.
     std::vector<uint8_t> buf(static_cast<size_t>(packetSize) + 33 + 188, 0);
@@ -243,7 +246,9 @@ struct Acquisition {
     std::vector<std::string> messages;
 };
 
-void acquisitionWorker(std::shared_ptr<Acquisition> acq, std::string input, int64_t start) {
+void acquisitionWorker(std::shared_ptr<Acquisition> acq, std::string input, int64_t start,
+                       AcquisitionHooks hooks) {
+    if (hooks.started) hooks.started();
     File f;
     PacketGeometry g;
     bool opened = f.openRead(input);
@@ -267,17 +272,19 @@ void acquisitionWorker(std::shared_ptr<Acquisition> acq, std::string input, int6
     acq->messages = std::move(messages);
     acq->done = true;
     acq->cv.notify_all();
+    if (hooks.ended) hooks.ended();
 }
 
 }  // namespace
 
 int acquirePids(EditState& state, JobHost& host, int64_t startPacket, ProgramListChoice which,
-                int waitMs) {
+                int waitMs, const AcquisitionHooks* hooks) {
     if (state.inputPath.empty()) return 0;
     auto acq = std::make_shared<Acquisition>();
     std::thread worker;
     try {
-        worker = std::thread(acquisitionWorker, acq, state.inputPath, startPacket);
+        worker = std::thread(acquisitionWorker, acq, state.inputPath, startPacket,
+                             hooks ? *hooks : AcquisitionHooks{});
     } catch (const std::system_error&) {
         host.showMessage("error", "ＧＯＰ情報取得スレッドの作成に失敗しました", MsgKind::Ok);
         return 0;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -97,7 +98,13 @@ enum class ProgramListChoice { Clipping, FileInfo };
 // started, else 1; callers judge success by the chosen list's count. The
 // worker's messages are shown once it has ended; a worker that outlives the
 // wait has its result dropped rather than written under the caller.
+// For tests: the worker calls started() before it opens the recording and
+// ended() once it has handed over its result.
+struct AcquisitionHooks {
+    std::function<void()> started;
+    std::function<void()> ended;
+};
 int acquirePids(EditState& state, JobHost& host, int64_t startPacket, ProgramListChoice which,
-                int waitMs = 100000);
+                int waitMs = 100000, const AcquisitionHooks* hooks = nullptr);
 
 }  // namespace tavrel

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -93,6 +94,13 @@ TEST(ClipList, MarginsWidenAndClampToTheSlider) {
     ASSERT_TRUE(addClip(s, host));
     EXPECT_EQ(s.clipList.clips[1].inIndex, 1);
     EXPECT_EQ(s.clipList.clips[1].outIndex, 5);
+
+    // Marks at the ends of the number range clamp the same way.
+    s.inMark = std::numeric_limits<int64_t>::min();
+    s.outMark = std::numeric_limits<int64_t>::max();
+    ASSERT_TRUE(addClip(s, host));
+    EXPECT_EQ(s.clipList.clips[2].inIndex, 0);
+    EXPECT_EQ(s.clipList.clips[2].outIndex, 5);
 }
 
 TEST(ClipList, InvalidRangesAreRefused) {

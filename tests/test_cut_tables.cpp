@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -284,8 +285,8 @@ TEST(ProgramTables, AcquisitionFailures) {
 }
 
 TEST(ProgramTables, ALateWorkerLeavesTheListAlone) {
-    // A radio-only stream: the worker reads its full 10,000 packets one by
-    // one, far longer than a zero wait.
+    // A radio-only stream, so the worker would read its full 10,000
+    // packets; it is held at its start until the wait is over.
     TempDir dir;
     Bytes file;
     const auto pat = sectionPackets(0, patSection({{1, 0x100}}));
@@ -299,14 +300,17 @@ TEST(ProgramTables, ALateWorkerLeavesTheListAlone) {
     s.geometry = PacketGeometry{204, 4, 0};
     s.pidList.entries.push_back(ProgramEntry{0, 0, 0x42, "kept", 1, 0});
     RecordingHost host;
-    EXPECT_EQ(acquirePids(s, host, 0, ProgramListChoice::Clipping, 0), 1);
+    std::promise<void> release;
+    std::promise<void> ended;
+    AcquisitionHooks hooks{[gate = release.get_future().share()] { gate.wait(); },
+                           [&ended] { ended.set_value(); }};
+    EXPECT_EQ(acquirePids(s, host, 0, ProgramListChoice::Clipping, 0, &hooks), 1);
+    release.set_value();
+    ended.get_future().wait();
     ASSERT_EQ(s.pidList.count(), 1u);
     EXPECT_EQ(s.pidList.entries[0].name, "kept");
     EXPECT_EQ(s.geometry.size, 204);
     EXPECT_TRUE(host.events.empty());
-    // Let the abandoned worker finish before the folder goes away.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(s.pidList.count(), 1u);
 
     // Waited for, the same file gives its list.
     EXPECT_EQ(acquirePids(s, host, 0, ProgramListChoice::Clipping), 1);
