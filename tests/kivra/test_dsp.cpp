@@ -285,8 +285,14 @@ INSTANTIATE_TEST_SUITE_P(Ranges, IdctAccuracy,
                                          AccuracyCase{256, 255, -1}, AccuracyCase{5, 5, -1},
                                          AccuracyCase{300, 300, -1}),
                          [](const testing::TestParamInfo<AccuracyCase>& i) {
-                             return "L" + std::to_string(i.param.lo) + "H" + std::to_string(i.param.hi) +
-                                    (i.param.sign < 0 ? "Neg" : "Pos");
+                             // Appended piece by piece: GCC 12 at -O3 reports a false
+                             // -Wrestrict for "literal" + std::string (insert at 0).
+                             std::string name = "L";
+                             name += std::to_string(i.param.lo);
+                             name += 'H';
+                             name += std::to_string(i.param.hi);
+                             name += i.param.sign < 0 ? "Neg" : "Pos";
+                             return name;
                          });
 
 TEST(Idct, DcOnlyBlockGivesFlatEighth) {
