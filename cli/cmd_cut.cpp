@@ -1,20 +1,19 @@
 // "cut": adds each FILE:IN:OUT range to a clip list as "→" does and runs
 // the cut as "Clipping" does.
-#include <cerrno>
+#include <cinttypes>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "commands.h"
 #include "cut_job.h"
 #include "edit_state.h"
 #include "gop_scan.h"
+#include "inputs.h"
 #include "program_tables.h"
 #include "terminal_host.h"
 
@@ -22,244 +21,263 @@ namespace tavrel::cli {
 
 namespace {
 
-const char* const kCutHelp =
-    "usage: tavrelcut-cli cut -o OUT [--yes|--no] [--188out] [--rewrite-tc] [--add-acp]\n"
-    "                         [--adjust-pcr] [--select-pids PID,...|--minimum-pids]\n"
-    "                         [--margin FRONT[,BACK]] [--time] CLIP...\n\n"
-    "CLIP is FILE:IN:OUT with IN and OUT GOP indexes of FILE's GOP list (its\n"
-    "index file is loaded when fresh, else FILE is scanned and the index\n"
-    "written); OUT may be 'end' for the end of the file. A clip covers GOPs\n"
-    "IN-FRONT to OUT+BACK-1; the out GOP is not copied. The packet geometry of\n"
-    "the first CLIP's file is used for every clip.\n\n"
-    "  -o OUT              output file\n"
-    "  --yes/--no          answer the overwrite question (default: ask on a terminal, else no)\n"
-    "  --188out            write 192-byte packets as 188-byte packets\n"
-    "  --rewrite-tc        renumber the GOP time codes of the output\n"
-    "  --add-acp           put the PAT and two PCR-PID packets before each later clip\n"
-    "  --adjust-pcr        move each later clip's start back over two PCR changes\n"
-    "  --select-pids LIST  keep only these PIDs (decimal or 0x hex, comma separated)\n"
-    "  --minimum-pids      keep only the minimum set of the program list\n"
-    "  --margin F[,B]      clip margins in GOPs before and after (0..100, default 0)\n"
-    "  --time              report the elapsed time\n";
-
 struct ClipArg {
+    std::string text;
     std::string file;
     int64_t in = 0;
     int64_t out = 0;
     bool toEnd = false;
 };
 
-bool parseInt(const std::string& s, int64_t& v) {
-    if (s.empty()) return false;
-    const bool hex = s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
-    const char* p = s.c_str() + (hex ? 2 : 0);
-    if (*p == '\0' || *p == '-' || *p == '+') return false;
-    char* end = nullptr;
-    errno = 0;
-    long long x = std::strtoll(p, &end, hex ? 16 : 10);
-    if (errno != 0 || *end != '\0') return false;
-    v = x;
-    return true;
-}
+struct CutOptions {
+    std::string output;
+    bool yes = false, no = false;
+    bool out188 = false, rewriteTc = false, addAcp = false, adjustPcr = false, showTime = false;
+    bool minimumPids = false;
+    std::string selectText;
+    std::optional<std::set<int32_t>> selectPids;
+    int64_t marginFront = 0, marginBack = 0;
+    std::vector<std::string> clips;
+};
 
-bool parseClip(const std::string& s, ClipArg& c) {
+bool isDecimal(const std::string& s) { return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos; }
+
+// FILE:IN:OUT, split at the last two colons (FILE may hold colons).
+std::optional<ClipArg> parseClip(const std::string& s) {
     const auto second = s.rfind(':');
-    if (second == std::string::npos || second == 0) return false;
+    if (second == std::string::npos || second == 0) return std::nullopt;
     const auto first = s.rfind(':', second - 1);
-    if (first == std::string::npos || first == 0) return false;
+    if (first == std::string::npos || first == 0) return std::nullopt;
+    ClipArg c;
+    c.text = s;
     c.file = s.substr(0, first);
     const std::string in = s.substr(first + 1, second - first - 1);
     const std::string out = s.substr(second + 1);
-    if (in.find_first_not_of("0123456789") != std::string::npos || !parseInt(in, c.in)) return false;
+    const auto inValue = isDecimal(in) ? parseNumber(in) : std::nullopt;
+    if (!inValue) return std::nullopt;
+    c.in = *inValue;
     if (out == "end") {
         c.toEnd = true;
-        return true;
+        return c;
     }
-    return out.find_first_not_of("0123456789") == std::string::npos && parseInt(out, c.out);
+    const auto outValue = isDecimal(out) ? parseNumber(out) : std::nullopt;
+    if (!outValue) return std::nullopt;
+    c.out = *outValue;
+    return c;
 }
 
-bool parsePidList(const std::string& s, std::set<int32_t>& pids) {
-    size_t pos = 0;
-    while (pos <= s.size()) {
-        size_t comma = s.find(',', pos);
-        if (comma == std::string::npos) comma = s.size();
-        int64_t v = 0;
-        if (!parseInt(s.substr(pos, comma - pos), v) || v < 0 || v > 0x1FFF) return false;
-        pids.insert(static_cast<int32_t>(v));
-        pos = comma + 1;
-    }
-    return !pids.empty();
+std::string pidText(int32_t pid) {
+    char s[8];
+    std::snprintf(s, sizeof s, "%04X", static_cast<unsigned>(pid));
+    return s;
 }
 
-bool parseMargins(const std::string& s, int64_t& front, int64_t& back) {
-    const auto comma = s.find(',');
-    if (comma == std::string::npos) {
-        back = 0;
-        return parseInt(s, front);
+// Applies --select-pids or --minimum-pids to the program list of the first
+// clip's recording. False (reported) when nothing could be kept.
+bool choosePids(const CutOptions& o, EditState& cut, TerminalHost& host) {
+    host.setSubject(cut.inputPath);
+    acquirePids(cut, host, 0, ProgramListChoice::Clipping);
+    cut.pidListSource = cut.inputPath;
+    if (cut.pidList.count() < 1) {
+        host.showMessage("error", "ＰＩＤ情報の取得に失敗しました", MsgKind::Ok);
+        return false;
     }
-    return parseInt(s.substr(0, comma), front) && parseInt(s.substr(comma + 1), back);
-}
-
-}  // namespace
-
-int cmdCut(int argc, char** argv) {
-    std::string output;
-    std::optional<bool> answer;
-    bool out188 = false, rewriteTc = false, addAcp = false, adjustPcr = false, showTime = false;
-    bool minimumPids = false;
-    std::optional<std::set<int32_t>> selectPids;
-    int64_t marginFront = 0, marginBack = 0;
-    std::vector<ClipArg> clips;
-
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        auto value = [&](const char* what) -> const char* {
-            if (++i >= argc) {
-                std::fprintf(stderr, "cut: %s needs %s\n", a.c_str(), what);
-                return nullptr;
-            }
-            return argv[i];
-        };
-        if (a == "--help" || a == "-h") {
-            std::fputs(kCutHelp, stdout);
-            return 0;
-        } else if (a == "-o") {
-            const char* v = value("a file name");
-            if (!v) return 2;
-            output = v;
-        } else if (a == "--yes") {
-            answer = true;
-        } else if (a == "--no") {
-            answer = false;
-        } else if (a == "--188out") {
-            out188 = true;
-        } else if (a == "--rewrite-tc") {
-            rewriteTc = true;
-        } else if (a == "--add-acp") {
-            addAcp = true;
-        } else if (a == "--adjust-pcr") {
-            adjustPcr = true;
-        } else if (a == "--time") {
-            showTime = true;
-        } else if (a == "--minimum-pids") {
-            minimumPids = true;
-        } else if (a == "--select-pids") {
-            const char* v = value("a PID list");
-            if (!v) return 2;
-            std::set<int32_t> pids;
-            if (!parsePidList(v, pids)) {
-                std::fprintf(stderr, "cut: bad PID list '%s'\n", v);
-                return 2;
-            }
-            selectPids = pids;
-        } else if (a == "--margin") {
-            const char* v = value("FRONT[,BACK]");
-            if (!v) return 2;
-            if (!parseMargins(v, marginFront, marginBack)) {
-                std::fprintf(stderr, "cut: bad margin '%s'\n", v);
-                return 2;
-            }
-        } else if (a.size() > 1 && a[0] == '-') {
-            std::fprintf(stderr, "cut: unknown option '%s'\n%s", a.c_str(), kCutHelp);
-            return 2;
-        } else {
-            ClipArg c;
-            if (!parseClip(a, c)) {
-                std::fprintf(stderr, "cut: bad clip '%s' (FILE:IN:OUT)\n", a.c_str());
-                return 2;
-            }
-            clips.push_back(c);
+    host.setSubject("");
+    std::string listed;
+    int kept = 0;
+    for (ProgramEntry& e : cut.pidList.entries) {
+        e.selected = o.minimumPids ? e.minimum : (o.selectPids->count(e.pid) ? 1 : 0);
+        kept += e.selected;
+        if (listed.find(pidText(e.pid)) == std::string::npos) listed += (listed.empty() ? "" : ",") + pidText(e.pid);
+    }
+    if (o.selectPids) {
+        if (kept == 0) {
+            host.showMessage("error",
+                             "--select-pids " + o.selectText + ": none of these PIDs is in the program list of " +
+                                 cut.inputPath + " (" + listed + "); the output would hold no packet",
+                             MsgKind::Ok);
+            return false;
+        }
+        for (int32_t pid : *o.selectPids) {
+            bool found = false;
+            for (const ProgramEntry& e : cut.pidList.entries) found = found || e.pid == pid;
+            if (!found)
+                std::fprintf(stderr, "warning: PID %s is not in the program list of %s\n", pidText(pid).c_str(),
+                             cut.inputPath.c_str());
         }
     }
-    if (selectPids && minimumPids) {
-        std::fprintf(stderr, "cut: --select-pids and --minimum-pids exclude each other\n");
-        return 2;
-    }
-    if (clips.empty() && output.empty()) {
-        std::fputs(kCutHelp, stderr);
-        return 2;
-    }
+    cut.settings.selectPid = 1;
+    cut.settings.optimize = o.minimumPids ? 1 : 0;
+    return true;
+}
 
-    TerminalHost host(answer);
-    host.setShowProgress(isatty(STDERR_FILENO) != 0);
-    if (marginFront < 0 || marginFront > 100 || marginBack < 0 || marginBack > 100) {
+int runCut(const CutOptions& o) {
+    TerminalHost host(o.yes ? std::optional<bool>(true) : o.no ? std::optional<bool>(false) : std::nullopt);
+    if (o.marginFront > 100 || o.marginBack > 100) {
         host.showMessage("error", "0～100 の範囲で入力してください", MsgKind::Ok);
-        return 1;
+        return kExitFailure;
     }
+    std::vector<ClipArg> clips;
+    for (const std::string& s : o.clips) clips.push_back(*parseClip(s));  // checked when parsed
 
     EditState cut;
-    cut.outputPath = output;
+    cut.outputPath = o.output;
     Settings& st = cut.settings;
-    st.pacMargin = static_cast<int32_t>(marginFront);
-    st.pacMarginBack = static_cast<int32_t>(marginBack);
-    st.rewriteTc = rewriteTc ? 1 : 0;
-    st.addAcp = addAcp ? 1 : 0;
-    st.adjustPcr = adjustPcr ? 1 : 0;
-    st.outTime = showTime ? 1 : 0;
+    st.pacMargin = static_cast<int32_t>(o.marginFront);
+    st.pacMarginBack = static_cast<int32_t>(o.marginBack);
+    st.rewriteTc = o.rewriteTc ? 1 : 0;
+    st.addAcp = o.addAcp ? 1 : 0;
+    st.adjustPcr = o.adjustPcr ? 1 : 0;
+    st.outTime = o.showTime ? 1 : 0;
 
-    // Each recording's GOP list, as "Get GOP" would give it.
+    // Each recording's GOP list, as "Get GOP" would give it; a recording in
+    // a read-only folder is cut from a list kept in memory.
     std::map<std::string, EditState> opened;
     for (const ClipArg& c : clips) {
         auto it = opened.find(c.file);
         if (it == opened.end()) {
+            host.setSubject(c.file);
+            if (!checkRecording(c.file, host)) return kExitFailure;
             EditState fileState;
             fileState.inputPath = c.file;
             fileState.settings = st;
             const int errorsBefore = host.errorCount();
-            if (!obtainGopList(fileState, host) || fileState.gopList.empty()) {
-                if (host.errorCount() == errorsBefore)
-                    std::fprintf(stderr, "error: %s: no GOP list\n", c.file.c_str());
-                return 1;
+            ScanReport report;
+            host.beginProgress("scan " + c.file);
+            const bool ok = obtainGopList(fileState, host, true, &report) && !fileState.gopList.empty();
+            host.endProgress(ok);
+            if (!ok) {
+                if (host.errorCount() == errorsBefore) host.showFileError("no GOP found", c.file, 0);
+                return kExitFailure;
             }
+            noteUnsavedIndex(report, c.file, host);
+            host.setSubject("");
             it = opened.emplace(c.file, std::move(fileState)).first;
         }
         const EditState& src = it->second;
-        if (c.toEnd && !src.gopList.back().isLast()) {
-            std::fprintf(stderr, "error: %s: the GOP list has no end entry\n", c.file.c_str());
-            return 1;
+        // IN and OUT are indexes of the list, whose LAST entry ends the file.
+        const int64_t last = static_cast<int64_t>(src.gopList.size()) - 1;
+        const bool hasEnd = src.gopList.back().isLast();
+        const std::string range = "0.." + std::to_string(last) + (hasEnd ? " or 'end'" : "");
+        if (c.toEnd && !hasEnd) {
+            host.showFileError("the GOP list has no end entry", c.file, 0);
+            return kExitFailure;
+        }
+        const int64_t outMark = c.toEnd ? last : c.out;
+        if (c.in > last || outMark > last) {
+            host.showMessage("error",
+                             "clip " + c.text + ": " + (c.in > last ? "IN" : "OUT") + " " +
+                                 std::to_string(c.in > last ? c.in : outMark) + " is past the GOP list of " +
+                                 c.file + " (valid GOP indexes: " + range + ")",
+                             MsgKind::Ok);
+            return kExitFailure;
+        }
+        if (c.in >= outMark) {
+            host.showMessage("error", "範囲選択が正しくありません", MsgKind::Ok);
+            std::fprintf(stderr, "  clip %s: IN must be below OUT\n", c.text.c_str());
+            return kExitFailure;
         }
         cut.inputPath = c.file;
         cut.gopList = src.gopList;
+        cut.geometry = src.geometry;
         cut.inMark = c.in;
-        cut.outMark = c.toEnd ? static_cast<int64_t>(src.gopList.size()) - 1 : c.out;
-        if (!addClip(cut, host)) return 1;
+        cut.outMark = outMark;
+        if (!addClip(cut, host)) return kExitFailure;
     }
 
-    // The cut plays the first clip's recording: its geometry serves all clips.
+    // The first clip's recording stays the open file of the cut: the PID
+    // choice is made on its program list.
     if (!clips.empty()) {
         const EditState& first = opened.at(clips.front().file);
         cut.inputPath = first.inputPath;
         cut.gopList = first.gopList;
-        if (selectPids || minimumPids) {
-            acquirePids(cut, host, 0, ProgramListChoice::Clipping);
-            cut.pidListSource = cut.inputPath;
-            if (cut.pidList.count() < 1) {
-                host.showMessage("error", "ＰＩＤ情報の取得に失敗しました", MsgKind::Ok);
-                return 1;
-            }
-            for (ProgramEntry& e : cut.pidList.entries)
-                e.selected = minimumPids ? e.minimum : (selectPids->count(e.pid) ? 1 : 0);
-            if (selectPids) {
-                for (int32_t pid : *selectPids) {
-                    bool listed = false;
-                    for (const ProgramEntry& e : cut.pidList.entries) listed = listed || e.pid == pid;
-                    if (!listed)
-                        std::fprintf(stderr, "warning: PID 0x%04X is not in the program list\n",
-                                     static_cast<unsigned>(pid));
-                }
-            }
-            st.selectPid = 1;
-            st.optimize = minimumPids ? 1 : 0;
-        }
         cut.geometry = first.geometry;
         cut.streamVideoPid = first.streamVideoPid;
+        if ((o.selectPids || o.minimumPids) && !choosePids(o, cut, host)) return kExitFailure;
     }
 
+    // The job's own refusals that concern no file come without a subject.
+    if (cut.clipList.empty()) {
+        host.showMessage("error", "Clip List に登録して下さい", MsgKind::Ok);
+        return kExitFailure;
+    }
+    if (cut.outputPath.empty()) {
+        host.showMessage("error", "出力ファイル名を設定して下さい", MsgKind::Ok);
+        return kExitFailure;
+    }
+    host.setSubject(o.output);
     CutJob job;
-    if (!startCutJob(cut, host, out188, job)) return 1;
+    if (!startCutJob(cut, host, o.out188, job)) return kExitFailure;
+    host.beginProgress("cut " + o.output);
     job.wait();
-    if (isatty(STDERR_FILENO)) std::fputc('\n', stderr);
-    return job.outcome == CutOutcome::Completed ? 0 : 1;
+    const bool completed = job.outcome == CutOutcome::Completed;
+    host.endProgress(completed);
+    return completed && host.errorCount() == 0 ? kExitOk : kExitFailure;
+}
+
+}  // namespace
+
+Command addCutCommand(CLI::App& app) {
+    auto o = std::make_shared<CutOptions>();
+    CLI::App* sub = app.add_subcommand("cut", "write GOP ranges of recordings into one new stream");
+    setCommandHelp(
+        *sub,
+        "usage: tavrelcut-cli cut -o OUT [--yes|--no] [--188out] [--rewrite-tc] [--add-acp]\n"
+        "                         [--adjust-pcr] [--select-pids PID,...|--minimum-pids]\n"
+        "                         [--margin FRONT[,BACK]] [--time] [--] CLIP...",
+        "CLIP is FILE:IN:OUT with IN and OUT GOP indexes of FILE's GOP list as 'gops'\n"
+        "prints it (its index file is loaded when fresh, else FILE is scanned and the\n"
+        "index written); OUT may be 'end' for the end of the file. IN must be below\n"
+        "OUT and both at most the index of the list's LAST entry. A clip covers GOPs\n"
+        "IN-FRONT to OUT+BACK-1; the out GOP is not copied. Each clip is read with its\n"
+        "own recording's packet size; recordings of different packet sizes can only be\n"
+        "joined with --188out when they are 188 or 192. The output is written under a\n"
+        "temporary name and takes its place only when complete.");
+    sub->add_option("-o", o->output, "output file")->type_name("OUT");
+    auto* yes = sub->add_flag("--yes", o->yes, "overwrite an existing output without asking");
+    auto* no = sub->add_flag("--no", o->no, "never overwrite (default: ask on a terminal, else no)");
+    yes->excludes(no);
+    sub->add_flag("--188out", o->out188, "write 192-byte packets as 188-byte packets");
+    sub->add_flag("--rewrite-tc", o->rewriteTc, "renumber the GOP time codes of the output");
+    sub->add_flag("--add-acp", o->addAcp, "put the PAT and two PCR-PID packets before each later clip");
+    sub->add_flag("--adjust-pcr", o->adjustPcr, "move each later clip's start back over two PCR changes");
+    auto* select = sub->add_option_function<std::string>(
+        "--select-pids",
+        [o](const std::string& s) {
+            o->selectPids = parsePidList(s);
+            if (!o->selectPids) throw CLI::ValidationError("--select-pids", "'" + s + "' is not a list of PIDs");
+            o->selectText = s;
+        },
+        "keep only these PIDs: hexadecimal as 'pids' prints them (0100 or 0x100), comma\n"
+        "separated; PAT (0000) and PMT are kept only when listed");
+    select->type_name("LIST");
+    auto* minimum = sub->add_flag("--minimum-pids", o->minimumPids, "keep only the minimum set of the program list");
+    select->excludes(minimum);
+    sub->add_option_function<std::string>(
+           "--margin",
+           [o](const std::string& s) {
+               const auto comma = s.find(',');
+               const auto front = parseNumber(s.substr(0, comma));
+               const auto back = comma == std::string::npos ? std::optional<int64_t>(0) : parseNumber(s.substr(comma + 1));
+               if (!front || !back || *front < 0 || *back < 0)
+                   throw CLI::ValidationError("--margin", "'" + s + "' is not FRONT[,BACK] in GOPs");
+               o->marginFront = *front;
+               o->marginBack = *back;
+           },
+           "clip margins in GOPs before and after (0..100, default 0)")
+        ->type_name("F[,B]");
+    sub->add_flag("--time", o->showTime, "report the elapsed time");
+    sub->add_option("CLIP", o->clips, "FILE:IN:OUT ranges, in output order")
+        ->check(CLI::Validator(
+            [](std::string& s) -> std::string {
+                return parseClip(s) ? "" : "'" + s + "' is not FILE:IN:OUT (GOP indexes, OUT may be 'end')";
+            },
+            ""))
+        ->type_name("");
+    sub->callback([o] {
+        if (o->clips.empty() && o->output.empty()) throw CLI::RequiredError("-o OUT and CLIP");
+    });
+    return {sub, [o] { return runCut(*o); }};
 }
 
 }  // namespace tavrel::cli

@@ -3,9 +3,10 @@
 // PNG or BMP (the drawn picture at its display size) or Y4M (the decoded
 // planes cropped to the sequence's size).
 #include <cinttypes>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -15,6 +16,7 @@
 #include "file.h"
 #include "gop_scan.h"
 #include "image_writers.h"
+#include "inputs.h"
 #include "kivra.h"
 #include "terminal_host.h"
 #include "ts_packet.h"
@@ -22,16 +24,6 @@
 namespace tavrel::cli {
 
 namespace {
-
-const char* const kPreviewHelp =
-    "usage: tavrelcut-cli preview FILE (--gop N | --position BYTES) [--pid PID]\n"
-    "                             [--width W] [--aspect 9|0|3] [--grade 0|1|2] -o OUT\n\n"
-    "Decodes the first I picture at GOP N (position and PID from FILE's GOP list,\n"
-    "loaded or scanned) or at a byte position. OUT ending in .png or .bmp gets the\n"
-    "drawn picture at its display size (width W, 0 = coded size); .y4m gets the\n"
-    "decoded Y, Cb and Cr planes cropped to the picture size.\n\n"
-    "  --aspect  9 = from the stream (default), 0 = 4:3, 3 = 16:9\n"
-    "  --grade   0 = normal, 1 = low, 2 = high (default)\n";
 
 // What the library handed to the host.
 struct Capture {
@@ -118,157 +110,152 @@ bool endsWith(const std::string& s, const char* suffix) {
     return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
 }
 
-bool parseInt(const char* s, int64_t& out) {
-    char* end = nullptr;
-    const long long v = std::strtoll(s, &end, 0);
-    if (end == s || *end != '\0') return false;
-    out = v;
-    return true;
-}
-
-}  // namespace
-
-int cmdPreview(int argc, char** argv) {
+struct PreviewOptions {
     std::string file, out;
-    std::optional<int64_t> gop, position, pid;
-    int64_t width = 0, aspect = 9, grade = 2;  // the program's defaults: Auto, High
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        auto value = [&](int64_t& dst) {
-            if (i + 1 >= argc || !parseInt(argv[i + 1], dst)) {
-                std::fprintf(stderr, "preview: %s needs a number\n", a.c_str());
-                return false;
-            }
-            ++i;
-            return true;
-        };
-        int64_t v = 0;
-        if (a == "--help" || a == "-h") {
-            std::fputs(kPreviewHelp, stdout);
-            return 0;
-        } else if (a == "--gop") {
-            if (!value(v)) return 2;
-            gop = v;
-        } else if (a == "--position") {
-            if (!value(v)) return 2;
-            position = v;
-        } else if (a == "--pid") {
-            if (!value(v)) return 2;
-            pid = v;
-        } else if (a == "--width") {
-            if (!value(width)) return 2;
-        } else if (a == "--aspect") {
-            if (!value(aspect)) return 2;
-        } else if (a == "--grade") {
-            if (!value(grade)) return 2;
-        } else if (a == "-o") {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "preview: -o needs a file name\n");
-                return 2;
-            }
-            out = argv[++i];
-        } else if (a.size() > 1 && a[0] == '-') {
-            std::fprintf(stderr, "preview: unknown option '%s'\n%s", a.c_str(), kPreviewHelp);
-            return 2;
-        } else if (file.empty()) {
-            file = a;
-        } else {
-            std::fprintf(stderr, "preview: one FILE only\n");
-            return 2;
-        }
+    std::optional<int64_t> gop, position, width;
+    std::optional<int32_t> pid;
+    std::string aspect = "9", grade = "2";  // the program's defaults: Auto, High
+};
+
+int runPreview(const PreviewOptions& o) {
+    const bool toY4m = endsWith(o.out, ".y4m");
+    if (!toY4m && !endsWith(o.out, ".png") && !endsWith(o.out, ".bmp")) {
+        std::fprintf(stderr, "tavrelcut-cli preview: -o: OUT must end in .png, .bmp or .y4m\n");
+        return kExitUsage;
     }
-    if (file.empty() || out.empty() || gop.has_value() == position.has_value()) {
-        std::fputs(kPreviewHelp, stderr);
-        return 2;
-    }
-    const bool toY4m = endsWith(out, ".y4m");
-    if (!toY4m && !endsWith(out, ".png") && !endsWith(out, ".bmp")) {
-        std::fprintf(stderr, "preview: OUT must end in .png, .bmp or .y4m\n");
-        return 2;
-    }
-    if (width < 0 || width > 16383) {
-        std::fprintf(stderr, "preview: --width must be 0 to 16383\n");
-        return 2;
-    }
-    if (isDirectory(file) || !fileExists(file)) {
-        std::fprintf(stderr, "error: %s: no such file\n", file.c_str());
-        return 1;
-    }
+    TerminalHost host(false);
+    host.setSubject(o.file);
+    if (!checkRecording(o.file, host)) return kExitFailure;
 
     PacketGeometry geometry;
+    int64_t fileSize = 0;
     {
         File f;
-        if (!f.openRead(file) || !detectPacketGeometry(f, geometry) || geometry.size == 0) {
-            std::fprintf(stderr, "error: %s: not a transport stream\n", file.c_str());
-            return 1;
+        if (!f.openRead(o.file)) {
+            host.showFileError("Input ファイルオープンエラー", o.file, f.error());
+            return kExitFailure;
+        }
+        fileSize = f.size();
+        if (!detectPacketGeometry(f, geometry) || geometry.size == 0) {
+            host.showFileError("not an MPEG-2 transport stream", o.file, 0);
+            return kExitFailure;
         }
     }
-    int64_t pos = position.value_or(0);
-    int64_t videoPid = pid.value_or(-1);
-    if (gop.has_value() || videoPid < 0) {
+    int64_t pos = o.position.value_or(0);
+    int64_t videoPid = o.pid ? *o.pid : -1;
+    if (o.gop || videoPid < 0) {
         EditState state;
-        state.inputPath = file;
-        TerminalHost host(false);
-        if (!obtainGopList(state, host) || state.gopList.empty()) {
-            if (host.errorCount() == 0) std::fprintf(stderr, "error: %s: no GOPs found\n", file.c_str());
-            return 1;
+        state.inputPath = o.file;
+        ScanReport report;
+        host.beginProgress("scan " + o.file);
+        const bool ok = obtainGopList(state, host, true, &report) && !state.gopList.empty();
+        host.endProgress(ok);
+        if (!ok) {
+            if (host.errorCount() == 0) host.showFileError("no GOP found", o.file, 0);
+            return kExitFailure;
         }
+        noteUnsavedIndex(report, o.file, host);
         if (state.geometry.size > 0) geometry = state.geometry;
         // The list ends with the LAST entry, which is not a GOP.
         const int64_t count = int64_t(state.gopList.size()) - (state.gopList.back().isLast() ? 1 : 0);
-        if (gop.has_value()) {
-            if (*gop < 0 || *gop >= count) {
-                std::fprintf(stderr, "error: GOP %" PRId64 " is out of range (0 to %" PRId64 ")\n", *gop, count - 1);
-                return 1;
+        if (o.gop) {
+            if (*o.gop >= count) {
+                host.showMessage("error",
+                                 "GOP " + std::to_string(*o.gop) + " is out of range (0 to " +
+                                     std::to_string(count - 1) + ")",
+                                 MsgKind::Ok);
+                return kExitFailure;
             }
-            const GopEntry& e = state.gopList[size_t(*gop)];
-            pos = e.packet * geometry.size;
+            const GopEntry& e = state.gopList[size_t(*o.gop)];
+            if (__builtin_mul_overflow(e.packet, int64_t(geometry.size), &pos)) pos = INT64_MAX;
             if (videoPid < 0) videoPid = e.pid;
         } else if (videoPid < 0) {
             videoPid = state.streamVideoPid != 0xFFFF ? state.streamVideoPid : state.gopList.front().pid;
         }
     }
+    if (pos >= fileSize) {
+        host.showMessage("error",
+                         "position " + std::to_string(pos) + " is past the end of the file (" +
+                             std::to_string(fileSize) + " bytes)",
+                         MsgKind::Ok);
+        return kExitFailure;
+    }
 
     Capture cap;
-    TavrelDecHost host{};
-    host.user = &cap;
-    host.draw = onDraw;
-    host.postResize = onResize;
-    host.frame = onFrame;
-    SetHostCallbacks(&host);
+    TavrelDecHost decHost{};
+    decHost.user = &cap;
+    decHost.draw = onDraw;
+    decHost.postResize = onResize;
+    decHost.frame = onFrame;
+    SetHostCallbacks(&decHost);
     TavrelDecInit init{};
-    init.path = file.c_str();
+    init.path = o.file.c_str();
     init.windowMode = 0;
     TsOpen(&init);
     SetPackSize(geometry.size);
     TavrelDecRead rd{};
     rd.position = pos;
     rd.videoPid = int32_t(videoPid);
-    rd.displayWidth = int32_t(width);
+    rd.displayWidth = int32_t(o.width.value_or(0));
     rd.windowMode = 0;
-    rd.aspectMode = int32_t(aspect);
-    rd.stretchQuality = int32_t(grade);
+    rd.aspectMode = std::stoi(o.aspect);
+    rd.stretchQuality = std::stoi(o.grade);
     TsRead(&rd);
     TsClose();  // waits for the decode thread
     SetHostCallbacks(nullptr);
 
     if (!cap.drawn || (toY4m && !cap.haveFrame)) {
-        std::fprintf(stderr, "error: no picture was decoded at byte %" PRId64 " (PID 0x%04" PRIX64 ")\n", pos,
-                     videoPid);
-        return 1;
+        char pidHex[8];
+        std::snprintf(pidHex, sizeof pidHex, "%04X", static_cast<unsigned>(videoPid & 0xFFFF));
+        host.showMessage("error", "no picture was decoded at byte " + std::to_string(pos) + " (PID " + pidHex + ")",
+                         MsgKind::Ok);
+        return kExitFailure;
     }
+    WriteFailure failure;
     bool ok;
     if (toY4m) {
-        ok = writeY4m(out, cap.yuv);
+        ok = writeY4m(o.out, cap.yuv, &failure);
     } else {
         const RgbImage img = drawnImage(cap);
-        ok = endsWith(out, ".png") ? writePng(out, img) : writeBmp(out, img);
+        ok = endsWith(o.out, ".png") ? writePng(o.out, img, &failure) : writeBmp(o.out, img, &failure);
     }
     if (!ok) {
-        std::fprintf(stderr, "error: cannot write %s\n", out.c_str());
-        return 1;
+        host.showFileError(failure.created ? "書き込みエラー" : "Output ファイルオープンエラー", o.out, failure.err);
+        return kExitFailure;
     }
-    return 0;
+    return host.errorCount() == 0 ? kExitOk : kExitFailure;
+}
+
+}  // namespace
+
+Command addPreviewCommand(CLI::App& app) {
+    auto o = std::make_shared<PreviewOptions>();
+    CLI::App* sub = app.add_subcommand("preview", "decode the picture at a GOP or byte position");
+    setCommandHelp(*sub,
+                   "usage: tavrelcut-cli preview FILE (--gop N | --position BYTES) [--pid PID]\n"
+                   "                             [--width W] [--aspect 9|0|3] [--grade 0|1|2] -o OUT",
+                   "Decodes the first I picture at GOP N (position and PID from FILE's GOP list,\n"
+                   "loaded or scanned) or at a byte position. OUT ending in .png or .bmp gets the\n"
+                   "drawn picture at its display size (width W, 0 = coded size); .y4m gets the\n"
+                   "decoded Y, Cb and Cr planes cropped to the picture size. OUT is written whole\n"
+                   "or not at all.");
+    auto* gop = addNumberOption(*sub, "--gop", o->gop, 0, INT32_MAX, "GOP index as 'gops' prints it");
+    auto* position = addNumberOption(*sub, "--position", o->position, 0, INT64_MAX, "byte position in FILE");
+    position->type_name("BYTES");
+    gop->excludes(position);
+    addPidOption(*sub, "--pid", o->pid, "video PID (hexadecimal; default: the GOP's or the recording's)");
+    addNumberOption(*sub, "--width", o->width, 0, 16383, "display width, 0 = coded size (default)")
+        ->type_name("W");
+    sub->add_option("--aspect", o->aspect, "9 = from the stream (default), 0 = 4:3, 3 = 16:9")
+        ->check(CLI::IsMember({"9", "0", "3"}));
+    sub->add_option("--grade", o->grade, "stretch quality: 0 = normal, 1 = low, 2 = high (default)")
+        ->check(CLI::IsMember({"0", "1", "2"}));
+    sub->add_option("-o", o->out, "picture file: .png, .bmp or .y4m")->type_name("OUT")->required();
+    sub->add_option("FILE", o->file, "the recording")->required();
+    sub->callback([o] {
+        if (!o->gop && !o->position) throw CLI::RequiredError("--gop or --position");
+    });
+    return {sub, [o] { return runPreview(*o); }};
 }
 
 }  // namespace tavrel::cli

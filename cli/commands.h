@@ -1,13 +1,16 @@
-// Sub-commands of tavrelcut-cli. Each takes argv with argv[0] the command
-// name and returns the process exit status.
+// Sub-commands of tavrelcut-cli. Each adds its sub-app (options, help) to
+// the program's app and returns what runs it; run() returns the process
+// exit status (0 success, 1 failure, 2 usage error).
 #pragma once
+
+#include "args.h"
 
 namespace tavrel::cli {
 
-int cmdIndex(int argc, char** argv);
-int cmdGops(int argc, char** argv);
-int cmdPids(int argc, char** argv);
-int cmdCut(int argc, char** argv);
-int cmdPreview(int argc, char** argv);
+Command addIndexCommand(CLI::App& app);
+Command addGopsCommand(CLI::App& app);
+Command addPidsCommand(CLI::App& app);
+Command addCutCommand(CLI::App& app);
+Command addPreviewCommand(CLI::App& app);
 
 }  // namespace tavrel::cli

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "output_file.h"
+
 namespace tavrel::cli {
 
 namespace {
@@ -21,11 +23,23 @@ void put32be(std::vector<uint8_t>& v, uint32_t x) {
     v.push_back(uint8_t(x));
 }
 
-bool writeAll(const std::string& path, const std::vector<uint8_t>& bytes) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return std::fclose(f) == 0 && ok;
+bool writeAll(const std::string& path, const std::vector<uint8_t>& bytes, WriteFailure* failure) {
+    OutputFile out;
+    WriteFailure local;
+    WriteFailure& f = failure ? *failure : local;
+    if (!out.create(path)) {
+        f = {false, out.error()};
+        return false;
+    }
+    if (!out.file().writeAll(bytes.data(), bytes.size())) {
+        f = {true, out.file().error()};
+        return false;  // out removes the temporary file
+    }
+    if (!out.commit()) {
+        f = {true, out.error()};
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -55,7 +69,7 @@ uint32_t adler32Of(const uint8_t* p, size_t n) {
     return (b << 16) | a;
 }
 
-bool writeBmp(const std::string& path, const RgbImage& img) {
+bool writeBmp(const std::string& path, const RgbImage& img, WriteFailure* failure) {
     const uint32_t rowBytes = (uint32_t(img.width) * 3 + 3) & ~3u;
     const uint32_t imageSize = rowBytes * uint32_t(img.height);
     std::vector<uint8_t> v;
@@ -85,10 +99,10 @@ bool writeBmp(const std::string& path, const RgbImage& img) {
         }
         for (uint32_t k = uint32_t(img.width) * 3; k < rowBytes; ++k) v.push_back(0);
     }
-    return writeAll(path, v);
+    return writeAll(path, v, failure);
 }
 
-bool writePng(const std::string& path, const RgbImage& img) {
+bool writePng(const std::string& path, const RgbImage& img, WriteFailure* failure) {
     std::vector<uint8_t> raw;
     raw.reserve(size_t(img.height) * (1 + size_t(img.width) * 3));
     for (int y = 0; y < img.height; ++y) {
@@ -128,17 +142,16 @@ bool writePng(const std::string& path, const RgbImage& img) {
     chunk("IHDR", ihdr);
     chunk("IDAT", z);
     chunk("IEND", {});
-    return writeAll(path, v);
+    return writeAll(path, v, failure);
 }
 
-bool writeY4m(const std::string& path, const YuvImage& img) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    std::fprintf(f, "YUV4MPEG2 W%d H%d F25:1 Ip A0:0 %s\nFRAME\n", img.width, img.height,
-                 img.chromaFormat == 2 ? "C422" : "C420");
-    bool ok = true;
-    for (const auto& p : img.plane) ok = ok && std::fwrite(p.data(), 1, p.size(), f) == p.size();
-    return std::fclose(f) == 0 && ok;
+bool writeY4m(const std::string& path, const YuvImage& img, WriteFailure* failure) {
+    char header[96];
+    const int n = std::snprintf(header, sizeof header, "YUV4MPEG2 W%d H%d F25:1 Ip A0:0 %s\nFRAME\n", img.width,
+                                img.height, img.chromaFormat == 2 ? "C422" : "C420");
+    std::vector<uint8_t> v(header, header + n);
+    for (const auto& p : img.plane) v.insert(v.end(), p.begin(), p.end());
+    return writeAll(path, v, failure);
 }
 
 }  // namespace tavrel::cli

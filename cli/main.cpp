@@ -1,59 +1,51 @@
 // tavrelcut-cli: the cutting engine on the command line.
-#include <cstdio>
-#include <cstring>
 #include <string>
+#include <vector>
 
 #include "commands.h"
-
-namespace {
-
-struct Command {
-    const char* name;
-    int (*run)(int, char**);
-    const char* summary;
-};
-
-const Command kCommands[] = {
-    {"index", tavrel::cli::cmdIndex, "scan recordings and write their GOP index files"},
-    {"gops", tavrel::cli::cmdGops, "load or scan a recording and print its GOP list"},
-#ifdef TAVREL_HAVE_CUT
-    {"pids", tavrel::cli::cmdPids, "print the program list of a recording"},
-    {"cut", tavrel::cli::cmdCut, "write GOP ranges of recordings into one new stream"},
-#endif
-#ifdef TAVREL_HAVE_PREVIEW
-    {"preview", tavrel::cli::cmdPreview, "decode the picture at a GOP or byte position"},
-#endif
-};
-
-void usage(FILE* out) {
-    std::fprintf(out,
-                 "usage: tavrelcut-cli COMMAND [OPTIONS] ...\n"
-                 "       tavrelcut-cli COMMAND --help\n"
-                 "       tavrelcut-cli --version\n\n"
-                 "Cuts MPEG-2 transport stream recordings at GOP boundaries without re-encoding.\n\n"
-                 "commands:\n");
-    for (const auto& c : kCommands) std::fprintf(out, "  %-8s %s\n", c.name, c.summary);
-}
-
-}  // namespace
+#include "inputs.h"
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        usage(stderr);
-        return 2;
+    using namespace tavrel::cli;
+    CLI::App app("", "tavrelcut-cli");
+    setCommandHelp(app,
+                   "usage: tavrelcut-cli COMMAND [OPTIONS] ...\n"
+                   "       tavrelcut-cli COMMAND --help\n"
+                   "       tavrelcut-cli --version",
+                   "Cuts MPEG-2 transport stream recordings at GOP boundaries without re-encoding.\n"
+                   "Exit status: 0 success, 1 failure, 2 usage error.");
+    app.set_help_flag("-h,--help", "print this help");
+    app.set_version_flag("--version", std::string("tavrelcut-cli ") + TAVREL_VERSION, "print the version");
+    app.require_subcommand(1);
+
+    std::vector<Command> commands = {addIndexCommand(app), addGopsCommand(app)};
+#ifdef TAVREL_HAVE_CUT
+    commands.push_back(addPidsCommand(app));
+    commands.push_back(addCutCommand(app));
+#endif
+#ifdef TAVREL_HAVE_PREVIEW
+    commands.push_back(addPreviewCommand(app));
+#endif
+    for (Command& c : commands) c.app->group("commands");
+
+    // "tavrelcut-cli help" as the program's --help.
+    if (argc == 2 && std::string(argv[1]) == "help") {
+        std::cout << app.help();
+        return kExitOk;
     }
-    const std::string first = argv[1];
-    if (first == "--help" || first == "-h" || first == "help") {
-        usage(stdout);
-        return 0;
+    if (argc >= 2 && argv[1][0] != '-') {
+        bool known = false;
+        for (const Command& c : commands) known = known || c.app->get_name() == argv[1];
+        if (!known) {
+            std::cerr << "tavrelcut-cli: unknown command '" << argv[1] << "'\n"
+                      << "Run 'tavrelcut-cli --help' for the commands.\n";
+            return kExitUsage;
+        }
     }
-    if (first == "--version") {
-        std::printf("tavrelcut-cli %s\n", TAVREL_VERSION);
-        return 0;
-    }
-    for (const auto& c : kCommands)
-        if (first == c.name) return c.run(argc - 1, argv + 1);
-    std::fprintf(stderr, "tavrelcut-cli: unknown command '%s'\n", first.c_str());
-    usage(stderr);
-    return 2;
+    if (const auto status = parseCommandLine(app, argc, argv)) return *status;
+
+    installInterruptCleanup();
+    for (Command& c : commands)
+        if (c.app->parsed()) return c.run();
+    return kExitUsage;
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <unistd.h>
 
+#include "file.h"
+
 namespace tavrel::cli {
 
 std::string terminalText(const std::string& text) {
@@ -18,11 +20,18 @@ std::string terminalText(const std::string& text) {
     return out;
 }
 
-TerminalHost::TerminalHost(std::optional<bool> preset) : m_preset(preset) {}
+TerminalHost::TerminalHost(std::optional<bool> preset) : m_preset(preset), m_tty(isatty(STDERR_FILENO) != 0) {}
+
+void TerminalHost::closeLine() {
+    if (!m_lineOpen) return;
+    std::fputc('\n', stderr);
+    m_lineOpen = false;
+}
 
 MsgResult TerminalHost::showMessage(const std::string& caption, const std::string& text, MsgKind kind) {
+    std::lock_guard<std::mutex> lock(m_mu);
+    closeLine();
     const std::string shown = terminalText(text);
-    if (m_showProgress && m_lastPercent >= 0) std::fputc('\n', stderr);
     if (kind == MsgKind::YesNo || kind == MsgKind::YesNoCancel) {
         bool yes = false;
         if (m_preset) {
@@ -41,31 +50,65 @@ MsgResult TerminalHost::showMessage(const std::string& caption, const std::strin
     }
     if (caption == "error") {
         ++m_errors;
-        std::fprintf(stderr, "error: %s\n", shown.c_str());
+        if (m_subject.empty())
+            std::fprintf(stderr, "error: %s\n", shown.c_str());
+        else
+            std::fprintf(stderr, "error: %s: %s\n", shown.c_str(), m_subject.c_str());
     } else {
         std::fprintf(stderr, "%s: %s\n", caption == "Info" ? "info" : caption.c_str(), shown.c_str());
     }
     return kResultOk;
 }
 
-void TerminalHost::setProgressRange(int32_t max) {
-    m_max = max;
+void TerminalHost::showFileError(const std::string& text, const std::string& path, int err) {
+    std::lock_guard<std::mutex> lock(m_mu);
+    closeLine();
+    ++m_errors;
+    std::string line = "error: " + terminalText(text) + ": " + path;
+    if (err != 0) line += ": " + errorText(err);
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+void TerminalHost::showNote(const std::string& text) {
+    std::lock_guard<std::mutex> lock(m_mu);
+    closeLine();
+    std::fprintf(stderr, "note: %s\n", terminalText(text).c_str());
+}
+
+void TerminalHost::beginProgress(const std::string& label) {
+    std::lock_guard<std::mutex> lock(m_mu);
+    m_label = label;
+    m_max = 0;
     m_lastPercent = -1;
 }
 
-void TerminalHost::setProgress(int32_t pos) {
-    if (!m_showProgress || m_max <= 0 || !isatty(STDERR_FILENO)) return;
-    const int percent = static_cast<int>(static_cast<int64_t>(pos) * 100 / m_max);
-    if (percent == m_lastPercent) return;
-    m_lastPercent = percent;
-    std::fprintf(stderr, "\r%3d%%", percent);
+void TerminalHost::endProgress(bool completed) {
+    std::lock_guard<std::mutex> lock(m_mu);
+    if (m_tty && completed && !m_label.empty() && m_lastPercent >= 0) {
+        std::fprintf(stderr, "\r%s 100%%\n", m_label.c_str());
+        m_lineOpen = false;
+    }
+    closeLine();
     std::fflush(stderr);
+    m_label.clear();
 }
 
-void TerminalHost::setTitle(const std::string& title) {
-    if (!m_showProgress || !isatty(STDERR_FILENO)) return;
-    std::fprintf(stderr, "\r%s", title.c_str());
+void TerminalHost::setProgressRange(int32_t max) {
+    std::lock_guard<std::mutex> lock(m_mu);
+    m_max = max;
+}
+
+void TerminalHost::setProgress(int32_t pos) {
+    std::lock_guard<std::mutex> lock(m_mu);
+    if (!m_tty || m_label.empty() || m_max <= 0 || pos < 0) return;
+    int percent = static_cast<int>(static_cast<int64_t>(pos) * 100 / m_max);
+    if (percent > 100) percent = 100;
+    // Jobs reset the bar to 0 when they end; the line only moves forward.
+    if (percent <= m_lastPercent) return;
+    m_lastPercent = percent;
+    std::fprintf(stderr, "\r%s %3d%%", m_label.c_str(), percent);
     std::fflush(stderr);
+    m_lineOpen = true;
 }
 
 }  // namespace tavrel::cli

@@ -1,7 +1,9 @@
 // JobHost for the terminal: messages go to stderr as "error: <text>",
-// questions are answered by a preset answer or asked on the terminal.
+// questions are answered by a preset answer or asked on the terminal, and
+// progress is one "\r<label> NN%" line while stderr is a terminal.
 #pragma once
 
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -17,19 +19,38 @@ public:
 
     MsgResult showMessage(const std::string& caption, const std::string& text,
                           MsgKind kind) override;
+    // "error: <text>: <path>: <reason>" (no reason when err is 0).
+    void showFileError(const std::string& text, const std::string& path, int err) override;
+    void showNote(const std::string& text) override;
     void setProgressRange(int32_t max) override;
     void setProgress(int32_t pos) override;
-    void setTitle(const std::string& title) override;
+    // The window title (percentages in the job's own words): the terminal
+    // shows its own progress line instead.
+    void setTitle(const std::string&) override {}
 
-    // Progress percentages on stderr (only when stderr is a terminal).
-    void setShowProgress(bool on) { m_showProgress = on; }
+    // The file that messages without a path of their own concern; they are
+    // shown as "error: <text>: <subject>". Empty: none.
+    void setSubject(const std::string& path) { m_subject = path; }
+
+    // Progress of one step ("index a.ts", "cut out.ts"): drawn only when
+    // stderr is a terminal; endProgress(true) shows 100 % and ends the line,
+    // endProgress(false) only ends a line that is open.
+    void beginProgress(const std::string& label);
+    void endProgress(bool completed);
+
     int errorCount() const { return m_errors; }
 
 private:
+    void closeLine();  // under m_mu
+
     std::optional<bool> m_preset;
-    bool m_showProgress = false;
+    std::string m_subject;
+    bool m_tty = false;
+    std::mutex m_mu;
+    std::string m_label;  // empty: no progress step running
     int32_t m_max = 0;
     int m_lastPercent = -1;
+    bool m_lineOpen = false;
     int m_errors = 0;
 };
 

@@ -1,7 +1,7 @@
 # Sourced by the other scripts: installs what the build, the tests and the
 # sample need, when it is missing (Debian; run as root).
 TAVREL_PACKAGES="cmake ninja-build g++ clang libclang-rt-14-dev llvm pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
+  libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libcli11-dev
   ffmpeg mjpegtools libmpeg2-4-dev python3 hyperfine"
 
 ensure_packages() {

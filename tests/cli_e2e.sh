@@ -42,15 +42,18 @@ for f in empty.ts random_bytes.bin starts_mid_packet.ts missing.ts; do
     [ $rc -eq 1 ] && grep -q '^error: ' "$work/err" ; check "index $f fails cleanly (rc $rc)" $?
 done
 "$cli" index "$work" > /dev/null 2>&1 ; [ $? -eq 1 ] ; check "index of a folder fails" $?
-"$cli" index "$work/missing.ts" 2>&1 | grep -q "^error: Input ファイルオープンエラー$" ; check "missing file message" $?
+"$cli" index "$work/missing.ts" 2>&1 | grep -qx "error: Input ファイルオープンエラー: $work/missing.ts: No such file or directory"
+check "missing file message names the file and the reason" $?
 "$cli" index "$work/sd_480p_mp2.ts" "$work/empty.ts" > /dev/null 2>&1 ; [ $? -eq 1 ] ; check "one failure fails the run" $?
 
-# A broken index is reported and rebuilt by gops.
+# A broken index is reported (so the run exits 1), and rebuilt by gops.
 printf 'BROKEN\r\n' > "$work/sd_480p_mp2.ts.txt"
 touch -d '+1 hour' "$work/sd_480p_mp2.ts.txt"
-"$cli" gops "$work/sd_480p_mp2.ts" 2> "$work/err" > /dev/null < /dev/null
-check "gops after a broken index" $?
-grep -q "^error: ファイルヘッダエラー$" "$work/err" ; check "header error shown" $?
+"$cli" gops "$work/sd_480p_mp2.ts" 2> "$work/err" > "$work/gops2.out" < /dev/null
+[ $? -eq 1 ] ; check "gops after a broken index exits 1" $?
+grep -qx "error: ファイルヘッダエラー: $work/sd_480p_mp2.ts" "$work/err" ; check "header error shown" $?
+cmp -s <(head -7 "$work/gops.out") <(head -7 "$work/gops2.out") ; check "the list is printed all the same" $?
+"$cli" gops "$work/sd_480p_mp2.ts" > /dev/null 2>&1 < /dev/null ; check "the rebuilt index loads" $?
 
 # The index files agree with an independent model of the scan, with and
 # without renumbering, for every packet size.
