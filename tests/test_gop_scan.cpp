@@ -397,6 +397,7 @@ TEST(GopScan, AFailedScanNeverLeavesAPartialIndex) {
     ASSERT_TRUE(runGopScan(whole, h0, ScanOptions{false}));
     const auto indexSize = static_cast<rlim_t>(std::filesystem::file_size(idx));
     ASSERT_GT(indexSize, 9024u);
+    const auto wholeLines = lines(readText(idx));
     // The disk fills up in the GOP lines, and in the last line.
     const struct {
         rlim_t limit;
@@ -414,6 +415,26 @@ TEST(GopScan, AFailedScanNeverLeavesAPartialIndex) {
         EXPECT_EQ(host.messages(), std::vector<std::string>{f.message});
         EXPECT_EQ(host.events.back(), "navigation off");
         EXPECT_EQ(readText(idx), old);
+    }
+    {
+        // The PID line is where the writer's buffer runs full: the first
+        // GOP lines of the same packets, behind a file name whose length
+        // puts the header, the GOP lines and LAST at 9,010 of 9,024 bytes.
+        const auto& l = wholeLines;
+        size_t k = 0, gopBytes = 0;
+        while (gopBytes + l[2 + k].size() + 2 <= 8960) gopBytes += l[2 + k++].size() + 2;
+        const size_t lastLen = 12 + std::to_string(k).size() + 2;
+        const std::string name = std::string(9010 - 10 - gopBytes - lastLen - 3, 'p') + ".ts";
+        const std::string pidRec = dir.path(name);
+        tavrel::test::writeBytes(pidRec, v.data(), k * 188);
+        EditState s = stateFor(pidRec);
+        RecordingHost host;
+        {
+            tavrel::test::FileSizeLimit l0(0);
+            EXPECT_FALSE(runGopScan(s, host, ScanOptions{false}));
+        }
+        EXPECT_EQ(host.messages(), std::vector<std::string>{"error: ＰＩＤ情報書き込みエラー"});
+        std::filesystem::remove(pidRec);
     }
     // The index is a link to a device that is always full.
     std::filesystem::remove(idx);
