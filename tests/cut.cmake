@@ -14,3 +14,8 @@ gtest_discover_tests(cut_tests DISCOVERY_TIMEOUT 60)
 add_test(NAME cli_cut_end_to_end
   COMMAND ${CMAKE_CURRENT_LIST_DIR}/cli_cut_e2e.sh $<TARGET_FILE:tavrelcut-cli>
           ${CMAKE_CURRENT_LIST_DIR}/data)
+
+# Refused inputs, read-only folders, full disks, interrupts and bad values.
+add_test(NAME cli_robust_end_to_end
+  COMMAND ${CMAKE_CURRENT_LIST_DIR}/cli_robust_e2e.sh $<TARGET_FILE:tavrelcut-cli>
+          ${CMAKE_CURRENT_LIST_DIR}/data)

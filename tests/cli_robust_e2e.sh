@@ -1,0 +1,160 @@
+#!/usr/bin/env bash
+# End-to-end checks of what tavrelcut-cli does with inputs that are not the
+# happy path: hexadecimal PID lists, clip ranges past the GOP list, index
+# files and FIFOs given as recordings, read-only folders, a full disk, an
+# interrupted cut or index, and bad preview values.
+set -u
+cli=$(realpath "$1")
+data=$(realpath "$2")
+work=$(mktemp -d)
+trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
+chmod 755 "$work"
+fails=0
+passes=0
+check() {  # description, command status (0 = ok)
+    if [ "$2" -eq 0 ]; then passes=$((passes + 1)); else echo "FAIL: $1"; fails=$((fails + 1)); fi
+}
+cd "$work" || exit 1
+cp "$data"/sd_480p_mp2.ts "$data"/hd_1080i_aac.ts .
+"$cli" index sd_480p_mp2.ts hd_1080i_aac.ts > /dev/null || exit 1
+
+# PIDs of the 188-byte packets of file $1, comma separated, in hexadecimal.
+pids_in() {
+    python3 -c '
+import sys
+d = open(sys.argv[1], "rb").read()
+print(",".join("%04X" % p for p in sorted({(d[i + 1] & 0x1F) << 8 | d[i + 2] for i in range(0, len(d), 188)})))' "$1"
+}
+
+# --select-pids takes the PIDs as "pids" prints them: all but the audio.
+keep=$("$cli" pids sd_480p_mp2.ts | awk 'NR > 1 && $2 != 5 { print $1 }' | sort -u | paste -sd,)
+[ "$keep" = "0000,0100,1000,1FFF" ] ; check "pids lists PAT, PMT, video and NULL: $keep" $?
+"$cli" cut --select-pids "$keep" -o sel.ts sd_480p_mp2.ts:1:3 2> err ; check "cut with the pids list: $(cat err)" $?
+[ "$(pids_in sel.ts)" = "0000,0100,1000" ] ; check "output holds the selected PIDs: $(pids_in sel.ts)" $?
+"$cli" cut --select-pids 0x0,0x100,0x1000 -o sel0x.ts sd_480p_mp2.ts:1:3 2> /dev/null
+cmp -s sel.ts sel0x.ts ; check "0x prefix reads the same PIDs" $?
+"$cli" cut --select-pids 0200,0x300 -o none.ts sd_480p_mp2.ts:1:3 2> err ; [ $? -eq 1 ]
+check "a selection that keeps nothing exits 1" $?
+grep -q "^error: --select-pids 0200,0x300: none of these PIDs is in the program list of sd_480p_mp2.ts" err
+check "empty selection message: $(cat err)" $?
+[ ! -e none.ts ] ; check "nothing written for an empty selection" $?
+
+# IN and OUT beyond the GOP list (indexes 0..7; 7 is the LAST entry).
+"$cli" cut -o full.ts sd_480p_mp2.ts:1:7 2> /dev/null && "$cli" cut -o end.ts sd_480p_mp2.ts:1:end 2> /dev/null
+cmp -s full.ts end.ts ; check "OUT = LAST index equals 'end'" $?
+for clip in 1:8 8:end 9:12; do
+    "$cli" cut -o past.ts "sd_480p_mp2.ts:$clip" 2> err ; rc=$?
+    [ $rc -eq 1 ] && grep -q "is past the GOP list of sd_480p_mp2.ts (valid GOP indexes: 0..7 or 'end')" err
+    check "clip $clip refused with the range (rc $rc): $(cat err)" $?
+done
+"$cli" cut -o past.ts sd_480p_mp2.ts:5:2 2> err ; [ $? -eq 1 ] && grep -q "IN must be below OUT" err
+check "IN above OUT refused" $?
+[ ! -e past.ts ] ; check "refused clips write nothing" $?
+
+# Index files, folders that are files, FIFOs and devices are no recordings.
+for cmd in index gops pids "preview --gop 0 -o x.png"; do
+    $cli $cmd sd_480p_mp2.ts.txt > /dev/null 2> err ; rc=$?
+    [ $rc -eq 1 ] && grep -qx "error: GOP index files are not recordings; give the recording itself: sd_480p_mp2.ts.txt" err
+    check "$cmd of an index file (rc $rc): $(cat err)" $?
+done
+cp sd_480p_mp2.ts.txt renamed.ts
+"$cli" cut -o x.ts renamed.ts:0:1 > /dev/null 2> err ; [ $? -eq 1 ] && grep -q "not recordings" err
+check "an index file under another name is recognised" $?
+"$cli" index --gop-dir sd_480p_mp2.ts hd_1080i_aac.ts > /dev/null 2> err ; [ $? -eq 2 ] && grep -q "sd_480p_mp2.ts is not a folder" err
+check "--gop-dir naming a file: $(cat err)" $?
+mkfifo fifo
+for cmd in index gops pids "preview --gop 0 -o x.png"; do
+    timeout 10 $cli $cmd fifo > /dev/null 2> err ; rc=$?
+    [ $rc -eq 1 ] && grep -qx "error: Input ファイルオープンエラー: fifo: not a regular file" err
+    check "$cmd of a FIFO fails at once (rc $rc): $(cat err)" $?
+done
+timeout 10 "$cli" cut -o x.ts /dev/zero:0:1 > /dev/null 2> err ; [ $? -eq 1 ] && grep -q "/dev/zero: not a regular file" err
+check "cut of /dev/zero: $(cat err)" $?
+
+# A batch goes on past a failing file, names it and exits 1.
+"$cli" index sd_480p_mp2.ts missing.ts hd_1080i_aac.ts > batch.out 2> err ; [ $? -eq 1 ] ; check "batch with a failure exits 1" $?
+[ "$(cut -f1 batch.out | paste -sd' ')" = "sd_480p_mp2.ts hd_1080i_aac.ts" ] ; check "the other files are indexed" $?
+grep -qx "error: Input ファイルオープンエラー: missing.ts: No such file or directory" err ; check "the failing file is named" $?
+
+# A read-only folder: gops, cut and preview work from a list in memory,
+# index fails. Root writes anywhere, so root runs these as nobody.
+as_user() {
+    if [ "$(id -u)" -ne 0 ]; then "$@"; else setpriv --reuid=nobody --regid=nogroup --clear-groups "$@"; fi
+}
+if [ "$(id -u)" -ne 0 ] || command -v setpriv > /dev/null; then
+    mkdir ro out && cp sd_480p_mp2.ts ro/rec.ts && chmod 555 ro && chmod 777 out
+    note="note: no GOP index saved: ro/rec.ts.txt: Permission denied"
+    as_user "$cli" gops ro/rec.ts > out/gops 2> err ; check "gops in a read-only folder: $(cat err)" $?
+    [ "$(wc -l < out/gops)" -eq 8 ] && grep -qx "$note" err ; check "gops lists with a note" $?
+    as_user "$cli" cut -o out/c.ts ro/rec.ts:1:3 2> err ; check "cut from a read-only folder: $(cat err)" $?
+    "$cli" cut -o c.ts sd_480p_mp2.ts:1:3 2> /dev/null
+    cmp -s out/c.ts c.ts && grep -qx "$note" err ; check "cut output and note" $?
+    as_user "$cli" preview ro/rec.ts --gop 1 -o out/p.png 2> err ; check "preview from a read-only folder: $(cat err)" $?
+    [ -s out/p.png ] && grep -qx "$note" err ; check "preview picture and note" $?
+    as_user "$cli" index ro/rec.ts > /dev/null 2> err ; [ $? -eq 1 ] ; check "index in a read-only folder exits 1" $?
+    grep -qx "error: Output ファイルオープンエラー: ro/rec.ts.txt: Permission denied" err ; check "index message: $(cat err)" $?
+    [ -z "$(ls ro | grep -v '^rec.ts$')" ] ; check "nothing left in the read-only folder" $?
+elif [ "${CI:-}" = true ]; then
+    check "setpriv (util-linux) is required when CI=true" 1
+else
+    echo "note: setpriv not installed, read-only folder checks skipped"
+fi
+
+# An index that cannot be written whole (a full disk).
+cp sd_480p_mp2.ts full.ts
+ln -s /dev/full full.ts.txt
+"$cli" index full.ts > /dev/null 2> err ; [ $? -eq 1 ] && grep -q "書き込みエラー: /dev/full: No space left on device" err
+check "index onto a full disk: $(cat err)" $?
+
+# SIGINT while a cut or an index is being written: neither a partial output
+# nor a temporary file is left, an existing output keeps its content.
+for i in $(seq 150); do cat hd_1080i_aac.ts; done > big.ts
+"$cli" index big.ts > /dev/null
+interrupt() {  # pattern of the temporary file, command...
+    local pattern=$1
+    shift
+    set -m  # its own process group: a background job takes SIGINT
+    "$@" 2> /dev/null &
+    local pid=$!
+    set +m
+    local seen=0 n
+    for ((n = 0; n < 500000; n++)); do
+        compgen -G "$pattern" > /dev/null && { seen=1; break; }
+        kill -0 $pid 2> /dev/null || break
+    done
+    kill -INT $pid 2> /dev/null
+    wait $pid
+    local rc=$?
+    [ $seen -eq 1 ] && [ $rc -eq 130 ] ; check "$* interrupted while writing (seen $seen, rc $rc)" $?
+    [ -z "$(compgen -G "$pattern")" ] ; check "$* leaves no temporary file" $?
+}
+printf 'keep' > kept.ts
+interrupt 'kept.ts.partial-*' "$cli" cut --yes -o kept.ts big.ts:0:end
+[ "$(cat kept.ts)" = keep ] ; check "the existing output is untouched" $?
+interrupt 'new.ts.partial-*' "$cli" cut -o new.ts big.ts:0:end
+[ ! -e new.ts ] ; check "no output under the final name" $?
+rm big.ts.txt
+interrupt 'big.ts.txt.partial-*' "$cli" index big.ts
+[ ! -e big.ts.txt ] ; check "no index under the final name" $?
+
+# A terminal gets one progress line per step that ends at 100 %.
+if command -v script > /dev/null; then
+    script -qec "'$cli' index hd_1080i_aac.ts > /dev/null" /dev/null > tty.out
+    grep -q $'\rindex hd_1080i_aac.ts 100%\r$' tty.out && [ "$(grep -c . tty.out)" -eq 1 ] ; check "progress line on a terminal" $?
+fi
+
+# Preview values: bad values are usage errors, positions past the file failures.
+size=$(stat -c %s sd_480p_mp2.ts)
+for args in "--position -1" "--position 99999999999999999999" "--gop -2" "--gop 0 --aspect 5" \
+            "--gop 0 --grade 3" "--gop 0 --pid 2000"; do
+    "$cli" preview sd_480p_mp2.ts $args -o p.png > /dev/null 2>&1 ; rc=$?
+    [ $rc -eq 2 ] ; check "preview $args is a usage error (rc $rc)" $?
+done
+for args in "--position $size" "--position 9223372036854775807" "--gop 7"; do
+    "$cli" preview sd_480p_mp2.ts $args -o p.png > /dev/null 2> err ; rc=$?
+    [ $rc -eq 1 ] && grep -q "^error: " err ; check "preview $args fails (rc $rc)" $?
+done
+[ ! -e p.png ] ; check "no picture written by refused previews" $?
+
+echo "cli robust e2e: $passes passed, $fails failed"
+[ $fails -eq 0 ]
