@@ -77,28 +77,30 @@ check "cut of /dev/zero: $(cat err)" $?
 grep -qx "error: Input ファイルオープンエラー: missing.ts: No such file or directory" err ; check "the failing file is named" $?
 
 # A read-only folder: gops, cut and preview work from a list in memory,
-# index fails. Root writes anywhere, so root runs these as nobody.
-as_user() {
-    if [ "$(id -u)" -ne 0 ]; then "$@"; else setpriv --reuid=nobody --regid=nogroup --clear-groups "$@"; fi
-}
-if [ "$(id -u)" -ne 0 ] || command -v setpriv > /dev/null; then
-    mkdir ro out && cp sd_480p_mp2.ts ro/rec.ts && chmod 555 ro && chmod 777 out
-    note="note: no GOP index saved: ro/rec.ts.txt: Permission denied"
-    as_user "$cli" gops ro/rec.ts > out/gops 2> err ; check "gops in a read-only folder: $(cat err)" $?
-    [ "$(wc -l < out/gops)" -eq 8 ] && grep -qx "$note" err ; check "gops lists with a note" $?
-    as_user "$cli" cut -o out/c.ts ro/rec.ts:1:3 2> err ; check "cut from a read-only folder: $(cat err)" $?
-    "$cli" cut -o c.ts sd_480p_mp2.ts:1:3 2> /dev/null
-    cmp -s out/c.ts c.ts && grep -qx "$note" err ; check "cut output and note" $?
-    as_user "$cli" preview ro/rec.ts --gop 1 -o out/p.png 2> err ; check "preview from a read-only folder: $(cat err)" $?
-    [ -s out/p.png ] && grep -qx "$note" err ; check "preview picture and note" $?
-    as_user "$cli" index ro/rec.ts > /dev/null 2> err ; [ $? -eq 1 ] ; check "index in a read-only folder exits 1" $?
-    grep -qx "error: Output ファイルオープンエラー: ro/rec.ts.txt: Permission denied" err ; check "index message: $(cat err)" $?
-    [ -z "$(ls ro | grep -v '^rec.ts$')" ] ; check "nothing left in the read-only folder" $?
-elif [ "${CI:-}" = true ]; then
-    check "setpriv (util-linux) is required when CI=true" 1
+# index fails. Root writes anywhere, so root runs these as nobody; where
+# nobody cannot run the binary, a folder takes the index file's place.
+mkdir ro out && cp sd_480p_mp2.ts ro/rec.ts && chmod 777 out
+as_nobody() { setpriv --reuid=nobody --regid=nogroup --clear-groups "$@"; }
+if [ "$(id -u)" -ne 0 ]; then
+    as_user() { "$@"; }
+elif command -v setpriv > /dev/null && as_nobody "$cli" --version > /dev/null 2>&1; then
+    as_user() { as_nobody "$@"; }
 else
-    echo "note: setpriv not installed, read-only folder checks skipped"
+    as_user() { "$@"; }
+    mkdir ro/rec.ts.txt
 fi
+if [ -d ro/rec.ts.txt ]; then reason="Is a directory"; else reason="Permission denied"; chmod 555 ro; fi
+note="note: no GOP index saved: ro/rec.ts.txt: $reason"
+as_user "$cli" gops ro/rec.ts > out/gops 2> err ; check "gops in a read-only folder: $(cat err)" $?
+[ "$(wc -l < out/gops)" -eq 8 ] && grep -qx "$note" err ; check "gops lists with a note" $?
+as_user "$cli" cut -o out/c.ts ro/rec.ts:1:3 2> err ; check "cut from a read-only folder: $(cat err)" $?
+"$cli" cut -o c.ts sd_480p_mp2.ts:1:3 2> /dev/null
+cmp -s out/c.ts c.ts && grep -qx "$note" err ; check "cut output and note" $?
+as_user "$cli" preview ro/rec.ts --gop 1 -o out/p.png 2> err ; check "preview from a read-only folder: $(cat err)" $?
+[ -s out/p.png ] && grep -qx "$note" err ; check "preview picture and note" $?
+as_user "$cli" index ro/rec.ts > /dev/null 2> err ; [ $? -eq 1 ] ; check "index in a read-only folder exits 1" $?
+grep -qx "error: Output ファイルオープンエラー: ro/rec.ts.txt: $reason" err ; check "index message: $(cat err)" $?
+[ ! -f ro/rec.ts.txt ] && [ -z "$(compgen -G 'ro/*.partial-*')" ] ; check "no index file in the read-only folder" $?
 
 # An index that cannot be written whole (a full disk).
 cp sd_480p_mp2.ts full.ts
