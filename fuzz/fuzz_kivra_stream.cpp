@@ -1,7 +1,8 @@
 // Arbitrary bytes as the recording, through TsOpen / SetPackSize / TsRead /
 // UpdateVideo / TsClose. The first byte picks the packet size, the read
 // position, the PID and the display settings; the file is padded past the
-// end guard so pictures can be drawn.
+// end guard so pictures can be drawn. A host frame hook reads the planes by
+// the size the frame reports.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -23,6 +24,24 @@ void draw(void*, KivraWindow, const uint8_t* h, const uint8_t* px, int32_t, int3
     (void)sink;
 }
 void resize(void*, KivraWindow, KivraWindow, uint32_t) {}
+// Reads every sample the frame claims to have, like a host copying the
+// planes out: a size larger than the planes shows up under ASan.
+void frame(void*, const TavrelDecFrame* f) {
+    if (f->width <= 0 || f->height <= 0) return;
+    unsigned sum = 0;
+    const int cw = (f->width + 1) / 2, ch = f->chromaFormat == 1 ? (f->height + 1) / 2 : f->height;
+    for (int y = 0; y < f->height; ++y) {
+        sum += f->planes[0][size_t(y) * f->strides[0]];
+        sum += f->planes[0][size_t(y) * f->strides[0] + size_t(f->width) - 1];
+    }
+    for (int p = 1; p < 3; ++p)
+        for (int y = 0; y < ch; ++y) {
+            sum += f->planes[p][size_t(y) * f->strides[p]];
+            sum += f->planes[p][size_t(y) * f->strides[p] + size_t(cw) - 1];
+        }
+    volatile unsigned sink = sum;
+    (void)sink;
+}
 
 }  // namespace
 
@@ -32,6 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         TavrelDecHost host{};
         host.draw = draw;
         host.postResize = resize;
+        host.frame = frame;
         host.dialogFrameWidth = 3;
         SetHostCallbacks(&host);
         return true;
@@ -63,6 +83,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     r.stretchQuality = (sel >> 4) & 3;
     TsRead(&r);
     TsRead(&r);  // the second read starts with initialised stores
+    // A third read further on: after a sequence change in joined recordings
+    // the stores must follow the new sequence.
+    r.position = static_cast<int64_t>(size / 2) / 188 * 188;
+    TsRead(&r);
     UpdateVideo(&r);
     TsClose();
     close(fd);

@@ -1,22 +1,36 @@
 #!/usr/bin/env bash
 # Runs every fuzz target in BUILD for a few seconds, seeded from the test data.
+# The decoder's targets (fuzz_kivra_*) run longer (KIVRA_FUZZ_SECONDS, default
+# 60) on whole pictures: seeded with the decoder's conformance streams, and
+# with recordings joined end to end, whose sequences change size,
+# progressive_sequence or chroma format under the decoder.
 set -euo pipefail
 build=$1
 seconds=${2:-5}
+kivra_seconds=${KIVRA_FUZZ_SECONDS:-60}
 cd "$(dirname "$0")/.."
 seeds=$(mktemp -d)
-trap 'rm -rf "$seeds"' EXIT
+kivra_seeds=$(mktemp -d)
+trap 'rm -rf "$seeds" "$kivra_seeds"' EXIT
 # Small seeds: the first 4 KiB of every test recording.
 for f in tests/data/*.ts tests/data/random_bytes.bin; do
     head -c 4096 "$f" > "$seeds/$(basename "$f").head"
 done
+fuzz/kivra-smoke.sh --seeds "$kivra_seeds"
 status=0
 count=0
 for target in $(find "$build/fuzz" -maxdepth 1 -type f -name 'fuzz_*' -perm -u+x | sort); do
     corpus=$(mktemp -d)
     name=$(basename "$target")
-    if "$target" -max_total_time="$seconds" -max_len=8192 -rss_limit_mb=2048 -print_final_stats=0 \
-        "$corpus" "$seeds" > "$corpus.log" 2>&1; then
+    time=$seconds
+    max_len=8192
+    seed_dir=$seeds
+    case $name in
+        fuzz_kivra_stream) time=$kivra_seconds max_len=200000 seed_dir=$kivra_seeds/stream ;;
+        fuzz_kivra_es) time=$kivra_seconds max_len=200000 seed_dir=$kivra_seeds/es ;;
+    esac
+    if "$target" -max_total_time="$time" -max_len="$max_len" -rss_limit_mb=2048 -print_final_stats=0 \
+        "$corpus" "$seed_dir" > "$corpus.log" 2>&1; then
         echo "fuzz $name: ok"
         count=$((count + 1))
     else
