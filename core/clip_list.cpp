@@ -5,6 +5,7 @@
 #include "edit_state.h"
 #include "file.h"
 #include "host.h"
+#include "navigation.h"
 
 namespace tavrel {
 
@@ -27,8 +28,8 @@ bool selectedClipExists(const ClipList& list, JobHost& host) {
 }  // namespace
 
 std::string clipLineText(const Clip& c, int32_t timeVopt) {
-    const std::string& in = timeVopt == 1 ? c.inPtsText : c.inTimeCode;
-    const std::string& out = timeVopt == 1 ? c.outPtsText : c.outTimeCode;
+    const std::string& in = showsPtsTime(timeVopt) ? c.inPtsText : c.inTimeCode;
+    const std::string& out = showsPtsTime(timeVopt) ? c.outPtsText : c.outTimeCode;
     return in + " ～ " + out + " ( " + fileNameOf(c.sourcePath) + " )";
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "file.h"
+#include "navigation.h"
 #include "output_file.h"
 
 namespace tavrel {
@@ -424,7 +425,7 @@ bool runGopScan(EditState& state, JobHost& host, const ScanOptions& opt, ScanRep
     if (!state.gopList.empty()) {
         host.setPreviewPacketSize(state.geometry.size);
         const GopEntry& first = state.gopList.front();
-        host.showGopTime(state.settings.timeVopt == 1 ? first.ptsText : first.timeCode);
+        host.showGopTime(gopTimeText(first, state.settings.timeVopt));
         host.setSliderRange(static_cast<int32_t>(state.gopList.size() - 1), 1200, 0);
         host.setProgress(0);
         host.refreshErrorInfo();
