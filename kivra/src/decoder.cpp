@@ -136,8 +136,8 @@ bool Decoder::storesMatchSequence() const {
 
 const char* Decoder::cannotDecodeReason() const {
     if (!m_initialised) return "no frame stores for the sequence";
-    if (m_seq.mpeg1) return "MPEG-1 video (no sequence extension after the sequence header) is not decoded";
-    if (m_seq.chromaFormat == 3) return "4:4:4 chroma is not decoded";
+    if (m_seq.mpeg1) return "MPEG-1 video (no sequence extension after the sequence header)";
+    if (m_seq.chromaFormat == 3) return "4:4:4 chroma";
     if (m_seq.chromaFormat == 0 || m_seq.blocksPerMb > 8) return "reserved chroma format";
     if (!storesMatchSequence()) return "frame stores do not match the sequence";
     if (m_pic.codingType < kPicI || m_pic.codingType > kPicB) return "picture coding type is not I, P or B";
