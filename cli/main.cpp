@@ -1,4 +1,5 @@
 // tavrelcut-cli: the cutting engine on the command line.
+#include <iostream>
 #include <string>
 #include <vector>
 
