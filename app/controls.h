@@ -1,0 +1,32 @@
+// Factories for the main window's controls. Each control gets its resource
+// id as object name and accessible description, and its label as accessible
+// name, so tests and assistive tools find it by id. Plain Qt widgets for now;
+// the skinned ones take their place here.
+#pragma once
+
+#include <QString>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+class QSlider;
+class QWidget;
+
+namespace tavrelcut {
+
+void tagControl(QWidget* w, int id, const QString& label = QString());
+
+QPushButton* makeButton(QWidget* parent, int id, const QString& label);
+// "←" and "→": auto-repeat while held when REPEAT is on.
+QPushButton* makeStepButton(QWidget* parent, int id, const QString& label, bool repeat);
+QCheckBox* makeCheckBox(QWidget* parent, int id, const QString& label);
+QLineEdit* makeEdit(QWidget* parent, int id, bool readOnly);
+QSlider* makeSlider(QWidget* parent, int id);
+QProgressBar* makeProgressBar(QWidget* parent, int id);
+QListWidget* makeListBox(QWidget* parent, int id);
+QLabel* makeValueLabel(QWidget* parent, int id);
+
+}  // namespace tavrelcut

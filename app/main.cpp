@@ -1,0 +1,36 @@
+// tavrelcut [--ini FILE] [RECORDING]
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QTimer>
+
+#include "app_settings.h"
+#include "main_window.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("tavrelcut"));
+    QApplication::setApplicationVersion(QStringLiteral("0.1.0"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Tavrel Cutter: cuts MPEG-2 transport streams at GOP boundaries."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    QCommandLineOption ini(QStringLiteral("ini"), QStringLiteral("Settings file (default: beside the program)."),
+                           QStringLiteral("FILE"));
+    parser.addOption(ini);
+    parser.addPositionalArgument(QStringLiteral("RECORDING"), QStringLiteral("Recording to open and index."),
+                                 QStringLiteral("[RECORDING]"));
+    parser.process(app);
+    if (parser.positionalArguments().size() > 1) {
+        parser.showHelp(2);
+    }
+
+    const QString iniPath = parser.isSet(ini) ? parser.value(ini) : tavrelcut::defaultSettingsPath();
+    tavrelcut::MainWindow window(iniPath);
+    if (!parser.positionalArguments().isEmpty()) {
+        const QString recording = parser.positionalArguments().first();
+        QTimer::singleShot(0, &window, [&window, recording] { window.openRecording(recording); });
+    }
+    window.exec();
+    return 0;
+}

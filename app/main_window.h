@@ -1,0 +1,156 @@
+// The main window: owns the editing run (paths, GOP list, marks, clip list,
+// options), hosts the controls that start every tool, shows the preview and
+// switches its controls off while a job runs.
+#pragma once
+
+#include <QDialog>
+#include <QHash>
+#include <QPointer>
+#include <QString>
+#include <functional>
+#include <memory>
+
+#include "app_settings.h"
+#include "cut_job.h"
+#include "edit_state.h"
+#include "gui_host.h"
+#include "kivra.h"
+#include "navigation.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QProgressBar;
+class QSlider;
+class QThread;
+
+namespace tavrelcut {
+
+class KivraBridge;
+class MessageSink;
+class PictureArea;
+class SoundPlayer;
+
+class MainWindow : public QDialog {
+    Q_OBJECT
+public:
+    // iniPath: the settings file read now and written at close.
+    explicit MainWindow(const QString& iniPath, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Messages go to the dialog unless a sink is set (null restores it).
+    void setMessageSink(MessageSink* sink);
+
+    // The ids of the controls a running job switches off.
+    static const QList<int>& busyIds();
+    // The slider and the GOP step buttons.
+    static const QList<int>& navigationIds();
+
+    QWidget* control(int id) const { return m_controls.value(id); }
+    const tavrel::EditState& state() const { return m_state; }
+    QString iniPath() const { return m_iniPath; }
+
+    // Puts a recording into Input and indexes it as "Get GOP" does.
+    void openRecording(const QString& path);
+
+    // --- the job host's side, on the GUI thread ---
+    int showMessage(const QString& caption, const QString& text, int kind);
+    void setBusy(bool busy);
+    bool isBusy() const { return m_busy; }
+    void setProgressRange(int max);
+    void setProgressValue(int pos);
+    void setInputPathText(const QString& path);
+    void setPreviewPacketSize(int size);
+    void showGopTime(const QString& text);
+    void setSliderRange(int max, int page, int pos);
+    void setNavigationEnabled(bool on);
+    void showScanLabels(const tavrel::ScanFinishInfo& info);
+    // Requests the picture of the GOP under the slider.
+    void showGop();
+    void focusSlider();
+    // Starts the completion sound; done runs when it has ended. false when
+    // nothing plays.
+    bool startSound(const QString& path, std::function<void()> done);
+
+public slots:
+    void reject() override;
+
+protected:
+    void keyPressEvent(QKeyEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+private:
+    void buildControls();
+    void loadSettings();
+    void placeWindow();
+    void transferFromControls();
+    void closeSequence();
+
+    void onGetGop();
+    void onInput();
+    void onOutput();
+    void onClipping();
+    void onOutWindow(bool checked);
+    void onSeek();
+    void onHelp();
+    void onSliderMoved();
+    void step(tavrel::Step s);
+    void setInMark();
+    void setOutMark();
+    void onAddClip();
+    void onDeleteClip();
+    void onMoveClip(bool up);
+    void refreshClipList();
+    void moveSliderTo(int64_t index);
+    QString gopTimeAt(int64_t index) const;
+    tavrel::PictureOptions pictureOptions() const;
+
+    void openPreview();
+    void closePreview();
+    void clearPicture();
+    void onPictureDrawn(quintptr window, const QImage& image);
+    void onResizeRequested(quintptr window, int width, int height);
+
+    QString m_iniPath;
+    AppSettings m_settings;
+    tavrel::EditState m_state;
+    GuiHost m_host;
+    tavrel::CutJob m_cutJob;
+    QThread* m_scanThread = nullptr;
+    std::unique_ptr<MessageSink> m_dialogSink;
+    MessageSink* m_sink = nullptr;
+    bool m_busy = false;
+    bool m_closed = false;
+    bool m_sliderSilent = false;
+
+    // Kivra's records, kept for the whole run.
+    TavrelDecInit m_decInit{};
+    TavrelDecRead m_decRead{};
+    std::string m_decPath;
+    bool m_previewOpen = false;
+    KivraBridge* m_bridge = nullptr;
+    SoundPlayer* m_sound = nullptr;
+
+    QHash<int, QWidget*> m_controls;
+    PictureArea* m_picture = nullptr;
+    PictureArea* m_view = nullptr;  // the output picture window
+    QSlider* m_slider = nullptr;
+    QLineEdit* m_inputEdit = nullptr;
+    QLineEdit* m_outputEdit = nullptr;
+    QLineEdit* m_seekEdit = nullptr;
+    QListWidget* m_clipList = nullptr;
+    QProgressBar* m_progress = nullptr;
+    QCheckBox* m_reNo = nullptr;
+    QCheckBox* m_outWindow = nullptr;
+    QCheckBox* m_out188 = nullptr;
+    QLabel* m_timeLabel = nullptr;
+    QLabel* m_inLabel = nullptr;
+    QLabel* m_outLabel = nullptr;
+    QLabel* m_packetLabel = nullptr;
+    QLabel* m_pidLabel = nullptr;
+    QLabel* m_marginLabel = nullptr;
+    QLabel* m_marginBackLabel = nullptr;
+};
+
+}  // namespace tavrelcut
