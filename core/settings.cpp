@@ -66,7 +66,7 @@ std::string encodeValue(std::string_view v) {
 }
 
 // Leading blanks, one sign, decimal digits; stops at the first other byte.
-// Accumulates in 32 unsigned bits like the old program's conversion.
+// Accumulates in 32 unsigned bits as the platform's profile reading does.
 int32_t profileInt(std::string_view s) {
     size_t i = 0;
     while (i < s.size() && static_cast<unsigned char>(s[i]) <= ' ') ++i;

@@ -1,7 +1,7 @@
 // The settings file: an INI text read once at start and written once at
 // close. IniDocument keeps a file exactly as it was (comments, blank lines,
 // unknown sections and keys, order, spelling, line endings) and reads it the
-// way the old profile functions did; loadSettings/saveSettings map it onto
+// way the platform's profile functions do; loadSettings/saveSettings map it onto
 // the program's settings through one key table.
 #pragma once
 
@@ -19,13 +19,13 @@
 
 namespace tavrel {
 
-// Text values are read into a 299-byte buffer in the old program: at most
-// 298 bytes come back.
+// Text values are read as into a 299-byte buffer: at most 298 bytes come
+// back.
 constexpr size_t kSettingsTextMax = 298;
 
 // An INI file in memory.
 //
-// Reading rules (those of the profile functions the file format comes from):
+// Reading rules (those of the platform's profile functions):
 // - Lines end in LF or CR LF; a lone CR is part of the line.
 // - After leading blanks, a line starting with '[' and holding a ']' is a
 //   section header; the name is what lies between the '[' and the last ']',
@@ -36,7 +36,8 @@ constexpr size_t kSettingsTextMax = 298;
 // - Section and key names match without regard to ASCII case; the first
 //   matching section is searched, and in it the first matching key.
 // - A value enclosed in a pair of double quotes is read without them.
-// A UTF-8 byte order mark at the start is kept and skipped.
+// A UTF-8 byte order mark at the start is kept and skipped. New lines take
+// the file's line ending; a new file gets LF.
 class IniDocument {
 public:
     IniDocument() = default;
@@ -53,7 +54,7 @@ public:
     std::string getText(std::string_view section, std::string_view key, std::string_view def) const;
     // The value as an integer: optional blanks and sign, then the leading
     // decimal digits ("12x" is 12, "abc" is 0; digits past 32 bits wrap as
-    // they did in the old program). def when the key is missing or its value
+    // the platform's do). def when the key is missing or its value
     // is empty.
     int32_t getInt(std::string_view section, std::string_view key, int32_t def) const;
 
@@ -158,7 +159,8 @@ std::span<const SettingKey> settingsKeys();
 SettingsRecord loadSettings(const std::string& path);
 // Re-reads the file at path and writes it back whole (temporary file and
 // rename) with the keys written at close set from rec; everything else in
-// the file stays. Creates the missing folders of path. false with *error
+// the file stays. Copies of the program saving at once: the last rename
+// wins, and no reader ever sees half a file. Creates the missing folders of path. false with *error
 // (errno or a File code) when the file cannot be read or written; the old
 // file is then left as it was.
 bool saveSettings(const std::string& path, const SettingsRecord& rec, int* error = nullptr);
@@ -167,7 +169,8 @@ bool saveErrorInfoPosition(const std::string& path, int32_t left, int32_t top, i
 
 // The running program's file (/proc/self/exe), "" when unknown.
 std::string programFilePath();
-// Where the settings file lives: next to the program, named after the
+// Where the settings file lives, for the program's absolute file name
+// (programFilePath()): next to the program, named after the
 // program file without its extension plus ".ini", when the program's folder
 // is writable; else $XDG_CONFIG_HOME/tavrelcut/tavrelcut.ini, with
 // ~/.config when XDG_CONFIG_HOME is unset or not absolute.
