@@ -38,7 +38,8 @@ BitmapButton::BitmapButton(const QString& text, const QPixmap& normal, const QPi
 }
 
 QBitmap BitmapButton::shapeOf(const QPixmap& pixmap) {
-    return pixmap.createMaskFromColor(Skin::keyColour(), Qt::MaskOutColor);
+    // For a pixmap, MaskInColor makes the pixels of the colour transparent.
+    return pixmap.createMaskFromColor(Skin::keyColour(), Qt::MaskInColor);
 }
 
 void BitmapButton::setPixmaps(const QPixmap& normal, const QPixmap& pressed) {
