@@ -33,8 +33,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int pictures = 0; pictures < 64; ++pictures) {
         if (dec.readHeaders(-1) != Decoder::HeaderResult::Picture) break;
         if (!dec.canDecode()) continue;
-        if (dec.decodePicture() && pictures % 8 == 0)
-            rgb.convert(dsp, dec.currentFrame(), dec.sequence(), dec.currentRecord());
+        if (!dec.decodePicture()) continue;
+        // A finished frame is described by the sequence state the host is
+        // told about: the same coded size and chroma format as its planes,
+        // the display size inside them.
+        const FrameStore& f = dec.currentFrame();
+        const SequenceState& s = dec.sequence();
+        if (f.width != s.codedWidth || f.height != s.codedHeight || f.chromaFormat != s.chromaFormat ||
+            s.horizontalSize > f.width || s.verticalSize > f.height)
+            __builtin_trap();
+        if (pictures % 8 == 0) rgb.convert(dsp, f, s, dec.currentRecord());
     }
     return 0;
 }

@@ -1,8 +1,8 @@
 // Arbitrary bytes as the recording, through TsOpen / SetPackSize / TsRead /
 // UpdateVideo / TsClose. The first byte picks the packet size, the read
 // position, the PID and the display settings; the file is padded past the
-// end guard so pictures can be drawn. A host frame hook reads the planes by
-// the size the frame reports.
+// end guard so pictures can be drawn (see below). A host frame hook reads
+// the planes by the size the frame reports.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -60,7 +60,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int fd = memfd_create("kivra-fuzz", 0);
     if (fd < 0) return 0;
     std::vector<uint8_t> file(data, data + size);
-    if (file.size() < 3 * 36096) file.resize(3 * 36096, 0xFF);
+    // Inputs of odd length get two read blocks of padding, so every picture
+    // in them lies before the end guard (the seeds are made that way); even
+    // lengths are padded to three blocks only, so the guard ends some reads.
+    if (size % 2 == 1) {
+        file.resize(file.size() + 2 * 36096, 0xFF);
+    } else if (file.size() < 3 * 36096) {
+        file.resize(3 * 36096, 0xFF);
+    }
     if (write(fd, file.data(), file.size()) != static_cast<ssize_t>(file.size())) {
         close(fd);
         return 0;

@@ -104,7 +104,7 @@ def cut(name, length):
 if mode == "seeds":
     os.makedirs(os.path.join(out, "stream"), exist_ok=True)
     os.makedirs(os.path.join(out, "es"), exist_ok=True)
-    limit = 180000
+    limit = 96000
     for name in names:
         size = packet_size(name)
         # Selector byte: packet size, PID 0x100 (0x1011 is read from the

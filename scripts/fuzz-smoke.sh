@@ -26,8 +26,8 @@ for target in $(find "$build/fuzz" -maxdepth 1 -type f -name 'fuzz_*' -perm -u+x
     max_len=8192
     seed_dir=$seeds
     case $name in
-        fuzz_kivra_stream) time=$kivra_seconds max_len=200000 seed_dir=$kivra_seeds/stream ;;
-        fuzz_kivra_es) time=$kivra_seconds max_len=200000 seed_dir=$kivra_seeds/es ;;
+        fuzz_kivra_stream) time=$kivra_seconds max_len=100000 seed_dir=$kivra_seeds/stream ;;
+        fuzz_kivra_es) time=$kivra_seconds max_len=100000 seed_dir=$kivra_seeds/es ;;
     esac
     if "$target" -max_total_time="$time" -max_len="$max_len" -rss_limit_mb=2048 -print_final_stats=0 \
         "$corpus" "$seed_dir" > "$corpus.log" 2>&1; then
