@@ -88,15 +88,20 @@ bool OutputFile::create(const std::string& target) {
     const std::string base = m_target + ".partial-" + std::to_string(::getpid()) + "-";
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string temp = base + std::to_string(g_tempCounter.fetch_add(1));
+        // Registered before it exists, so a signal between the two cannot
+        // leave it behind.
+        const int slot = registerPending(temp);
         const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0) {
-            if (errno == EEXIST) continue;
-            m_err = errno;
+            const int err = errno;
+            unregisterPending(slot);
+            if (err == EEXIST) continue;
+            m_err = err;
             return false;
         }
         // A replaced file keeps its permission bits.
         if (exists) (void)::fchmod(fd, st.st_mode & 07777);
-        m_slot = registerPending(temp);
+        m_slot = slot;
         m_temp = std::move(temp);
         m_file.adopt(fd);
         m_open = true;
