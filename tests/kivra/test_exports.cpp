@@ -2,8 +2,11 @@
 // redraws and the reads that must draw nothing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <fstream>
+#include <future>
 #include <thread>
 
 #include "kivra.h"
@@ -88,17 +91,48 @@ TEST_F(Exports, UpdateVideoDrawsNothingBeforeAPictureOrAfterClose) {
 
 TEST_F(Exports, SecondReadWaitsForTheFirstPicture) {
     open(dataPath("hd_interlaced.ts"));
-    // A slow host: each draw takes 300 ms.
-    host.onDraw = [](void*) { std::this_thread::sleep_for(std::chrono::milliseconds(300)); };
+    // A slow host: each draw waits until the test lets it finish.
+    struct Gates {
+        std::promise<void> open[2];
+        std::shared_future<void> wait[2] = {open[0].get_future().share(), open[1].get_future().share()};
+        std::atomic<int> draws{0};
+        void releaseAll() {
+            for (auto& p : open) {
+                try {
+                    p.set_value();
+                } catch (const std::future_error&) {
+                }
+            }
+        }
+    } gates;
+    struct Release {
+        Gates& g;
+        ~Release() {
+            g.releaseAll();
+            kivra::waitForDecode();
+        }
+    } release{gates};
+    host.onDrawCtx = &gates;
+    host.onDraw = [](void* ctx) {
+        auto* g = static_cast<Gates*>(ctx);
+        g->wait[std::min(g->draws++, 1)].wait();
+    };
     TavrelDecRead r{};
     r.videoPid = 0x100;
     r.displayWidth = 270;
-    const auto t0 = std::chrono::steady_clock::now();
-    EXPECT_EQ(TsRead(&r), 1);
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(250));  // returns at once
-    EXPECT_EQ(TsRead(&r), 1);
-    EXPECT_EQ(host.draws().size(), 1u);  // the first picture was drawn before the second read started
-    EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(300));
+    // The first read returns while its picture is still being drawn.
+    auto first = std::async(std::launch::async, [&] { return TsRead(&r); });
+    ASSERT_EQ(first.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    EXPECT_EQ(first.get(), 1);
+    // The second waits for that picture before it starts its own.
+    auto second = std::async(std::launch::async, [&] { return TsRead(&r); });
+    EXPECT_EQ(second.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+    EXPECT_TRUE(host.draws().empty());
+    gates.open[0].set_value();
+    ASSERT_EQ(second.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    EXPECT_EQ(second.get(), 1);
+    EXPECT_EQ(host.draws().size(), 1u);  // the first picture, drawn before the second read started
+    gates.open[1].set_value();
     kivra::waitForDecode();
     EXPECT_EQ(host.draws().size(), 2u);
 }
