@@ -1,5 +1,10 @@
 #include "controls.h"
 
+#include "bitmap_button.h"
+#include "drop_edit.h"
+#include "skin_progress_bar.h"
+#include "skin_slider.h"
+
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,8 +22,29 @@ void tagControl(QWidget* w, int id, const QString& label) {
     w->setAccessibleName(label);
 }
 
+namespace {
+// Buttons drawn from the small (130) and large (133) artwork; the others
+// stay plain push buttons.
+bool smallArtwork(int id) {
+    for (int i : {1004, 1006, 1007, 1005, 1009, 1016, 1017, 1018})
+        if (i == id) return true;
+    return false;
+}
+bool largeArtwork(int id) {
+    for (int i : {1001, 1015, 1002, 1013, 2, 1086})
+        if (i == id) return true;
+    return false;
+}
+}  // namespace
+
 QPushButton* makeButton(QWidget* parent, int id, const QString& label) {
-    auto* b = new QPushButton(label, parent);
+    QPushButton* b = nullptr;
+    if (smallArtwork(id))
+        b = new BitmapButton(label, BitmapButton::Kind::Small, parent);
+    else if (largeArtwork(id))
+        b = new BitmapButton(label, BitmapButton::Kind::Large, parent);
+    else
+        b = new QPushButton(label, parent);
     tagControl(b, id, label);
     // Enter never presses a button of the window.
     b->setAutoDefault(false);
@@ -27,10 +53,12 @@ QPushButton* makeButton(QWidget* parent, int id, const QString& label) {
 }
 
 QPushButton* makeStepButton(QWidget* parent, int id, const QString& label, bool repeat) {
-    QPushButton* b = makeButton(parent, id, label);
-    b->setAutoRepeat(repeat);
-    b->setAutoRepeatDelay(400);
-    b->setAutoRepeatInterval(80);
+    if (id != 1006 && id != 1007) return makeButton(parent, id, label);
+    auto* b = new StepButton(id, label, parent);
+    tagControl(b, id, label);
+    b->setAutoDefault(false);
+    b->setDefault(false);
+    b->setAutoStep(repeat);
     return b;
 }
 
@@ -41,14 +69,14 @@ QCheckBox* makeCheckBox(QWidget* parent, int id, const QString& label) {
 }
 
 QLineEdit* makeEdit(QWidget* parent, int id, bool readOnly) {
-    auto* e = new QLineEdit(parent);
+    auto* e = new DropEdit(parent);
     tagControl(e, id);
     e->setReadOnly(readOnly);
     return e;
 }
 
 QSlider* makeSlider(QWidget* parent, int id) {
-    auto* s = new QSlider(Qt::Horizontal, parent);
+    auto* s = new SkinSlider(Qt::Horizontal, parent);
     tagControl(s, id);
     s->setRange(0, 0);
     s->setTickPosition(QSlider::NoTicks);
@@ -56,7 +84,7 @@ QSlider* makeSlider(QWidget* parent, int id) {
 }
 
 QProgressBar* makeProgressBar(QWidget* parent, int id) {
-    auto* p = new QProgressBar(parent);
+    auto* p = new SkinProgressBar(parent);
     tagControl(p, id);
     p->setRange(0, 100);
     p->setValue(0);

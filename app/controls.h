@@ -1,7 +1,7 @@
 // Factories for the main window's controls. Each control gets its resource
 // id as object name and accessible description, and its label as accessible
-// name, so tests and assistive tools find it by id. Plain Qt widgets for now;
-// the skinned ones take their place here.
+// name, so tests and assistive tools find it by id. The skinned controls of
+// tavrel_controls where there is one, plain Qt widgets elsewhere.
 #pragma once
 
 #include <QString>
@@ -20,7 +20,8 @@ namespace tavrelcut {
 void tagControl(QWidget* w, int id, const QString& label = QString());
 
 QPushButton* makeButton(QWidget* parent, int id, const QString& label);
-// "←" and "→": auto-repeat while held when REPEAT is on.
+// "←" and "→" (StepButton: a mouse press emits step(), held presses repeat
+// when REPEAT is on; the keyboard emits clicked()); other ids a plain button.
 QPushButton* makeStepButton(QWidget* parent, int id, const QString& label, bool repeat);
 QCheckBox* makeCheckBox(QWidget* parent, int id, const QString& label);
 QLineEdit* makeEdit(QWidget* parent, int id, bool readOnly);

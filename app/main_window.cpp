@@ -4,8 +4,6 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontMetrics>
@@ -16,7 +14,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -26,11 +23,13 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "bitmap_button.h"
 #include "clip_list.h"
 #include "controls.h"
 #include "gop_scan.h"
 #include "message_box.h"
 #include "preview.h"
+#include "skin_slider.h"
 #include "sound.h"
 
 namespace tavrelcut {
@@ -179,6 +178,7 @@ void MainWindow::buildControls() {
         QPushButton* b = makeStepButton(this, id, label, rep);
         m_controls.insert(id, b);
         connect(b, &QPushButton::clicked, this, [this, s] { step(s); });
+        if (auto* sb = qobject_cast<StepButton*>(b)) connect(sb, &StepButton::step, this, [this, s] { step(s); });
         row->addWidget(b);
     };
     addStep(stepRow, 1008, QStringLiteral("| <<"), tavrel::Step::JumpIn, false);
@@ -313,10 +313,6 @@ void MainWindow::buildControls() {
     files->addWidget(inputButton, 0, 1);
     files->addWidget(m_outputEdit, 1, 0);
     files->addWidget(outputButton, 1, 1);
-    for (QLineEdit* e : {m_inputEdit, m_outputEdit}) {
-        e->setAcceptDrops(true);
-        e->installEventFilter(this);
-    }
 
     m_progress = makeProgressBar(this, 1011);
     m_controls.insert(1011, m_progress);
@@ -514,14 +510,25 @@ void MainWindow::onSliderMoved() {
     showGop();
 }
 
+void MainWindow::showMarkedRange() {
+    auto* slider = qobject_cast<SkinSlider*>(m_slider);
+    if (!slider) return;
+    if (m_state.inMark >= 0 && m_state.outMark >= 0)
+        slider->setSelection(int(m_state.inMark), int(m_state.outMark));
+    else
+        slider->clearSelection();
+}
+
 void MainWindow::setInMark() {
     m_state.inMark = m_slider->value();
+    showMarkedRange();
     m_inLabel->setText(gopTimeAt(m_state.inMark));
     focusSlider();
 }
 
 void MainWindow::setOutMark() {
     m_state.outMark = m_slider->value();
+    showMarkedRange();
     m_outLabel->setText(gopTimeAt(m_state.outMark));
     focusSlider();
 }
@@ -599,6 +606,7 @@ void MainWindow::onGetGop() {
     }
     m_state.inMark = -1;
     m_state.outMark = -1;
+    showMarkedRange();
     setBusy(true);
     m_scanThread = QThread::create([this] { tavrel::runGopScan(m_state, m_host); });
     if (m_scanThread == nullptr) {
@@ -659,26 +667,6 @@ void MainWindow::keyPressEvent(QKeyEvent* e) {
         return;
     }
     QDialog::keyPressEvent(e);
-}
-
-bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
-    auto* edit = qobject_cast<QLineEdit*>(watched);
-    if (edit && (e->type() == QEvent::DragEnter || e->type() == QEvent::DragMove)) {
-        auto* d = static_cast<QDropEvent*>(e);
-        if (d->mimeData()->hasUrls()) {
-            d->acceptProposedAction();
-            return true;
-        }
-    } else if (edit && e->type() == QEvent::Drop) {
-        auto* d = static_cast<QDropEvent*>(e);
-        const QList<QUrl> urls = d->mimeData()->urls();
-        if (!urls.isEmpty() && urls.first().isLocalFile()) {
-            edit->setText(QDir::toNativeSeparators(urls.first().toLocalFile()));
-            d->acceptProposedAction();
-            return true;
-        }
-    }
-    return QDialog::eventFilter(watched, e);
 }
 
 // Escape, "Close" and the close box: refused while a job runs.

@@ -78,7 +78,6 @@ public slots:
 
 protected:
     void keyPressEvent(QKeyEvent* e) override;
-    bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
     void buildControls();
@@ -98,6 +97,8 @@ private:
     void step(tavrel::Step s);
     void setInMark();
     void setOutMark();
+    // The slider shows the marked range when both marks are set.
+    void showMarkedRange();
     void onAddClip();
     void onDeleteClip();
     void onMoveClip(bool up);

@@ -23,6 +23,7 @@
 #include "main_window.h"
 #include "message_box.h"
 #include "preview.h"
+#include "skin_slider.h"
 
 using tavrelcut::MainWindow;
 using tavrelcut::MessageDialog;
@@ -204,6 +205,10 @@ private slots:
         click(w, 1007);
         click(w, 1005);
         QCOMPARE(ctl<QLabel>(w, 1028)->text(), gops[3].ptsText);
+        auto* skinSlider = qobject_cast<tavrelcut::SkinSlider*>(slider);
+        QVERIFY(skinSlider && skinSlider->hasSelection());
+        QCOMPARE(skinSlider->selectionStart(), 1);
+        QCOMPARE(skinSlider->selectionEnd(), 3);
         click(w, 1009);
         auto* clips = ctl<QListWidget>(w, 1010);
         QCOMPARE(clips->count(), 1);
