@@ -277,10 +277,7 @@ void MainWindow::buildControls() {
     QPushButton* del = button(1016, u8("×"));
     QPushButton* up = button(1017, u8("▲"));
     QPushButton* down = button(1018, u8("▼"));
-    for (QPushButton* b : {del, up, down}) {
-        b->setFixedWidth(28);
-        clipButtons->addWidget(b);
-    }
+    for (QPushButton* b : {del, up, down}) clipButtons->addWidget(b);
     clipButtons->addStretch(1);
     cl->addLayout(clipButtons);
     connect(del, &QPushButton::clicked, this, &MainWindow::onDeleteClip);
