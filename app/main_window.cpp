@@ -589,6 +589,30 @@ void MainWindow::openRecording(const QString& path) {
     onGetGop();
 }
 
+bool MainWindow::startWorker(std::function<bool()> job, std::function<void(bool)> done, int priority) {
+    waitForWorker();
+    auto result = std::make_shared<bool>(false);
+    m_worker = QThread::create([job = std::move(job), result] { *result = job(); });
+    if (m_worker == nullptr) return false;
+    QThread* worker = m_worker;
+    connect(worker, &QThread::finished, this, [this, worker, done = std::move(done), result] {
+        if (m_worker == worker) m_worker = nullptr;
+        worker->deleteLater();
+        done(*result);
+    });
+    m_worker->start(static_cast<QThread::Priority>(priority));
+    return true;
+}
+
+// Only where the window goes away: its finish is not wanted any more.
+void MainWindow::waitForWorker() {
+    if (!m_worker) return;
+    m_worker->disconnect(this);
+    m_worker->wait();
+    delete m_worker;
+    m_worker = nullptr;
+}
+
 void MainWindow::onGetGop() {
     if (m_busy) return;
     closePreview();
@@ -596,28 +620,28 @@ void MainWindow::onGetGop() {
     transferFromControls();
     if (m_state.inputPath.empty()) return;
     openPreview();
-    if (m_scanThread) {
-        m_scanThread->wait();
-        delete m_scanThread;
-        m_scanThread = nullptr;
-    }
     m_state.inMark = -1;
     m_state.outMark = -1;
     showMarkedRange();
     setBusy(true);
-    m_scanThread = QThread::create([this] { tavrel::runGopScan(m_state, m_host); });
-    if (m_scanThread == nullptr) {
+    const bool started = startWorker([this] { return tavrel::runGopScanJob(m_state, m_host); },
+                                     [this](bool ok) { tavrel::finishGopScan(m_state, m_host, ok); },
+                                     QThread::HighestPriority);
+    if (!started) {
         setBusy(false);
         showMessage(QStringLiteral("error"), u8("ＧＯＰ情報取得スレッドの作成に失敗しました"), 0);
-        return;
     }
-    m_scanThread->start(QThread::HighestPriority);
 }
 
 void MainWindow::onClipping() {
     if (m_busy) return;
     transferFromControls();
-    if (tavrel::startCutJob(m_state, m_host, m_out188->isChecked(), m_cutJob)) setBusy(true);
+    if (!tavrel::startCutJob(m_state, m_host, m_out188->isChecked(), m_cutJob)) return;
+    setBusy(true);
+    const bool started = startWorker(
+        [this] { return tavrel::runCutJob(m_state, m_host, m_cutJob) == tavrel::CutOutcome::Completed; },
+        [this](bool) { tavrel::finishCutJob(m_host, m_cutJob); }, QThread::NormalPriority);
+    if (!started) tavrel::finishCutJob(m_host, m_cutJob);
 }
 
 void MainWindow::onInput() {
@@ -677,12 +701,7 @@ void MainWindow::closeSequence() {
     if (m_closed) return;
     m_closed = true;
     transferFromControls();
-    if (m_scanThread) {
-        m_scanThread->wait();
-        delete m_scanThread;
-        m_scanThread = nullptr;
-    }
-    m_cutJob.wait();
+    waitForWorker();
     m_settings.options = m_state.settings;
     m_settings.options.reNo = m_reNo->isChecked() ? 1 : 0;
     m_settings.inputPath = m_state.inputPath;

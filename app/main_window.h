@@ -107,6 +107,11 @@ private:
     QString gopTimeAt(int64_t index) const;
     tavrel::PictureOptions pictureOptions() const;
 
+    // Runs job on the worker thread; done gets its result on the GUI thread
+    // once the thread has ended.
+    bool startWorker(std::function<bool()> job, std::function<void(bool)> done, int priority);
+    void waitForWorker();
+
     void openPreview();
     void closePreview();
     void clearPicture();
@@ -118,7 +123,9 @@ private:
     tavrel::EditState m_state;
     GuiHost m_host;
     tavrel::CutJob m_cutJob;
-    QThread* m_scanThread = nullptr;
+    // The one worker of the window (the scan or the cut); jobs run one at a
+    // time while the window is busy.
+    QThread* m_worker = nullptr;
     std::unique_ptr<MessageSink> m_dialogSink;
     MessageSink* m_sink = nullptr;
     bool m_busy = false;

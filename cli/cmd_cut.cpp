@@ -209,8 +209,9 @@ int runCut(const CutOptions& o) {
     CutJob job;
     if (!startCutJob(cut, host, o.out188, job)) return kExitFailure;
     host.beginProgress("cut " + o.output);
-    job.wait();
-    const bool completed = job.outcome == CutOutcome::Completed;
+    host.setBusy(true);
+    const bool completed = runCutJob(cut, host, job) == CutOutcome::Completed;
+    finishCutJob(host, job);
     host.endProgress(completed);
     return completed && host.errorCount() == 0 ? kExitOk : kExitFailure;
 }

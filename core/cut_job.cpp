@@ -8,7 +8,6 @@
 #include <memory>
 #include <new>
 #include <sys/stat.h>
-#include <system_error>
 #include <vector>
 
 #include "edit_state.h"
@@ -345,13 +344,22 @@ bool startCutJob(EditState& state, JobHost& host, bool out188Checked, CutJob& jo
         if (r != kResultYes) return false;
     }
     state.settings.out188 = out188Checked ? 1 : 0;
-    job.wait();
-    try {
-        job.worker = std::thread([&state, &host, &job] { runCutJob(state, host, job); });
-    } catch (const std::system_error&) {
-        return false;
-    }
+    job.running = true;
     return true;
+}
+
+void finishCutJob(JobHost& host, CutJob& job) {
+    host.setBusy(false);
+    host.setTitle("Tavrel Cutter");
+    job.running = false;
+}
+
+CutOutcome runCutJobInline(EditState& state, JobHost& host, bool out188Checked, CutJob& job) {
+    if (!startCutJob(state, host, out188Checked, job)) return CutOutcome::NotRun;
+    host.setBusy(true);
+    const CutOutcome outcome = runCutJob(state, host, job);
+    finishCutJob(host, job);
+    return outcome;
 }
 
 CutOutcome runCutJob(EditState& state, JobHost& host, CutJob& job) {
@@ -359,7 +367,6 @@ CutOutcome runCutJob(EditState& state, JobHost& host, CutJob& job) {
     job.errorCount = 0;
     job.failedClips = 0;
     job.elapsedMs = 0;
-    host.setBusy(true);
     const auto startTick = std::chrono::steady_clock::now();
 
     // Everything that can refuse the job is checked before the output is
@@ -409,11 +416,8 @@ CutOutcome runCutJob(EditState& state, JobHost& host, CutJob& job) {
 
     out.discard();
     host.setProgress(0);
-    host.setBusy(false);
-    host.setTitle("Tavrel Cutter");
     job.failedClips = job.errorCount;
     job.outcome = outcome;
-    job.running = false;
     job.errorCount = 0;
     return outcome;
 }

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
-#include <thread>
 
 #include "output_rewrite.h"
 
@@ -38,15 +37,9 @@ struct CutJob {
     // Blocks of kPacketsPerRead packets read and written per system call.
     int32_t blocksPerCall = 16;
 
-    std::thread worker;
-
     CutJob() = default;
     CutJob(const CutJob&) = delete;
     CutJob& operator=(const CutJob&) = delete;
-    ~CutJob() { wait(); }
-    void wait() {
-        if (worker.joinable()) worker.join();
-    }
 };
 
 // True when creating the output would empty the recording of a clip: the
@@ -54,14 +47,25 @@ struct CutJob {
 // exist yet and its canonical path is a clip's.
 bool outputIsClipSource(const EditState& state);
 
-// "Clipping": checks the clip list and the output (refusing an output that
-// is one of the recordings, asking before an existing file is overwritten),
-// takes the "188 out" box, then starts runCutJob on job.worker. Returns
-// true when the job was started.
+// "Clipping", on the caller's thread: checks the clip list and the output
+// (refusing an output that is one of the recordings, asking before an
+// existing file is overwritten) and takes the "188 out" box. Returns true
+// when the copy is to run; job.running is then already set, so nothing
+// sees the job idle before its thread starts. The caller sets busy, runs
+// runCutJob on the thread it chooses and calls finishCutJob when it ends.
 bool startCutJob(EditState& state, JobHost& host, bool out188Checked, CutJob& job);
 
-// The job's body; runs on the calling thread.
+// The copy: every clip into the output, with progress, the completion sound
+// and the elapsed time. Sets no busy state and starts no thread.
 CutOutcome runCutJob(EditState& state, JobHost& host, CutJob& job);
+
+// Once runCutJob has returned, on the caller's thread: the controls back on,
+// the title back, the job idle.
+void finishCutJob(JobHost& host, CutJob& job);
+
+// All of it in line (the CLI): the checks, then busy, the copy and the
+// finish. Returns the outcome, NotRun when the checks stopped it.
+CutOutcome runCutJobInline(EditState& state, JobHost& host, bool out188Checked, CutJob& job);
 
 // "経過時間：%02d:%02d:%02d (H:M:S)"
 std::string elapsedTimeText(int64_t elapsedMs);

@@ -413,15 +413,15 @@ bool gopIndexFitsRecording(const GopIndexContent& content, int64_t recordingSize
     return true;
 }
 
-bool runGopScan(EditState& state, JobHost& host, const ScanOptions& opt, ScanReport* report) {
-    host.setBusy(true);
+bool runGopScanJob(EditState& state, JobHost& host, const ScanOptions& opt, ScanReport* report) {
     state.inMark = -1;
     state.outMark = -1;
     state.gopList.clear();
-
     ScanReport local;
-    const bool ok = loadOrScan(state, host, opt, report ? *report : local);
+    return loadOrScan(state, host, opt, report ? *report : local);
+}
 
+void finishGopScan(EditState& state, JobHost& host, bool ok) {
     if (!state.gopList.empty()) {
         host.setPreviewPacketSize(state.geometry.size);
         const GopEntry& first = state.gopList.front();
@@ -446,6 +446,12 @@ bool runGopScan(EditState& state, JobHost& host, const ScanOptions& opt, ScanRep
         host.showCurrentPreview();
         if (state.settings.setFcSlider) host.focusSlider();
     }
+}
+
+bool runGopScan(EditState& state, JobHost& host, const ScanOptions& opt, ScanReport* report) {
+    host.setBusy(true);
+    const bool ok = runGopScanJob(state, host, opt, report);
+    finishGopScan(state, host, ok);
     return ok;
 }
 

@@ -30,12 +30,24 @@ struct ScanReport {
     int indexError = 0;       // why none could be created (listWithoutIndex)
 };
 
-// Main variant ("Get GOP"). Returns true when the list was loaded or a scan
-// ran to the end of the file. An index file is loaded only when it fits the
-// recording (gopIndexFitsRecording); otherwise the recording is scanned. A
-// new index is written under a temporary name and renamed into place only
-// when the scan succeeded, so a failed or interrupted scan leaves the old
-// index (or none) behind.
+// Main variant ("Get GOP"), the job itself: resets the marks, empties the
+// list, then loads or scans. It sets no busy state and starts no thread: the
+// caller disables its controls, runs it on the thread it chooses and calls
+// finishGopScan with the result once it has ended. Returns true when the
+// list was loaded or a scan ran to the end of the file. An index file is
+// loaded only when it fits the recording (gopIndexFitsRecording); otherwise
+// the recording is scanned. A new index is written under a temporary name
+// and renamed into place only when the scan succeeded, so a failed or
+// interrupted scan leaves the old index (or none) behind.
+bool runGopScanJob(EditState& state, JobHost& host, const ScanOptions& opt = {}, ScanReport* report = nullptr);
+
+// The window's side once the job has ended (on the caller's thread): the
+// preview's packet size, the time label, the slider, the controls enabled
+// again, then navigation off after a failure, or the labels, the preview and
+// the slider focus after a success.
+void finishGopScan(EditState& state, JobHost& host, bool ok);
+
+// All of it in line: busy on, the job, the finish. For the CLI and tests.
 bool runGopScan(EditState& state, JobHost& host, const ScanOptions& opt = {}, ScanReport* report = nullptr);
 
 // True when a loaded index can describe a recording of recordingSize bytes:

@@ -67,9 +67,17 @@ EditState jobFor(const TempDir& dir, const Rec& geometryOf) {
     return s;
 }
 
+// The copy as a caller runs it: busy on, the job, the finish.
+CutOutcome runJob(EditState& s, RecordingHost& host, CutJob& job) {
+    host.setBusy(true);
+    const CutOutcome outcome = runCutJob(s, host, job);
+    finishCutJob(host, job);
+    return outcome;
+}
+
 CutOutcome run(EditState& s, RecordingHost& host) {
     CutJob job;
-    return runCutJob(s, host, job);
+    return runJob(s, host, job);
 }
 
 Bytes output(const EditState& s) { return readBytes(s.outputPath); }
@@ -543,7 +551,7 @@ TEST(CutJob, OutputThatIsARecordingIsRefusedBeforeAnythingIsCreated) {
         host.answers.push_back(kResultYes);
         CutJob job;
         EXPECT_FALSE(startCutJob(s, host, false, job));
-        EXPECT_FALSE(job.worker.joinable());
+        EXPECT_FALSE(job.running);
         EXPECT_EQ(host.events, std::vector<std::string>{kSameFile});
         EXPECT_EQ(readBytes(r.path), original);
 
@@ -570,7 +578,9 @@ TEST(CutJob, OutputThatIsARecordingIsRefusedBeforeAnythingIsCreated) {
     s.outputPath = dir.path("cut.ts");
     RecordingHost ok;
     ASSERT_TRUE(startCutJob(s, ok, false, job));
-    job.wait();
+    EXPECT_TRUE(job.running);  // before any thread could start the copy
+    runJob(s, ok, job);
+    EXPECT_FALSE(job.running);
     EXPECT_EQ(job.outcome, CutOutcome::Completed);
     EXPECT_EQ(readBytes(dir.path("cut.ts")), plainClip(r, r.packet(1), r.packet(2) - 1));
 }
@@ -606,7 +616,7 @@ TEST(CutJob, StartChecksAndOverwriteQuestion) {
         host.answers.push_back(kResultYes);
         s.settings.out188 = 1;
         ASSERT_TRUE(startCutJob(s, host, false, job));  // the unchecked box wins
-        job.wait();
+        runJob(s, host, job);
         EXPECT_EQ(s.settings.out188, 0);
         EXPECT_EQ(host.events.front(), kQuestion);
         EXPECT_EQ(host.events[1], "busy on");
@@ -621,7 +631,7 @@ TEST(CutJob, StartChecksAndOverwriteQuestion) {
         s.settings.outTime = 1;
         RecordingHost host;
         ASSERT_TRUE(startCutJob(s, host, false, job));
-        job.wait();
+        runJob(s, host, job);
         EXPECT_EQ(job.outcome, CutOutcome::OutputCreateFailed);
         EXPECT_EQ(host.events, (std::vector<std::string>{"busy on", "message error: Output ファイルオープンエラー",
                                                          "progress 0", "busy off", "title Tavrel Cutter"}));
@@ -649,7 +659,7 @@ TEST(CutJob, AFailedCutLeavesTheExistingOutputUntouched) {
         s.clipList.clips[1].sourcePath = dir.path("missing.ts");
         RecordingHost host;
         CutJob job;
-        EXPECT_EQ(runCutJob(s, host, job), CutOutcome::ClipFailed);
+        EXPECT_EQ(runJob(s, host, job), CutOutcome::ClipFailed);
         EXPECT_EQ(job.failedClips, 1);
         EXPECT_FALSE(job.running);
         EXPECT_EQ(host.events, (std::vector<std::string>{"busy on", "message error: Input ファイルオープンエラー",
