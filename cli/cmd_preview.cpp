@@ -18,6 +18,7 @@
 #include "image_writers.h"
 #include "inputs.h"
 #include "kivra.h"
+#include "navigation.h"
 #include "terminal_host.h"
 #include "ts_packet.h"
 
@@ -166,9 +167,11 @@ int runPreview(const PreviewOptions& o) {
                                  MsgKind::Ok);
                 return kExitFailure;
             }
-            const GopEntry& e = state.gopList[size_t(*o.gop)];
-            if (__builtin_mul_overflow(e.packet, int64_t(geometry.size), &pos)) pos = INT64_MAX;
-            if (videoPid < 0) videoPid = e.pid;
+            // The same request the window makes for the GOP under its slider:
+            // an entry without a PID is asked for with the stream's video PID.
+            const auto request = previewRequest(state, *o.gop, PictureOptions{});
+            pos = request ? request->position : INT64_MAX;
+            if (videoPid < 0 && request) videoPid = request->videoPid;
         } else if (videoPid < 0) {
             videoPid = state.streamVideoPid != 0xFFFF ? state.streamVideoPid : state.gopList.front().pid;
         }
