@@ -9,10 +9,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPalette>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
+#include <QWindow>
 
 namespace tavrelcut {
 
@@ -111,6 +113,24 @@ QLabel* makeValueLabel(QWidget* parent, int id) {
     l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     l->setTextInteractionFlags(Qt::NoTextInteraction);
     return l;
+}
+
+void WindowMover::press(QWidget* window, QMouseEvent* e) {
+    m_grab.reset();
+    if (e->button() != Qt::LeftButton) return;
+    // The window manager moves the window itself where it can (X11, Wayland).
+    if (QWindow* handle = window->windowHandle(); handle && handle->startSystemMove()) return;
+    m_grab = e->globalPosition().toPoint() - window->pos();
+}
+
+bool WindowMover::move(QWidget* window, QMouseEvent* e) {
+    if (!m_grab) return false;
+    if (!(e->buttons() & Qt::LeftButton)) {
+        m_grab.reset();
+        return false;
+    }
+    window->move(e->globalPosition().toPoint() - *m_grab);
+    return true;
 }
 
 }  // namespace tavrelcut

@@ -4,9 +4,12 @@
 // tavrel_controls where there is one, plain Qt widgets elsewhere.
 #pragma once
 
+#include <QPoint>
 #include <QString>
+#include <optional>
 
 class QCheckBox;
+class QMouseEvent;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -29,5 +32,20 @@ QSlider* makeSlider(QWidget* parent, int id);
 QProgressBar* makeProgressBar(QWidget* parent, int id);
 QListWidget* makeListBox(QWidget* parent, int id);
 QLabel* makeValueLabel(QWidget* parent, int id);
+
+// Moves a top-level window by a left-button drag on its own surface, as if
+// the caption were dragged: the window manager takes over the move where
+// the platform offers that, else the window follows the mouse by hand.
+class WindowMover {
+public:
+    // A left press on the window's surface starts the move.
+    void press(QWidget* window, QMouseEvent* e);
+    // Follows the mouse while the button is held; true while moving by hand.
+    bool move(QWidget* window, QMouseEvent* e);
+    void release() { m_grab.reset(); }
+
+private:
+    std::optional<QPoint> m_grab;  // press point relative to the window's position
+};
 
 }  // namespace tavrelcut

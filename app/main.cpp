@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QTimer>
 
+#include "about_box.h"
 #include "app_settings.h"
 #include "main_window.h"
 
@@ -10,6 +11,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tavrelcut"));
     QApplication::setApplicationVersion(QStringLiteral("0.1.0"));
+    QApplication::setWindowIcon(tavrelcut::programIcon());
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Tavrel Cutter: cuts MPEG-2 transport streams at GOP boundaries."));

@@ -1,6 +1,11 @@
 #include "main_window.h"
 
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QAbstractSlider>
+#include <QApplication>
 #include <QCheckBox>
+#include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
@@ -14,6 +19,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -23,6 +30,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "about_box.h"
 #include "bitmap_button.h"
 #include "clip_list.h"
 #include "controls.h"
@@ -41,6 +49,17 @@ constexpr int kPictureHeight = 202;
 const QString kTitle = QStringLiteral("Tavrel Cutter");
 
 QString u8(const char* s) { return QString::fromUtf8(s); }
+
+// Command of the About item in the window's own menu.
+constexpr int kCmdAbout = 16;
+
+// The wait cursor for the life of a long handler.
+struct WaitCursor {
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
 
 }  // namespace
 
@@ -64,8 +83,12 @@ MainWindow::MainWindow(const QString& iniPath, QWidget* parent)
     f.setPointSize(9);
     setFont(f);
 
+    setWindowIcon(programIcon());
     loadSettings();
     buildControls();
+    // The picture settings reach the window as messages, after the menu
+    // that sent them has closed.
+    connect(this, &MainWindow::pictureMessage, this, &MainWindow::onPictureMessage, Qt::QueuedConnection);
 
     m_bridge = new KivraBridge(this);
     connect(m_bridge, &KivraBridge::pictureDrawn, this, &MainWindow::onPictureDrawn);
@@ -153,12 +176,11 @@ void MainWindow::buildControls() {
     m_picture->setGeometry(0, 0, kPictureWidth, kPictureHeight);
     m_controls.insert(1021, m_picture);
 
-    // The output picture window ("View").
-    m_view = new PictureArea(nullptr, Qt::black);
-    m_view->setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::CustomizeWindowHint);
-    m_view->setAttribute(Qt::WA_ShowWithoutActivating);
-    m_view->setWindowTitle(QStringLiteral("View"));
-    m_view->resize(640, 480);
+    // The output picture window ("View") and its picture menu.
+    m_view = new ViewWindow(this);
+    m_pictureMenu = new PictureMenu(m_view);
+    connect(m_view, &ViewWindow::menuRequested, this, &MainWindow::openPictureMenu);
+    connect(m_view, &ViewWindow::wheelTurned, this, &MainWindow::focusSlider);
 
     m_slider = makeSlider(this, 1003);
     m_controls.insert(1003, m_slider);
@@ -466,6 +488,8 @@ void MainWindow::onPictureDrawn(quintptr window, const QImage& image) {
         m_view->setImage(image);
 }
 
+// Kivra's resize request: the size changes, the place and the stacking
+// stay, and nothing is activated.
 void MainWindow::onResizeRequested(quintptr window, int width, int height) {
     if (width <= 0 || height <= 0) return;
     if (window == reinterpret_cast<quintptr>(m_picture))
@@ -476,6 +500,38 @@ void MainWindow::onResizeRequested(quintptr window, int width, int height) {
         return;
     UpdateVideo(&m_decRead);
     focusSlider();
+}
+
+void MainWindow::onPictureMessage(int message, int param) {
+    tavrel::Settings& s = m_state.settings;
+    switch (message) {
+        case kMsgSizeMode:
+            s.native = param == 0 ? 1 : 0;
+            m_decRead.displayWidth = tavrel::displayWidthFor(pictureOptions());
+            break;
+        case kMsgAspect:
+            s.aspect = param;
+            m_decRead.aspectMode = param;
+            break;
+        case kMsgQuality:
+            s.grade = param;
+            m_decRead.stretchQuality = param;
+            break;
+        default: return;
+    }
+    UpdateVideo(&m_decRead);
+    focusSlider();
+}
+
+void MainWindow::openPictureMenu(const QPoint& globalPos) {
+    m_pictureMenu->prepare(pictureOptions());
+    const int command = m_pictureMenu->choose(globalPos);
+    if (command == 0) {
+        focusSlider();
+        return;
+    }
+    const auto [message, param] = PictureMenu::messageFor(command, m_state.settings.cSize);
+    emit pictureMessage(message, param);
 }
 
 // --- navigation ---
@@ -530,21 +586,29 @@ void MainWindow::setOutMark() {
     focusSlider();
 }
 
-void MainWindow::onSeek() {
-    transferFromControls();
-    // Leading digits as a packet number; nothing numeric is packet 0.
-    const QString text = m_seekEdit->text().trimmed();
-    int64_t packet = 0;
-    for (QChar c : text) {
-        if (!c.isDigit() || packet > (INT64_MAX - 9) / 10) break;
-        packet = packet * 10 + c.digitValue();
-    }
-    if (m_state.gopList.size() < 2) return;
+bool MainWindow::showGopOfPacket(int64_t packet) {
+    WaitCursor wait;
+    if (m_state.gopList.size() < 2) return false;
     const int64_t i = tavrel::gopOfPacket(m_state.gopList, packet);
-    if (i < 0) return;
+    if (i < 0) return false;
     moveSliderTo(i);
     m_timeLabel->setText(gopTimeAt(i));
     showGop();
+    return true;
+}
+
+void MainWindow::onSeek() {
+    WaitCursor wait;
+    transferFromControls();
+    // Leading digits as a packet number (blanks before them are skipped);
+    // nothing numeric is packet 0.
+    const QString text = m_seekEdit->text().trimmed();
+    int64_t packet = 0;
+    for (QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9') || packet > (INT64_MAX - 9) / 10) break;
+        packet = packet * 10 + (c.unicode() - '0');
+    }
+    showGopOfPacket(packet);
 }
 
 // --- clip list ---
@@ -695,6 +759,53 @@ void MainWindow::reject() {
     if (m_busy || !m_controls.value(2)->isEnabled()) return;
     closeSequence();
     QDialog::reject();
+}
+
+// --- the window's own surface: moving it and the About item ---
+
+bool MainWindow::onOwnSurface(const QPoint& pos) const {
+    for (QWidget* c = childAt(pos); c && c != this; c = c->parentWidget()) {
+        if (qobject_cast<QAbstractButton*>(c) || qobject_cast<QAbstractSlider*>(c) || qobject_cast<QLineEdit*>(c) ||
+            qobject_cast<QAbstractItemView*>(c) || qobject_cast<QProgressBar*>(c))
+            return false;
+    }
+    return true;
+}
+
+void MainWindow::mousePressEvent(QMouseEvent* e) {
+    if (e->button() == Qt::LeftButton && onOwnSurface(e->position().toPoint())) {
+        m_mover.press(this, e);
+        e->accept();
+        return;
+    }
+    QDialog::mousePressEvent(e);
+}
+
+void MainWindow::mouseMoveEvent(QMouseEvent* e) {
+    if (!m_mover.move(this, e)) QDialog::mouseMoveEvent(e);
+}
+
+void MainWindow::mouseReleaseEvent(QMouseEvent* e) {
+    if (e->button() == Qt::LeftButton) m_mover.release();
+    QDialog::mouseReleaseEvent(e);
+}
+
+// The About item lives in a menu of the window's own surface: window
+// managers do not let a program add items to their window menu.
+void MainWindow::contextMenuEvent(QContextMenuEvent* e) {
+    if (!onOwnSurface(e->pos())) {
+        e->ignore();
+        return;
+    }
+    QMenu menu(this);
+    QAction* about = menu.addAction(QStringLiteral("Tavrel Cutter Info(&A)..."));
+    about->setObjectName(QString::number(kCmdAbout));
+    if (menu.exec(e->globalPos()) == about) showAbout();
+}
+
+void MainWindow::showAbout() {
+    AboutBox box(this);
+    box.exec();
 }
 
 void MainWindow::closeSequence() {

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "app_settings.h"
+#include "controls.h"
 #include "cut_job.h"
 #include "edit_state.h"
 #include "gui_host.h"
@@ -30,7 +31,9 @@ namespace tavrelcut {
 class KivraBridge;
 class MessageSink;
 class PictureArea;
+class PictureMenu;
 class SoundPlayer;
+class ViewWindow;
 
 class MainWindow : public QDialog {
     Q_OBJECT
@@ -48,6 +51,10 @@ public:
     static const QList<int>& navigationIds();
 
     QWidget* control(int id) const { return m_controls.value(id); }
+    // The output picture window ("View").
+    ViewWindow* viewWindow() const { return m_view; }
+    // Kivra's read record as last filled (what a redraw draws with).
+    const TavrelDecRead& pictureRecord() const { return m_decRead; }
     const tavrel::EditState& state() const { return m_state; }
     QString iniPath() const { return m_iniPath; }
 
@@ -69,15 +76,27 @@ public:
     // Requests the picture of the GOP under the slider.
     void showGop();
     void focusSlider();
+    // Moves the slider to the GOP holding packet and shows it; false when
+    // no GOP holds it.
+    bool showGopOfPacket(int64_t packet);
     // Starts the completion sound; done runs when it has ended. false when
     // nothing plays.
     bool startSound(const QString& path, std::function<void()> done);
+
+signals:
+    // A picture setting message (kMsgAspect, kMsgSizeMode, kMsgQuality),
+    // delivered to the window's handler through the event queue.
+    void pictureMessage(int message, int param);
 
 public slots:
     void reject() override;
 
 protected:
     void keyPressEvent(QKeyEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    void contextMenuEvent(QContextMenuEvent* e) override;
 
 private:
     void buildControls();
@@ -117,6 +136,11 @@ private:
     void clearPicture();
     void onPictureDrawn(quintptr window, const QImage& image);
     void onResizeRequested(quintptr window, int width, int height);
+    void onPictureMessage(int message, int param);
+    void openPictureMenu(const QPoint& globalPos);
+    void showAbout();
+    // A point of the window's own surface: no control under it.
+    bool onOwnSurface(const QPoint& pos) const;
 
     QString m_iniPath;
     AppSettings m_settings;
@@ -142,7 +166,9 @@ private:
 
     QHash<int, QWidget*> m_controls;
     PictureArea* m_picture = nullptr;
-    PictureArea* m_view = nullptr;  // the output picture window
+    ViewWindow* m_view = nullptr;  // the output picture window
+    PictureMenu* m_pictureMenu = nullptr;
+    WindowMover m_mover;
     QSlider* m_slider = nullptr;
     QLineEdit* m_inputEdit = nullptr;
     QLineEdit* m_outputEdit = nullptr;

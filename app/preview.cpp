@@ -1,6 +1,9 @@
 #include "preview.h"
 
+#include <QActionGroup>
+#include <QMouseEvent>
 #include <QPainter>
+#include <QWheelEvent>
 #include <cstdlib>
 
 #include "kivra.h"
@@ -25,6 +28,94 @@ void PictureArea::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.fillRect(rect(), m_background);
     if (!m_image.isNull()) p.drawImage(0, 0, m_image);
+}
+
+ViewWindow::ViewWindow(QWidget* owner) : PictureArea(owner, Qt::black) {
+    setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setFocusPolicy(Qt::NoFocus);
+    setWindowTitle(QStringLiteral("View"));
+    setObjectName(QStringLiteral("View"));
+    setAccessibleName(QStringLiteral("View"));
+    setAccessibleDescription(QStringLiteral("View"));
+    setCursor(Qt::ArrowCursor);
+    resize(640, 480);
+}
+
+void ViewWindow::mousePressEvent(QMouseEvent* e) {
+    if (e->button() == Qt::LeftButton) m_mover.press(this, e);
+    e->accept();
+}
+
+void ViewWindow::mouseMoveEvent(QMouseEvent* e) {
+    m_mover.move(this, e);
+    e->accept();
+}
+
+void ViewWindow::mouseReleaseEvent(QMouseEvent* e) {
+    if (e->button() == Qt::LeftButton) m_mover.release();
+    if (e->button() == Qt::RightButton) emit menuRequested(e->globalPosition().toPoint());
+    e->accept();
+}
+
+void ViewWindow::wheelEvent(QWheelEvent* e) {
+    emit wheelTurned();
+    e->accept();
+}
+
+PictureMenu::PictureMenu(QWidget* parent) : QMenu(parent) {
+    setObjectName(QStringLiteral("196"));
+    auto add = [this](QActionGroup* group, int command, const char* label) {
+        QAction* a = addAction(QString::fromLatin1(label));
+        a->setObjectName(QString::number(command));
+        a->setData(command);
+        a->setCheckable(true);
+        group->addAction(a);
+    };
+    auto* size = new QActionGroup(this);
+    add(size, kCmdCustom, "Custom");
+    add(size, kCmdNative, "Native");
+    addSeparator();
+    auto* aspect = new QActionGroup(this);
+    add(aspect, kCmdAuto, "Auto");
+    add(aspect, kCmdAspect4x3, "4:3");
+    add(aspect, kCmdAspect16x9, "16:9");
+    addSeparator();
+    auto* grade = new QActionGroup(this);
+    add(grade, kCmdNomal, "Nomal");
+    add(grade, kCmdLow, "Low");
+    add(grade, kCmdHigh, "High");
+}
+
+QAction* PictureMenu::item(int command) const {
+    return findChild<QAction*>(QString::number(command), Qt::FindDirectChildrenOnly);
+}
+
+void PictureMenu::prepare(const tavrel::PictureOptions& o) {
+    item(o.native == 1 ? kCmdNative : kCmdCustom)->setChecked(true);
+    item(o.aspect == 0 ? kCmdAspect4x3 : o.aspect == 3 ? kCmdAspect16x9 : kCmdAuto)->setChecked(true);
+    item(o.grade == 1 ? kCmdLow : o.grade == 2 ? kCmdHigh : kCmdNomal)->setChecked(true);
+    // At the picture's own size there is nothing to stretch.
+    for (int c = kCmdAuto; c <= kCmdHigh; ++c) item(c)->setEnabled(o.native != 1);
+}
+
+int PictureMenu::choose(const QPoint& globalPos) {
+    QAction* chosen = exec(globalPos);
+    return chosen ? chosen->data().toInt() : 0;
+}
+
+std::pair<int, int> PictureMenu::messageFor(int command, int csize) {
+    switch (command) {
+        case kCmdCustom: return {kMsgSizeMode, csize};
+        case kCmdNative: return {kMsgSizeMode, 0};
+        case kCmdAuto: return {kMsgAspect, 9};
+        case kCmdAspect4x3: return {kMsgAspect, 0};
+        case kCmdAspect16x9: return {kMsgAspect, 3};
+        case kCmdNomal: return {kMsgQuality, 0};
+        case kCmdLow: return {kMsgQuality, 1};
+        case kCmdHigh: return {kMsgQuality, 2};
+        default: return {0, 0};
+    }
 }
 
 namespace {

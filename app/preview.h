@@ -6,8 +6,13 @@
 
 #include <QColor>
 #include <QImage>
+#include <QMenu>
 #include <QObject>
 #include <QWidget>
+#include <utility>
+
+#include "controls.h"
+#include "navigation.h"
 
 namespace tavrelcut {
 
@@ -30,6 +35,65 @@ protected:
 private:
     QImage m_image;
     QColor m_background;
+};
+
+// The output picture window ("View"): a frameless tool window owned by the
+// main window that Kivra draws into when OUT_WND is 1. A left drag moves it,
+// the right button asks for the picture menu, the wheel hands the keyboard
+// back to the slider. Shown without taking the activation.
+class ViewWindow : public PictureArea {
+    Q_OBJECT
+public:
+    explicit ViewWindow(QWidget* owner);
+
+signals:
+    // Right button released at globalPos.
+    void menuRequested(const QPoint& globalPos);
+    void wheelTurned();
+
+protected:
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    void wheelEvent(QWheelEvent* e) override;
+
+private:
+    WindowMover m_mover;
+};
+
+// Window messages of the picture settings, and Kivra's resize request.
+constexpr int kMsgResize = 0x1403;    // resize a picture window (Kivra)
+constexpr int kMsgAspect = 0x1405;    // ASPECT: 9 Auto, 0 4:3, 3 16:9
+constexpr int kMsgSizeMode = 0x1406;  // 0 = native size (NATIVE 1), else custom width
+constexpr int kMsgQuality = 0x1407;   // GRADE: 0 Nomal, 1 Low, 2 High
+
+// Commands of the picture menu (menu 196); each item's object name.
+enum PictureCommand : int {
+    kCmdCustom = 32775,
+    kCmdNative = 32776,
+    kCmdAuto = 32777,
+    kCmdAspect4x3 = 32778,
+    kCmdAspect16x9 = 32779,
+    kCmdNomal = 32780,
+    kCmdLow = 32781,
+    kCmdHigh = 32782,
+};
+
+// The picture menu of the output picture window.
+class PictureMenu : public QMenu {
+    Q_OBJECT
+public:
+    explicit PictureMenu(QWidget* parent);
+    // Checks the items of the current settings; greys the aspect and
+    // quality items while the window shows pictures at their own size.
+    void prepare(const tavrel::PictureOptions& o);
+    // Opens the menu at globalPos and waits: the chosen command, or 0 when
+    // the menu was closed without a choice.
+    int choose(const QPoint& globalPos);
+    QAction* item(int command) const;
+    // The message and parameter a command posts to the main window ("Custom"
+    // posts the custom width csize).
+    static std::pair<int, int> messageFor(int command, int csize);
 };
 
 // The colour of an empty picture area in the main window.
