@@ -1,8 +1,14 @@
 # Sourced by the other scripts: installs what the build, the tests and the
-# sample need, when it is missing (Debian; run as root).
+# sample need, when it is missing (Debian; run as root). The desktop program
+# needs Qt 6 (Widgets, Multimedia, Test; qt6-base-dev brings the GL headers
+# and the xcb/offscreen platform plugins) and a Japanese font; its tests on a
+# real X server and the screenshot of the sample need Xvfb (xvfb-run needs
+# xauth), xdotool and ImageMagick's import.
 TAVREL_PACKAGES="cmake ninja-build g++ clang libclang-rt-14-dev llvm pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libcli11-dev
-  ffmpeg mjpegtools libmpeg2-4-dev python3 hyperfine"
+  ffmpeg mjpegtools libmpeg2-4-dev python3 hyperfine
+  qt6-base-dev qt6-multimedia-dev fonts-ipafont-gothic
+  xvfb xauth xdotool imagemagick"
 
 ensure_packages() {
     local missing=()
