@@ -407,8 +407,12 @@ void MainWindow::showScanLabels(const tavrel::ScanFinishInfo& info) {
     m_marginBackLabel->setText(QString::number(info.marginBack));
 }
 
+// The keyboard goes to the slider even when the output picture window was
+// clicked last: the main window becomes the active one again.
 void MainWindow::focusSlider() {
-    if (m_state.settings.setFcSlider != 0) m_slider->setFocus(Qt::OtherFocusReason);
+    if (m_state.settings.setFcSlider == 0) return;
+    if (isVisible() && !isActiveWindow()) activateWindow();
+    m_slider->setFocus(Qt::OtherFocusReason);
 }
 
 bool MainWindow::startSound(const QString& path, std::function<void()> done) {

@@ -1,6 +1,7 @@
 // The main window as a user meets it: controls found by their ids, clicks
 // and keys, and what the window then shows. Every message must be one the
 // test expects.
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QDropEvent>
@@ -8,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -17,9 +19,12 @@
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QWheelEvent>
 #include <deque>
 #include <functional>
 
+#include "about_box.h"
 #include "main_window.h"
 #include "message_box.h"
 #include "preview.h"
@@ -103,6 +108,66 @@ QSet<int> disabledIds(const QWidget& w) {
 }
 
 QRgb pixelAt(QWidget* w, int x, int y) { return w->grab().toImage().pixel(x, y); }
+
+// Runs act on the first widget find returns once it is shown (a menu or a
+// modal box open in their own event loops); gives up after three seconds.
+void whenShown(std::function<QWidget*()> find, std::function<void(QWidget*)> act) {
+    auto* timer = new QTimer;
+    auto tries = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, [timer, tries, find = std::move(find), act = std::move(act)] {
+        QWidget* shown = find();
+        if (shown && shown->isVisible()) {
+            timer->stop();
+            timer->deleteLater();
+            act(shown);
+        } else if (++*tries > 300) {
+            timer->stop();
+            timer->deleteLater();
+        }
+    });
+    timer->start(10);
+}
+
+QWidget* openPopup() { return QApplication::activePopupWidget(); }
+
+// What the picture menu showed when it opened.
+struct MenuSeen {
+    bool opened = false;
+    QStringList checked, greyed;
+};
+
+// Right click on the output picture window; act gets the open menu and must
+// close it (a click on an item or Escape).
+MenuSeen pictureMenu(QWidget* view, std::function<void(QMenu*)> act) {
+    MenuSeen seen;
+    whenShown(openPopup, [&seen, act](QWidget* popup) {
+        auto* menu = qobject_cast<QMenu*>(popup);
+        if (!menu) return;
+        seen.opened = true;
+        for (QAction* a : menu->actions()) {
+            if (a->isSeparator()) continue;
+            if (a->isChecked()) seen.checked << a->text();
+            if (!a->isEnabled()) seen.greyed << a->text();
+        }
+        act(menu);
+    });
+    QTest::mouseClick(view, Qt::RightButton, {}, QPoint(20, 20));
+    return seen;
+}
+
+void clickItem(QMenu* menu, int id) {
+    QAction* a = menu->findChild<QAction*>(QString::number(id));
+    if (a) QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(a).center());
+}
+
+MenuSeen choosePicture(QWidget* view, int id) {
+    return pictureMenu(view, [id](QMenu* m) { clickItem(m, id); });
+}
+
+void writeFile(const QString& path, const QByteArray& data) {
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(data);
+}
 
 }  // namespace
 
@@ -337,6 +402,301 @@ private slots:
         // "Close" closes.
         click(w, 2);
         QVERIFY(!w.isVisible());
+        QVERIFY2(sink.unexpected.isEmpty(), qPrintable(sink.unexpected.join(QLatin1Char('\n'))));
+    }
+
+    // The picture menu opened from the output picture window shows the
+    // saved settings as checks and greys the stretch items at native size;
+    // closing it without a choice changes nothing.
+    void pictureMenuChecks_data() {
+        QTest::addColumn<int>("native");
+        QTest::addColumn<int>("aspect");
+        QTest::addColumn<int>("grade");
+        QTest::addColumn<QStringList>("checked");
+        QTest::addColumn<bool>("greyed");
+        QTest::newRow("native") << 1 << 0 << 1 << QStringList{"Native", "4:3", "Low"} << true;
+        QTest::newRow("custom auto high") << 0 << 9 << 2 << QStringList{"Custom", "Auto", "High"} << false;
+        QTest::newRow("custom 4:3 low") << 0 << 0 << 1 << QStringList{"Custom", "4:3", "Low"} << false;
+        QTest::newRow("custom 16:9 nomal") << 0 << 3 << 0 << QStringList{"Custom", "16:9", "Nomal"} << false;
+        QTest::newRow("other values") << 0 << 5 << 7 << QStringList{"Custom", "Auto", "Nomal"} << false;
+    }
+
+    void pictureMenuChecks() {
+        QFETCH(int, native);
+        QFETCH(int, aspect);
+        QFETCH(int, grade);
+        QFETCH(QStringList, checked);
+        QFETCH(bool, greyed);
+        const QString ini = m_dir.filePath(QStringLiteral("menu.ini"));
+        writeFile(ini, QStringLiteral("[WND]\nOUT_WND=1\nNATIVE=%1\nASPECT=%2\nGRADE=%3\n")
+                           .arg(native)
+                           .arg(aspect)
+                           .arg(grade)
+                           .toLatin1());
+        ScriptSink sink;
+        MainWindow w(ini);
+        w.setMessageSink(&sink);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QWidget* view = w.findChild<QWidget*>(QStringLiteral("View"));
+        QVERIFY(view && view->isVisible() && view->isWindow());
+        QCOMPARE(view->windowTitle(), QStringLiteral("View"));
+        QCOMPARE(view->pos(), QPoint(0, 0));
+        QCOMPARE(view->size(), QSize(640, 480));
+        QCOMPARE(pixelAt(view, 5, 5), QColor(Qt::black).rgb());
+
+        const MenuSeen seen = pictureMenu(view, [](QMenu* m) { QTest::keyClick(m, Qt::Key_Escape); });
+        QVERIFY(seen.opened);
+        QCOMPARE(seen.checked, checked);
+        const QStringList stretch = {"Auto", "4:3", "16:9", "Nomal", "Low", "High"};
+        QCOMPARE(seen.greyed, greyed ? stretch : QStringList{});
+        QCoreApplication::processEvents();
+        QCOMPARE(w.state().settings.native, native);
+        QCOMPARE(w.state().settings.aspect, aspect);
+        QCOMPARE(w.state().settings.grade, grade);
+        QVERIFY2(sink.unexpected.isEmpty(), qPrintable(sink.unexpected.join(QLatin1Char('\n'))));
+    }
+
+    // "Out Window" moves the pictures to the output picture window at the
+    // size the decoder asks for; the picture menu changes size, aspect and
+    // quality and redraws; the window is dragged and its place kept; SEEK
+    // jumps to the GOP of a packet.
+    void outputWindow() {
+        const QString recording = m_dir.filePath(QStringLiteral("view.ts"));
+        QVERIFY(QFile::copy(QStringLiteral(TAVREL_TEST_DATA "/hd_1080i_aac.ts"), recording));
+        const QString ini = m_dir.filePath(QStringLiteral("view.ini"));
+        writeFile(ini, "[WND]\nVleft=-5\nVtop=40\nOUT_WND=0\n[DATA]\nSET_FC_SLIDER=1\n[DEBUG]\nCHK=1\n");
+        ScriptSink sink;
+        MainWindow w(ini);
+        w.setMessageSink(&sink);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QWidget* view = w.findChild<QWidget*>(QStringLiteral("View"));
+        QVERIFY(view);
+        QVERIFY(!view->isVisible());
+        QCOMPARE(view->pos(), QPoint(0, 0));  // a negative saved place is 0, 0
+
+        ctl<QLineEdit>(w, 1000)->setText(recording);
+        click(w, 1002);
+        QTRY_COMPARE(ctl<QLabel>(w, 1025)->text(), QStringLiteral("188"));
+        auto* picture = ctl<tavrelcut::PictureArea>(w, 1021);
+        QTRY_VERIFY(!picture->image().isNull());
+        QTRY_COMPARE(picture->image().width(), 270);
+        const QRgb empty = tavrelcut::emptyPictureColour().rgb();
+        QVERIFY(pixelAt(picture, 20, 20) != empty);
+
+        // On: View shows without taking the activation, the picture area
+        // turns light, and the picture arrives in View at the custom width.
+        auto* viewArea = qobject_cast<tavrelcut::PictureArea*>(view);
+        QVERIFY(viewArea);
+        auto* outWindow = ctl<QCheckBox>(w, 1081);
+        QTest::mouseClick(outWindow, Qt::LeftButton);
+        QVERIFY(outWindow->isChecked());
+        QVERIFY(view->isVisible());
+        QCOMPARE(QApplication::activeWindow(), &w);
+        QCOMPARE(pixelAt(picture, 20, 20), empty);
+        QTRY_COMPARE(viewArea->image().width(), 640);
+        QTRY_COMPARE(view->size(), viewArea->image().size());
+        // The recording is 16:9: Auto gives 640 x 360.
+        QCOMPARE(viewArea->image().height(), 360);
+        QCOMPARE(view->pos(), QPoint(0, 0));
+        QVERIFY(pixelAt(view, 320, 180) != QColor(Qt::black).rgb());
+
+        auto* slider = ctl<QSlider>(w, 1003);
+        auto* outputEdit = ctl<QLineEdit>(w, 1014);
+        MenuSeen seen;
+        // The choice reaches the window as a queued message; its handler
+        // gives the slider the keyboard at the end.
+        auto choose = [&](int id) {
+            outputEdit->setFocus();
+            seen = choosePicture(view, id);
+        };
+
+        // 4:3 redraws the picture at 640 x 480 and View follows.
+        choose(tavrelcut::kCmdAspect4x3);
+        QVERIFY(seen.opened);
+        QCOMPARE(seen.checked, (QStringList{"Custom", "Auto", "High"}));
+        QTRY_COMPARE(w.state().settings.aspect, 0);
+        QVERIFY(slider->hasFocus());
+        QCOMPARE(w.pictureRecord().aspectMode, 0);
+        QTRY_COMPARE(viewArea->image().size(), QSize(640, 480));
+        QTRY_COMPARE(view->size(), QSize(640, 480));
+        QCOMPARE(view->pos(), QPoint(0, 0));
+        const QImage high = viewArea->image();
+
+        // Low: the same picture stretched the fast way.
+        choose(tavrelcut::kCmdLow);
+        QCOMPARE(seen.checked, (QStringList{"Custom", "4:3", "High"}));
+        QTRY_COMPARE(w.state().settings.grade, 1);
+        QVERIFY(slider->hasFocus());
+        QCOMPARE(w.pictureRecord().stretchQuality, 1);
+        QTRY_VERIFY(viewArea->image() != high);
+        QCOMPARE(viewArea->image().size(), QSize(640, 480));
+
+        // Native: the picture at its coded size, the stretch items greyed.
+        choose(tavrelcut::kCmdNative);
+        QCOMPARE(seen.checked, (QStringList{"Custom", "4:3", "Low"}));
+        QTRY_COMPARE(w.state().settings.native, 1);
+        QVERIFY(slider->hasFocus());
+        QCOMPARE(w.pictureRecord().displayWidth, 0);
+        QTRY_VERIFY(viewArea->image().width() > 640);
+        QTRY_COMPARE(view->size(), viewArea->image().size());
+        QVERIFY(viewArea->image().height() >= 1080);
+
+        // Back to Custom: the items come back, so does the custom width.
+        choose(tavrelcut::kCmdCustom);
+        QCOMPARE(seen.checked, (QStringList{"Native", "4:3", "Low"}));
+        QCOMPARE(seen.greyed, (QStringList{"Auto", "4:3", "16:9", "Nomal", "Low", "High"}));
+        QTRY_COMPARE(w.state().settings.native, 0);
+        QVERIFY(slider->hasFocus());
+        QCOMPARE(w.pictureRecord().displayWidth, 640);
+        QTRY_COMPARE(viewArea->image().size(), QSize(640, 480));
+
+        choose(tavrelcut::kCmdAspect16x9);
+        QVERIFY(seen.greyed.isEmpty());
+        QTRY_COMPARE(w.state().settings.aspect, 3);
+        QVERIFY(slider->hasFocus());
+        QTRY_COMPARE(viewArea->image().size(), QSize(640, 360));
+        QTRY_COMPARE(view->size(), QSize(640, 360));
+
+        // Closing the menu without a choice, and the wheel over View, give
+        // the slider the keyboard.
+        outputEdit->setFocus();
+        seen = pictureMenu(view, [](QMenu* m) { QTest::keyClick(m, Qt::Key_Escape); });
+        QVERIFY(seen.opened);
+        QCOMPARE(seen.checked, (QStringList{"Custom", "16:9", "Low"}));
+        QVERIFY(slider->hasFocus());
+        outputEdit->setFocus();
+        QWheelEvent wheel(QPointF(30, 30), view->mapToGlobal(QPointF(30, 30)), QPoint(), QPoint(0, -120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(view, &wheel);
+        QVERIFY(slider->hasFocus());
+
+        // A left drag moves View.
+        QTest::mousePress(view, Qt::LeftButton, {}, QPoint(10, 10));
+        QTest::mouseMove(view, QPoint(110, 70));
+        QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(110, 70));
+        QCOMPARE(view->pos(), QPoint(100, 60));
+
+        // SEEK: a packet inside GOP 3, typed with trailing text.
+        const QList<GopLine> gops = readIndex(recording + QStringLiteral(".txt"));
+        QVERIFY(gops.size() > 5);
+        QVERIFY(gops[4].packet > gops[3].packet + 1);
+        auto* seekEdit = ctl<QLineEdit>(w, 1072);
+        QVERIFY(seekEdit->isVisible());
+        seekEdit->setFocus();
+        QTest::keyClicks(seekEdit, QString::number(gops[3].packet + 1) + QStringLiteral(" pk"));
+        const QImage before = viewArea->image();
+        click(w, 1073);
+        QCOMPARE(slider->value(), 3);
+        QCOMPARE(ctl<QLabel>(w, 1098)->text(), gops[3].ptsText);
+        QTRY_VERIFY(viewArea->image() != before);
+        // A packet at the LAST entry is never found: nothing moves.
+        seekEdit->setText(QString::number(gops.back().packet));
+        click(w, 1073);
+        QCOMPARE(slider->value(), 3);
+        // Blanks before the digits are skipped: GOP 1 from its first packet.
+        seekEdit->setText(QStringLiteral("  ") + QString::number(gops[1].packet) + QStringLiteral("x9"));
+        click(w, 1073);
+        QCOMPARE(slider->value(), 1);
+        QCOMPARE(ctl<QLabel>(w, 1098)->text(), gops[1].ptsText);
+        // Nothing numeric is packet 0, before the first GOP here: not found.
+        QVERIFY(gops[0].packet > 0);
+        seekEdit->setText(QStringLiteral("abc"));
+        click(w, 1073);
+        QCOMPARE(slider->value(), 1);
+
+        // Off: View goes away and the picture comes back to the main window.
+        QTest::mouseClick(outWindow, Qt::LeftButton);
+        QVERIFY(!view->isVisible());
+        QTRY_VERIFY(pixelAt(picture, 20, 20) != empty);
+
+        QTest::keyClick(&w, Qt::Key_Escape);
+        QVERIFY(!w.isVisible());
+        QVERIFY2(sink.unexpected.isEmpty(), qPrintable(sink.unexpected.join(QLatin1Char('\n'))));
+        QSettings saved(ini, QSettings::IniFormat);
+        QCOMPARE(saved.value(QStringLiteral("WND/Vleft")).toString(), QStringLiteral("100"));
+        QCOMPARE(saved.value(QStringLiteral("WND/Vtop")).toString(), QStringLiteral("60"));
+        QCOMPARE(saved.value(QStringLiteral("WND/OUT_WND")).toString(), QStringLiteral("0"));
+        QCOMPARE(saved.value(QStringLiteral("WND/NATIVE")).toString(), QStringLiteral("0"));
+        QCOMPARE(saved.value(QStringLiteral("WND/ASPECT")).toString(), QStringLiteral("3"));
+        QCOMPARE(saved.value(QStringLiteral("WND/GRADE")).toString(), QStringLiteral("1"));
+    }
+
+    // The About item on the window's surface menu, the program icon, and a
+    // drag on the surface moving the window.
+    void aboutAndSurface() {
+        ScriptSink sink;
+        MainWindow w(m_ini);
+        w.setMessageSink(&sink);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(!w.windowIcon().isNull());
+
+        QString item, title, name, ok;
+        QImage icon;
+        whenShown(openPopup, [&](QWidget* popup) {
+            auto* menu = qobject_cast<QMenu*>(popup);
+            if (!menu) return;
+            QAction* about = menu->findChild<QAction*>(QStringLiteral("16"));
+            if (!about) {
+                QTest::keyClick(menu, Qt::Key_Escape);
+                return;
+            }
+            item = about->text();
+            whenShown([] { return QApplication::activeModalWidget(); }, [&](QWidget* box) {
+                title = box->windowTitle();
+                for (QLabel* l : box->findChildren<QLabel*>()) {
+                    if (!l->text().isEmpty()) name = l->text();
+                    if (!l->pixmap().isNull()) icon = l->pixmap().toImage();
+                }
+                auto* button = box->findChild<QPushButton*>(QStringLiteral("1"));
+                if (!button) return;
+                ok = button->text();
+                QTest::mouseClick(button, Qt::LeftButton);
+            });
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(about).center());
+        });
+        // Through the window, as the platform delivers it: the right click
+        // becomes a context menu request.
+        QTest::mouseClick(w.windowHandle(), Qt::RightButton, {}, QPoint(3, 3));
+        QCOMPARE(item, QStringLiteral("Tavrel Cutter Info(&A)..."));
+        QCOMPARE(title, QStringLiteral("Tavrel Cutter Info"));
+        QCOMPARE(name, QStringLiteral("Tavrel Cutter"));
+        QCOMPARE(ok, QStringLiteral("OK"));
+        QVERIFY(QApplication::activeModalWidget() == nullptr);
+        // The icon is drawn: opaque in the middle, several colours.
+        QCOMPARE(icon.size(), QSize(32, 32));
+        QSet<QRgb> colours;
+        for (int y = 0; y < 32; ++y)
+            for (int x = 0; x < 32; ++x)
+                if (qAlpha(icon.pixel(x, y)) == 255) colours.insert(icon.pixel(x, y));
+        QVERIFY(colours.size() >= 4);
+
+        // A right click on a button opens no menu.
+        bool popped = false;
+        whenShown(openPopup, [&](QWidget* popup) {
+            popped = true;
+            popup->close();
+        });
+        QWidget* option = ctl(w, 1086);
+        QTest::mouseClick(w.windowHandle(), Qt::RightButton, {}, option->mapTo(&w, option->rect().center()));
+        QTest::qWait(100);
+        QVERIFY(!popped);
+
+        // A left drag on the surface moves the window; on a button it does not.
+        const QPoint start = w.pos();
+        QTest::mousePress(&w, Qt::LeftButton, {}, QPoint(3, 3));
+        QTest::mouseMove(&w, QPoint(53, 33));
+        QTest::mouseRelease(&w, Qt::LeftButton, {}, QPoint(53, 33));
+        QCOMPARE(w.pos(), start + QPoint(50, 30));
+        const QPoint centre = option->rect().center();
+        QTest::mousePress(option, Qt::LeftButton, {}, centre);
+        QTest::mouseMove(option, centre + QPoint(30, 30));
+        QTest::mouseRelease(option, Qt::LeftButton, {}, centre + QPoint(30, 30));
+        QCOMPARE(w.pos(), start + QPoint(50, 30));
+
+        click(w, 2);
         QVERIFY2(sink.unexpected.isEmpty(), qPrintable(sink.unexpected.join(QLatin1Char('\n'))));
     }
 
