@@ -33,3 +33,10 @@ build_release_cli() {
     ninja -C build-release -j"$JOBS" tavrelcut-cli >/dev/null
     echo "$PWD/build-release/cli/tavrelcut-cli"
 }
+
+# The desktop program in the same release build; prints the binary's path.
+build_release_gui() {
+    cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVREL_TESTS=OFF -DTAVREL_GUI=ON >/dev/null
+    ninja -C build-release -j"$JOBS" tavrelcut >/dev/null
+    echo "$PWD/build-release/app/tavrelcut"
+}
