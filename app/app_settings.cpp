@@ -1,5 +1,9 @@
 #include "app_settings.h"
 
+#include <cstdio>
+
+#include "file.h"
+
 namespace tavrelcut {
 
 QString defaultSettingsPath() {
@@ -9,7 +13,12 @@ QString defaultSettingsPath() {
 AppSettings loadAppSettings(const QString& path) { return tavrel::loadSettings(path.toStdString()); }
 
 bool saveAppSettings(const QString& path, const AppSettings& s) {
-    return tavrel::saveSettings(path.toStdString(), s);
+    int err = 0;
+    if (tavrel::saveSettings(path.toStdString(), s, &err)) return true;
+    // The window is closing: the terminal is the only place left to say so.
+    std::fprintf(stderr, "tavrelcut: settings not saved: %s: %s\n", path.toLocal8Bit().constData(),
+                 tavrel::errorText(err).c_str());
+    return false;
 }
 
 }  // namespace tavrelcut

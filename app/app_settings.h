@@ -16,8 +16,8 @@ QString defaultSettingsPath();
 
 // Defaults for a missing file and for missing keys.
 AppSettings loadAppSettings(const QString& path);
-// Writes the keys kept at close; other lines of the file stay. Failures
-// are not reported to the user.
+// Writes the keys kept at close; other lines of the file stay. A failure
+// leaves the old file whole and is reported on stderr only.
 bool saveAppSettings(const QString& path, const AppSettings& s);
 
 }  // namespace tavrelcut
