@@ -6,6 +6,10 @@
 //       the longest gap of a 1 ms heartbeat on the GUI thread (the worst
 //       stall a user feels), the longest single slider change, and the time
 //       from the last change to the final position's picture painted.
+// The main window calls Kivra's TsRead on the GUI thread for every change;
+// this program puts a timing TsRead in front of the library's (found with
+// dlsym RTLD_NEXT) to tell how much of a change is TsRead's wait for the
+// previous decode.
 // Usage: bench_gui RECORDING [RUNS]   (the recording's GOP index must exist)
 // Runs under any Qt platform; bench_gui.sh runs it under Xvfb.
 #include <QApplication>
@@ -15,6 +19,8 @@
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <functional>
@@ -32,6 +38,22 @@ namespace {
 QElapsedTimer g_clock;  // started first thing in main()
 
 double ms(qint64 ns) { return double(ns) / 1e6; }
+
+// The longest TsRead since the last reset, in nanoseconds.
+qint64 g_tsReadMaxNs = 0;
+
+}  // namespace
+
+extern "C" int TsRead(const TavrelDecRead* read) {
+    using Fn = int (*)(const TavrelDecRead*);
+    static const Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "TsRead"));
+    const qint64 t0 = g_clock.nsecsElapsed();
+    const int result = real(read);
+    g_tsReadMaxNs = std::max(g_tsReadMaxNs, g_clock.nsecsElapsed() - t0);
+    return result;
+}
+
+namespace {
 
 // Answers every message with NO (keep the index) and counts them: the runs
 // must not see any.
@@ -76,7 +98,7 @@ void spinFor(int msecs) {
 }
 
 struct DragResult {
-    double maxGapMs = 0, maxChangeMs = 0, finalMs = -1;
+    double maxGapMs = 0, maxChangeMs = 0, maxTsReadMs = 0, finalMs = -1;
     int changes = 0;
 };
 
@@ -174,6 +196,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         DragResult d;
+        g_tsReadMaxNs = 0;
         qint64 lastBeat = -1, lastChangeNs = -1, started = g_clock.nsecsElapsed();
         constexpr qint64 kIntervalNs = 1000000000LL / 60;
         QTimer beat;
@@ -200,16 +223,18 @@ int main(int argc, char** argv) {
             return 1;
         }
         d.finalMs = ms(paintedNs - lastChangeNs);
+        d.maxTsReadMs = ms(g_tsReadMaxNs);
         drags.push_back(d);
     }
     auto median = [](std::vector<double> v) {
         std::sort(v.begin(), v.end());
         return v[v.size() / 2];
     };
-    std::vector<double> gaps, changes, finals;
+    std::vector<double> gaps, changes, reads, finals;
     for (const DragResult& d : drags) {
         gaps.push_back(d.maxGapMs);
         changes.push_back(d.maxChangeMs);
+        reads.push_back(d.maxTsReadMs);
         finals.push_back(d.finalMs);
     }
     std::printf("(c) drag: %d changes at 60/s over GOPs 0..%d, %d runs\n", kChanges, finalGop, runs);
@@ -217,6 +242,8 @@ int main(int argc, char** argv) {
                 median(gaps), *std::max_element(gaps.begin(), gaps.end()));
     std::printf("    longest single slider change (setValue)      median %7.1f ms, max %.1f ms\n", median(changes),
                 *std::max_element(changes.begin(), changes.end()));
+    std::printf("    of it, longest TsRead (waits for the previous decode) median %7.1f ms, max %.1f ms\n",
+                median(reads), *std::max_element(reads.begin(), reads.end()));
     std::printf("    last change to final picture painted          median %7.1f ms, max %.1f ms   (goal <= 50)\n",
                 median(finals), *std::max_element(finals.begin(), finals.end()));
     if (sink.count) return 1;
