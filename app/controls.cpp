@@ -25,15 +25,15 @@ void tagControl(QWidget* w, int id, const QString& label) {
 }
 
 namespace {
-// Buttons drawn from the small (130) and large (133) artwork; the others
-// stay plain push buttons.
+// Buttons drawn from the small (130) and large (133) artwork (the message
+// dialog's four among them); the others stay plain push buttons.
 bool smallArtwork(int id) {
     for (int i : {1004, 1006, 1007, 1005, 1009, 1016, 1017, 1018})
         if (i == id) return true;
     return false;
 }
 bool largeArtwork(int id) {
-    for (int i : {1001, 1015, 1002, 1013, 2, 1086})
+    for (int i : {1001, 1015, 1002, 1013, 2, 1086, 1093, 1094, 1096, 1097})
         if (i == id) return true;
     return false;
 }

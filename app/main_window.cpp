@@ -337,8 +337,14 @@ void MainWindow::buildControls() {
     m_controls.insert(1011, m_progress);
 
     auto* tools = new QHBoxLayout;
-    for (auto [id, label] : {std::pair{1086, "Option"}, std::pair{1087, "File Info"}, std::pair{1095, "Error Info"}})
-        tools->addWidget(button(id, QString::fromLatin1(label)));
+    // The option pages, File Info and Error Info come later; until then the
+    // buttons say so.
+    for (auto [id, label] : {std::pair{1086, "Option"}, std::pair{1087, "File Info"}, std::pair{1095, "Error Info"}}) {
+        QPushButton* tool = button(id, QString::fromLatin1(label));
+        connect(tool, &QPushButton::clicked, this,
+                [this] { showMessage(QStringLiteral("Info"), u8("この機能はまだ使えません。"), 0); });
+        tools->addWidget(tool);
+    }
     tools->addStretch(1);
     QPushButton* clipping = button(1013, QStringLiteral("Clipping"));
     connect(clipping, &QPushButton::clicked, this, &MainWindow::onClipping);

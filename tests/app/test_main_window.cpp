@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSet>
@@ -336,6 +337,17 @@ private slots:
         QCOMPARE(written.size(), expected.size());
         QVERIFY(written == expected);
         dst.close();
+        // And exactly what the command-line tool writes for the same clips.
+        const QString cliOut = m_dir.filePath(QStringLiteral("cli.ts"));
+        QProcess cli;
+        cli.start(QStringLiteral(TAVREL_CLI),
+                  {QStringLiteral("cut"), QStringLiteral("-o"), cliOut, m_recording + QStringLiteral(":1:3"),
+                   m_recording + QStringLiteral(":4:end")});
+        QVERIFY(cli.waitForFinished(60000));
+        QCOMPARE(cli.exitCode(), 0);
+        QFile cliFile(cliOut);
+        QVERIFY(cliFile.open(QIODevice::ReadOnly));
+        QVERIFY(cliFile.readAll() == written);
 
         // Again: the existing output is kept on NO.
         sink.expect({QStringLiteral("question"), QStringLiteral("既にファイルが存在しています。"), 2, 3, {}});
@@ -398,6 +410,20 @@ private slots:
         // Clipping with an empty list is refused with its message.
         sink.expect({QStringLiteral("error"), QStringLiteral("Clip List に登録して下さい"), 0, 0, {}});
         click(w, 1013);
+        QVERIFY(sink.done());
+        // A recording that is not there: the scan's message, and the window
+        // stays usable with navigation off.
+        auto* input = ctl<QLineEdit>(w, 1000);
+        input->setText(m_dir.filePath(QStringLiteral("vanished.ts")));
+        sink.expect({QStringLiteral("error"), QStringLiteral("Input ファイルオープンエラー"), 0, 0, {}});
+        click(w, 1002);
+        QTRY_VERIFY(sink.done());
+        QTRY_VERIFY(ctl(w, 1002)->isEnabled());
+        QVERIFY(!ctl(w, 1003)->isEnabled());
+        QVERIFY(ctl(w, 2)->isEnabled());
+        // The tools of later versions say they are not there yet.
+        sink.expect({QStringLiteral("Info"), QStringLiteral("この機能はまだ使えません。"), 0, 0, {}});
+        click(w, 1087);
         QVERIFY(sink.done());
         // "Close" closes.
         click(w, 2);
