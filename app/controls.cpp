@@ -1,8 +1,10 @@
 #include "controls.h"
 
 #include "bitmap_button.h"
+#include "bitmap_check_box.h"
 #include "drop_edit.h"
 #include "skin_progress_bar.h"
+#include "skin.h"
 #include "skin_slider.h"
 
 #include <QCheckBox>
@@ -65,7 +67,7 @@ QPushButton* makeStepButton(QWidget* parent, int id, const QString& label, bool 
 }
 
 QCheckBox* makeCheckBox(QWidget* parent, int id, const QString& label) {
-    auto* c = new QCheckBox(label, parent);
+    auto* c = new BitmapCheckBox(label, parent);
     tagControl(c, id, label);
     return c;
 }
@@ -102,6 +104,7 @@ QProgressBar* makeProgressBar(QWidget* parent, int id) {
 QListWidget* makeListBox(QWidget* parent, int id) {
     auto* l = new QListWidget(parent);
     tagControl(l, id);
+    applyListSkin(l);
     l->setSelectionMode(QAbstractItemView::SingleSelection);
     l->setSortingEnabled(false);
     return l;

@@ -37,6 +37,7 @@
 #include "gop_scan.h"
 #include "message_box.h"
 #include "preview.h"
+#include "skin.h"
 #include "skin_slider.h"
 #include "sound.h"
 
@@ -84,6 +85,8 @@ MainWindow::MainWindow(const QString& iniPath, QWidget* parent)
     setFont(f);
 
     setWindowIcon(programIcon());
+    // The tiled background with white texts on it.
+    applySkin(this);
     loadSettings();
     buildControls();
     // The picture settings reach the window as messages, after the menu

@@ -6,6 +6,7 @@
 #include <QPushButton>
 
 #include "controls.h"
+#include "skin.h"
 
 namespace tavrelcut {
 
@@ -20,6 +21,7 @@ MessageDialog::MessageDialog(QWidget* parent, const QString& caption, const QStr
     : QDialog(parent), m_kind(kind) {
     setWindowTitle(caption.left(kCaptionMax));
     setModal(true);
+    applySkin(this);
     m_text = new QPlainTextEdit(this);
     tagControl(m_text, 1040);
     m_text->setReadOnly(true);
