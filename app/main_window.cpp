@@ -461,6 +461,7 @@ void MainWindow::openPreview() {
 }
 
 void MainWindow::closePreview() {
+    m_requests.cancel();
     TsClose();
     m_previewOpen = false;
     m_inLabel->clear();
@@ -491,7 +492,7 @@ void MainWindow::showGop() {
     m_decRead.videoPid = request->videoPid;
     m_decRead.windowMode = request->windowMode;
     m_decRead.displayWidth = request->displayWidth;
-    TsRead(&m_decRead);
+    m_requests.request(m_decRead);
 }
 
 void MainWindow::onPictureDrawn(quintptr window, const QImage& image) {

@@ -17,6 +17,7 @@
 #include "gui_host.h"
 #include "kivra.h"
 #include "navigation.h"
+#include "picture_requests.h"
 
 class QCheckBox;
 class QLabel;
@@ -159,6 +160,7 @@ private:
     // Kivra's records, kept for the whole run.
     TavrelDecInit m_decInit{};
     TavrelDecRead m_decRead{};
+    PictureRequests m_requests;
     std::string m_decPath;
     bool m_previewOpen = false;
     KivraBridge* m_bridge = nullptr;
