@@ -6,10 +6,10 @@
 //       the longest gap of a 1 ms heartbeat on the GUI thread (the worst
 //       stall a user feels), the longest single slider change, and the time
 //       from the last change to the final position's picture painted.
-// The main window calls Kivra's TsRead on the GUI thread for every change;
-// this program puts a timing TsRead in front of the library's (found with
-// dlsym RTLD_NEXT) to tell how much of a change is TsRead's wait for the
-// previous decode.
+// The main window hands every picture request to a request thread of its
+// own, whose TsRead waits for the previous decode; this program puts a
+// timing TsRead in front of the library's (found with dlsym RTLD_NEXT) to
+// show how long that wait is, off the GUI thread.
 // Usage: bench_gui RECORDING [RUNS]   (the recording's GOP index must exist)
 // Runs under any Qt platform; bench_gui.sh runs it under Xvfb.
 #include <QApplication>
@@ -242,7 +242,7 @@ int main(int argc, char** argv) {
                 median(gaps), *std::max_element(gaps.begin(), gaps.end()));
     std::printf("    longest single slider change (setValue)      median %7.1f ms, max %.1f ms\n", median(changes),
                 *std::max_element(changes.begin(), changes.end()));
-    std::printf("    of it, longest TsRead (waits for the previous decode) median %7.1f ms, max %.1f ms\n",
+    std::printf("    longest TsRead, on the request thread         median %7.1f ms, max %.1f ms\n",
                 median(reads), *std::max_element(reads.begin(), reads.end()));
     std::printf("    last change to final picture painted          median %7.1f ms, max %.1f ms   (goal <= 50)\n",
                 median(finals), *std::max_element(finals.begin(), finals.end()));
