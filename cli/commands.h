@@ -12,5 +12,7 @@ Command addGopsCommand(CLI::App& app);
 Command addPidsCommand(CLI::App& app);
 Command addCutCommand(CLI::App& app);
 Command addPreviewCommand(CLI::App& app);
+Command addCheckCommand(CLI::App& app);
+Command addErrorsCommand(CLI::App& app);
 
 }  // namespace tavrel::cli

@@ -20,6 +20,8 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
 
     std::vector<Command> commands = {addIndexCommand(app), addGopsCommand(app)};
+    commands.push_back(addCheckCommand(app));
+    commands.push_back(addErrorsCommand(app));
 #ifdef TAVREL_HAVE_CUT
     commands.push_back(addPidsCommand(app));
     commands.push_back(addCutCommand(app));
