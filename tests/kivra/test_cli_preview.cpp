@@ -16,8 +16,11 @@ using namespace kivra_test;
 
 namespace {
 
+// A folder of the running test's own: ctest runs these tests as parallel
+// processes, and a recording copied over while another test reads it (or
+// its index) would fail that test.
 std::string copyToTemp(const std::string& name) {
-    const std::string dir = tempPath("cli");
+    const std::string dir = tempPath(std::string("cli_") + testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(dir);
     const std::string dst = dir + "/" + name;
     std::filesystem::copy_file(dataPath(name), dst, std::filesystem::copy_options::overwrite_existing);
