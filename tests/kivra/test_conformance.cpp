@@ -3,6 +3,7 @@
 // kivra-decode in display order.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
@@ -26,9 +27,17 @@ std::string tagOf(const StreamCase& c) {
     return n;
 }
 
+// A temporary file of the running test alone: ctest runs the tests of one
+// stream as parallel processes, which must not overwrite each other's files.
+std::string testTemp(const std::string& name) {
+    std::string test = testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::replace(test.begin(), test.end(), '/', '_');
+    return tempPath(test + "_" + name);
+}
+
 std::string referenceInput(const StreamCase& c) {
     if (c.ffmpegReadsIt) return dataPath(c.file);
-    const std::string plain = tempPath(tagOf(c) + ".188.ts");
+    const std::string plain = testTemp(tagOf(c) + ".188.ts");
     EXPECT_TRUE(writeAs188(dataPath(c.file), plain));
     return plain;
 }
@@ -72,7 +81,7 @@ TEST_P(Conformance, PreviewShowsEachIPictureAtLeast48dB) {
         PreviewResult r = previewOnce(path, size, pid, pos);
         ASSERT_TRUE(r.drawn) << "GOP " << k;
 
-        const std::string tail = tempPath(tagOf(c) + ".tail.ts");
+        const std::string tail = testTemp(tagOf(c) + ".tail.ts");
         {
             FILE* f = std::fopen(tail.c_str(), "wb");
             ASSERT_NE(f, nullptr);
@@ -80,7 +89,7 @@ TEST_P(Conformance, PreviewShowsEachIPictureAtLeast48dB) {
             std::fwrite(refBytes.data() + from, 1, refBytes.size() - from, f);
             std::fclose(f);
         }
-        const std::string ref = tempPath(tagOf(c) + ".I.y4m");
+        const std::string ref = testTemp(tagOf(c) + ".I.y4m");
         ASSERT_TRUE(ffmpegDecode(tail, ref, true));
         std::vector<YuvFrame> iframes;
         ASSERT_TRUE(readY4m(ref, iframes));
@@ -95,11 +104,11 @@ TEST_P(Conformance, WholeStreamDecodeAtLeast40dBMeanAnd35dBEach) {
     KIVRA_REQUIRE_FFMPEG();
     const StreamCase& c = GetParam();
     SKIP_IF_MISSING(c);
-    const std::string ours = tempPath(tagOf(c) + ".kivra.y4m");
+    const std::string ours = testTemp(tagOf(c) + ".kivra.y4m");
     const std::string cmd = std::string("'") + KIVRA_DECODE_TOOL + "' '" + dataPath(c.file) + "' '" + ours +
                             "' 2> /dev/null";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
-    const std::string ref = tempPath(tagOf(c) + ".ref.y4m");
+    const std::string ref = testTemp(tagOf(c) + ".ref.y4m");
     ASSERT_TRUE(ffmpegDecode(referenceInput(c), ref, false));
     std::vector<YuvFrame> a, b;
     ASSERT_TRUE(readY4m(ours, a));
