@@ -10,6 +10,7 @@ namespace tavrel::cli {
 Command addIndexCommand(CLI::App& app);
 Command addGopsCommand(CLI::App& app);
 Command addPidsCommand(CLI::App& app);
+Command addInfoCommand(CLI::App& app);
 Command addCutCommand(CLI::App& app);
 Command addPreviewCommand(CLI::App& app);
 Command addCheckCommand(CLI::App& app);

@@ -24,6 +24,7 @@ int main(int argc, char** argv) {
     commands.push_back(addErrorsCommand(app));
 #ifdef TAVREL_HAVE_CUT
     commands.push_back(addPidsCommand(app));
+    commands.push_back(addInfoCommand(app));
     commands.push_back(addCutCommand(app));
 #endif
 #ifdef TAVREL_HAVE_PREVIEW
