@@ -54,7 +54,11 @@ int runInfo(const InfoOptions& o) {
         if (host.errorCount() == 0) host.showFileError("no file information", o.file, 0);
         return kExitFailure;
     }
-    std::fputs(terminalText(*text).c_str(), stdout);
+    // The dialog's text with LF line ends, its last line end included.
+    std::string out;
+    for (size_t i = 0; i < text->size(); ++i)
+        if (!((*text)[i] == '\r' && i + 1 < text->size() && (*text)[i + 1] == '\n')) out.push_back((*text)[i]);
+    std::fputs(out.c_str(), stdout);
     return host.errorCount() == 0 ? kExitOk : kExitFailure;
 }
 

@@ -19,6 +19,7 @@ rec="$work/sd_480p_mp2.ts"
 check "info exit status" $?
 [ ! -s "$work/zero.err" ] ; check "info prints nothing on stderr" $?
 if grep -q $'\r' "$work/zero.out"; then check "LF line ends only" 1; else check "LF line ends only" 0; fi
+[ "$(tail -c 1 "$work/zero.out" | od -An -c | tr -d ' ')" = '\n' ] ; check "text ends with its line end" $?
 head -2 "$work/zero.out" | tr '\n' '|' | grep -qx '| < Video >|' ; check "text starts with the empty line and < Video >" $?
 [ "$(grep -c '^    ' "$work/zero.out")" -eq 13 ] ; check "13 value lines" $?
 

@@ -412,3 +412,28 @@ void checkAgainstFfprobe(const std::string& name) {
 
 TEST(FileInfo, Sd480pMp2MatchesFfprobe) { checkAgainstFfprobe("sd_480p_mp2.ts"); }
 TEST(FileInfo, Hd1080iAacMatchesFfprobe) { checkAgainstFfprobe("hd_1080i_aac.ts"); }
+
+TEST(FileInfo, Ac3AudioDecodesNoHeader) {
+    if (std::system("ffmpeg -version > /dev/null 2>&1") != 0) {
+        const char* ci = std::getenv("CI");
+        if (ci && std::string(ci) == "true") FAIL() << "ffmpeg is required when CI=true";
+        GTEST_SKIP() << "ffmpeg not installed";
+    }
+    test::TempDir dir;
+    const std::string path = dir.path("ac3.ts");
+    ASSERT_EQ(std::system(("ffmpeg -v error -f lavfi -i testsrc=size=352x288:rate=25 -f lavfi -i sine=r=48000 "
+                           "-t 2 -c:v mpeg2video -c:a ac3 -f mpegts '" + path + "'")
+                              .c_str()),
+              0);
+    EditState state;
+    state.inputPath = path;
+    RecordingHost host;
+    FileInfoRecord rec;
+    const auto text = runFileInfo(state, host, 0, &rec);
+    ASSERT_TRUE(text.has_value());
+    EXPECT_EQ(lineOf(*text, "    Resolution"), "    Resolution    = 352 x 288");
+    EXPECT_EQ(lineOf(*text, "    Frame rate"), "    Frame rate    = 25");
+    EXPECT_EQ(lineOf(*text, "    Format"), "    Format        =  ");
+    EXPECT_EQ(lineOf(*text, "    Sampling rate"), "    Sampling rate = 0 Hz");
+    EXPECT_EQ(rec.audioCount, 0);
+}
