@@ -141,16 +141,7 @@ int runCut(const CutOptions& o) {
             EditState fileState;
             fileState.inputPath = c.file;
             fileState.settings = st;
-            const int errorsBefore = host.errorCount();
-            ScanReport report;
-            host.beginProgress("scan " + c.file);
-            const bool ok = obtainGopList(fileState, host, true, &report) && !fileState.gopList.empty();
-            host.endProgress(ok);
-            if (!ok) {
-                if (host.errorCount() == errorsBefore) host.showFileError("no GOP found", c.file, 0);
-                return kExitFailure;
-            }
-            noteUnsavedIndex(report, c.file, host);
+            if (!obtainToolGopList(fileState, host)) return kExitFailure;
             host.setSubject("");
             it = opened.emplace(c.file, std::move(fileState)).first;
         }

@@ -30,23 +30,7 @@ int runInfo(const InfoOptions& o) {
     int64_t start = o.packet.value_or(0);
     if (o.gop) {
         // The packet of the GOP the window would have under its slider.
-        ScanReport report;
-        host.beginProgress("scan " + o.file);
-        const bool ok = obtainGopList(state, host, true, &report) && !state.gopList.empty();
-        host.endProgress(ok);
-        if (!ok) {
-            if (host.errorCount() == 0) host.showFileError("no GOP found", o.file, 0);
-            return kExitFailure;
-        }
-        noteUnsavedIndex(report, o.file, host);
-        const int64_t count = int64_t(state.gopList.size()) - (state.gopList.back().isLast() ? 1 : 0);
-        if (*o.gop >= count) {
-            host.showMessage("error",
-                             "GOP " + std::to_string(*o.gop) + " is out of range (0 to " +
-                                 std::to_string(count - 1) + ")",
-                             MsgKind::Ok);
-            return kExitFailure;
-        }
+        if (!obtainToolGopList(state, host) || !gopInList(state, *o.gop, host)) return kExitFailure;
         start = state.gopList[static_cast<size_t>(*o.gop)].packet;
     }
     const std::optional<std::string> text = runFileInfo(state, host, start);

@@ -147,26 +147,10 @@ int runPreview(const PreviewOptions& o) {
     if (o.gop || videoPid < 0) {
         EditState state;
         state.inputPath = o.file;
-        ScanReport report;
-        host.beginProgress("scan " + o.file);
-        const bool ok = obtainGopList(state, host, true, &report) && !state.gopList.empty();
-        host.endProgress(ok);
-        if (!ok) {
-            if (host.errorCount() == 0) host.showFileError("no GOP found", o.file, 0);
-            return kExitFailure;
-        }
-        noteUnsavedIndex(report, o.file, host);
+        if (!obtainToolGopList(state, host)) return kExitFailure;
         if (state.geometry.size > 0) geometry = state.geometry;
-        // The list ends with the LAST entry, which is not a GOP.
-        const int64_t count = int64_t(state.gopList.size()) - (state.gopList.back().isLast() ? 1 : 0);
         if (o.gop) {
-            if (*o.gop >= count) {
-                host.showMessage("error",
-                                 "GOP " + std::to_string(*o.gop) + " is out of range (0 to " +
-                                     std::to_string(count - 1) + ")",
-                                 MsgKind::Ok);
-                return kExitFailure;
-            }
+            if (!gopInList(state, *o.gop, host)) return kExitFailure;
             // The same request the window makes for the GOP under its slider:
             // an entry without a PID is asked for with the stream's video PID.
             const auto request = previewRequest(state, *o.gop, PictureOptions{});

@@ -51,6 +51,30 @@ void noteUnsavedIndex(const ScanReport& report, const std::string& recording, Te
     host.showNote("no GOP index saved: " + index + ": " + errorText(report.indexError));
 }
 
+bool obtainToolGopList(EditState& state, TerminalHost& host) {
+    const std::string& file = state.inputPath;
+    const int errorsBefore = host.errorCount();
+    ScanReport report;
+    host.beginProgress("scan " + file);
+    const bool ok = obtainGopList(state, host, true, &report) && !state.gopList.empty();
+    host.endProgress(ok);
+    if (!ok) {
+        if (host.errorCount() == errorsBefore) host.showFileError("no GOP found", file, 0);
+        return false;
+    }
+    noteUnsavedIndex(report, file, host);
+    return true;
+}
+
+bool gopInList(const EditState& state, int64_t gop, TerminalHost& host) {
+    const int64_t count = int64_t(state.gopList.size()) - (state.gopList.back().isLast() ? 1 : 0);
+    if (gop >= 0 && gop < count) return true;
+    host.showMessage("error",
+                     "GOP " + std::to_string(gop) + " is out of range (0 to " + std::to_string(count - 1) + ")",
+                     MsgKind::Ok);
+    return false;
+}
+
 void installInterruptCleanup() {
     struct sigaction sa;
     std::memset(&sa, 0, sizeof sa);

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "edit_state.h"
 #include "gop_scan.h"
 #include "terminal_host.h"
 
@@ -18,6 +19,16 @@ bool checkRecording(const std::string& path, TerminalHost& host);
 // "note: no GOP index saved: PATH: REASON" when a scan kept its list in
 // memory only because the index file could not be created.
 void noteUnsavedIndex(const ScanReport& report, const std::string& recording, TerminalHost& host);
+
+// The GOP list of state.inputPath as the tools get it: loaded when its index
+// is fresh, else scanned (with a progress line) and kept in memory where
+// the index cannot be written, with the note about it. Reports a failure
+// (naming the file) and returns false when there is no GOP list.
+bool obtainToolGopList(EditState& state, TerminalHost& host);
+
+// True when gop is a GOP of the list (its LAST entry is none); otherwise
+// reports the range there is.
+bool gopInList(const EditState& state, int64_t gop, TerminalHost& host);
 
 // SIGINT, SIGTERM and SIGHUP remove every output still under its temporary
 // name, then end the process by the signal itself (status 128 + signal).
