@@ -1,5 +1,8 @@
 #include "app_settings.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <cstdio>
 
 #include "file.h"
@@ -8,6 +11,15 @@ namespace tavrelcut {
 
 QString defaultSettingsPath() {
     return QString::fromStdString(tavrel::defaultSettingsPath(tavrel::programFilePath()));
+}
+
+QString helpFilePath() {
+    const QDir dir(QCoreApplication::applicationDirPath());
+    for (const QString& name : {QStringLiteral("help.html"), QStringLiteral("../share/tavrelcut/help.html")}) {
+        const QString path = QDir::cleanPath(dir.filePath(name));
+        if (QFileInfo(path).isFile()) return path;
+    }
+    return {};
 }
 
 AppSettings loadAppSettings(const QString& path) { return tavrel::loadSettings(path.toStdString()); }

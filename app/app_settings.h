@@ -14,6 +14,10 @@ using AppSettings = tavrel::SettingsRecord;
 // writable; else $XDG_CONFIG_HOME/tavrelcut/tavrelcut.ini.
 QString defaultSettingsPath();
 
+// The help page: beside the program (a build tree), else in
+// ../share/tavrelcut (an installed tree). Empty when neither exists.
+QString helpFilePath();
+
 // Defaults for a missing file and for missing keys.
 AppSettings loadAppSettings(const QString& path);
 // Writes the keys kept at close; other lines of the file stay. A failure

@@ -752,8 +752,8 @@ void MainWindow::onOutWindow(bool checked) {
 }
 
 void MainWindow::onHelp() {
-    const QString path = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("help.html"));
-    if (!QFileInfo(path).isFile() || !QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+    const QString path = helpFilePath();
+    if (path.isEmpty() || !QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
         showMessage(QStringLiteral("error"), u8("ヘルプファイルが見つかりません。"), 0);
 }
 
