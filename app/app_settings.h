@@ -2,6 +2,7 @@
 // and written at close, through the engine's settings module.
 #pragma once
 
+#include <QPoint>
 #include <QString>
 
 #include "settings.h"
@@ -23,5 +24,7 @@ AppSettings loadAppSettings(const QString& path);
 // Writes the keys kept at close; other lines of the file stay. A failure
 // leaves the old file whole and is reported on stderr only.
 bool saveAppSettings(const QString& path, const AppSettings& s);
+// ERRINFO/left and top alone, when the error view goes away.
+bool saveErrorInfoPosition(const QString& path, const QPoint& pos);
 
 }  // namespace tavrelcut

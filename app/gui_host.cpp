@@ -79,6 +79,10 @@ void GuiHost::setSliderRange(int32_t max, int32_t page, int32_t pos) {
     post([w = m_window, max, page, pos] { w->setSliderRange(max, page, pos); });
 }
 
+void GuiHost::refreshErrorInfo() {
+    post([w = m_window] { w->refreshErrorInfo(); });
+}
+
 void GuiHost::disableNavigation() {
     post([w = m_window] { w->setNavigationEnabled(false); });
 }

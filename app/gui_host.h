@@ -28,6 +28,7 @@ public:
     void setPreviewPacketSize(int32_t size) override;
     void showGopTime(const std::string& text) override;
     void setSliderRange(int32_t max, int32_t page, int32_t pos) override;
+    void refreshErrorInfo() override;
     void disableNavigation() override;
     void showScanLabels(const tavrel::ScanFinishInfo& info) override;
     void showCurrentPreview() override;

@@ -33,10 +33,14 @@
 #include "about_box.h"
 #include "bitmap_button.h"
 #include "clip_list.h"
+#include "error_info_window.h"
+#include "file_info.h"
+#include "file_info_dialog.h"
 #include "controls.h"
 #include "gop_scan.h"
 #include "message_box.h"
 #include "preview.h"
+#include "program_tables.h"
 #include "skin.h"
 #include "skin_slider.h"
 #include "sound.h"
@@ -340,14 +344,17 @@ void MainWindow::buildControls() {
     m_controls.insert(1011, m_progress);
 
     auto* tools = new QHBoxLayout;
-    // The option pages, File Info and Error Info come later; until then the
-    // buttons say so.
-    for (auto [id, label] : {std::pair{1086, "Option"}, std::pair{1087, "File Info"}, std::pair{1095, "Error Info"}}) {
-        QPushButton* tool = button(id, QString::fromLatin1(label));
-        connect(tool, &QPushButton::clicked, this,
-                [this] { showMessage(QStringLiteral("Info"), u8("この機能はまだ使えません。"), 0); });
-        tools->addWidget(tool);
-    }
+    // The option pages come later; until then the button says so.
+    QPushButton* option = button(1086, QStringLiteral("Option"));
+    connect(option, &QPushButton::clicked, this,
+            [this] { showMessage(QStringLiteral("Info"), u8("この機能はまだ使えません。"), 0); });
+    tools->addWidget(option);
+    QPushButton* fileInfo = button(1087, QStringLiteral("File Info"));
+    connect(fileInfo, &QPushButton::clicked, this, &MainWindow::onFileInfo);
+    tools->addWidget(fileInfo);
+    QPushButton* errorInfo = button(1095, QStringLiteral("Error Info"));
+    connect(errorInfo, &QPushButton::clicked, this, &MainWindow::showErrorInfo);
+    tools->addWidget(errorInfo);
     tools->addStretch(1);
     QPushButton* clipping = button(1013, QStringLiteral("Clipping"));
     connect(clipping, &QPushButton::clicked, this, &MainWindow::onClipping);
@@ -722,6 +729,78 @@ void MainWindow::onClipping() {
     if (!started) tavrel::finishCutJob(m_host, m_cutJob);
 }
 
+// --- diagnostics ---
+
+void MainWindow::showErrorInfo() {
+    WaitCursor wait;
+    transferFromControls();
+    const QString path = QString::fromStdString(tavrel::errorFilePath(m_state.inputPath));
+    if (m_state.inputPath.empty() || !QFileInfo(path).isFile()) {
+        if (m_errorInfo && m_errorInfo->isVisible())
+            m_errorInfo->clear();
+        else
+            showMessage(QStringLiteral("error"), u8("エラー情報ファイルがありません！"), 0);
+        return;
+    }
+    if (!m_errorInfo) {
+        m_errorInfo = new ErrorInfoWindow(this);
+        connect(m_errorInfo, &ErrorInfoWindow::packetChosen, this, [this](qint64 packet) {
+            // The GOP list is the scan's while it runs.
+            if (!m_busy) showGopOfPacket(packet);
+        });
+        const AppSettings saved = loadAppSettings(m_iniPath);
+        const int left = saved.windows.errorInfoLeft, top = saved.windows.errorInfoTop;
+        if (left >= 0 || top >= 0) m_errorInfo->move(left, top);
+    }
+    // A file that cannot be read as an error file leaves the tree as it was.
+    m_errorInfo->load(path);
+    m_errorInfo->show();
+    m_errorInfo->raise();
+}
+
+void MainWindow::refreshErrorInfo() {
+    if (m_errorInfo && m_errorInfo->isVisible()) showErrorInfo();
+}
+
+void MainWindow::onFileInfo() {
+    if (m_busy) return;
+    int64_t startPacket = 0;
+    if (m_previewOpen && m_slider->value() >= 0 && m_slider->value() < static_cast<int>(m_state.gopList.size()))
+        startPacket = m_state.gopList[static_cast<size_t>(m_slider->value())].packet;
+    transferFromControls();
+    if (m_state.inputPath.empty()) return;
+    {
+        WaitCursor wait;
+        tavrel::acquirePids(m_state, m_host, startPacket, tavrel::ProgramListChoice::FileInfo);
+    }
+    if (m_state.fileInfoPidList.count() < 1) {
+        m_state.fileInfoPidList.clear();
+        showMessage(QStringLiteral("error"), u8("ＰＩＤ情報の取得に失敗しました"), 0);
+        return;
+    }
+    setBusy(true);
+    auto text = std::make_shared<std::optional<std::string>>();
+    const bool started = startWorker(
+        [this, text, startPacket] {
+            *text = tavrel::runFileInfoPasses(m_state, m_host, startPacket);
+            return text->has_value();
+        },
+        [this, text](bool ok) {
+            if (ok) {
+                FileInfoDialog dialog(this, QString::fromStdString(**text));
+                dialog.exec();
+            }
+            m_state.fileInfoPidList.clear();
+            setBusy(false);
+        },
+        QThread::NormalPriority);
+    if (!started) {
+        m_state.fileInfoPidList.clear();
+        setBusy(false);
+        showMessage(QStringLiteral("error"), u8("TS File 情報取得スレッドの作成に失敗しました"), 0);
+    }
+}
+
 void MainWindow::onInput() {
     const QString chosen = QFileDialog::getOpenFileName(this, u8("ファイル選択"), m_inputEdit->text(),
                                                         QStringLiteral("Files (*)"));
@@ -836,6 +915,7 @@ void MainWindow::closeSequence() {
     m_settings.windows.viewLeft = m_view->pos().x();
     m_settings.windows.viewTop = m_view->pos().y();
     saveAppSettings(m_iniPath, m_settings);
+    if (m_errorInfo) saveErrorInfoPosition(m_iniPath, m_errorInfo->pos());
     closePreview();
     m_view->hide();
 }

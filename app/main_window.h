@@ -29,6 +29,7 @@ class QThread;
 
 namespace tavrelcut {
 
+class ErrorInfoWindow;
 class KivraBridge;
 class MessageSink;
 class PictureArea;
@@ -83,6 +84,12 @@ public:
     // Starts the completion sound; done runs when it has ended. false when
     // nothing plays.
     bool startSound(const QString& path, std::function<void()> done);
+    // "Error Info": shows the error file of the input in the error view.
+    void showErrorInfo();
+    // After a scan: the error view, when shown, follows the file opened.
+    void refreshErrorInfo();
+    // The error view once it has been opened, else null.
+    ErrorInfoWindow* errorInfoWindow() const { return m_errorInfo; }
 
 signals:
     // A picture setting message (kMsgAspect, kMsgSizeMode, kMsgQuality),
@@ -113,6 +120,7 @@ private:
     void onOutWindow(bool checked);
     void onSeek();
     void onHelp();
+    void onFileInfo();
     void onSliderMoved();
     void step(tavrel::Step s);
     void setInMark();
@@ -169,6 +177,7 @@ private:
     QHash<int, QWidget*> m_controls;
     PictureArea* m_picture = nullptr;
     ViewWindow* m_view = nullptr;  // the output picture window
+    ErrorInfoWindow* m_errorInfo = nullptr;  // made on the first "Error Info", then kept
     PictureMenu* m_pictureMenu = nullptr;
     WindowMover m_mover;
     QSlider* m_slider = nullptr;

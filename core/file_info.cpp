@@ -282,9 +282,24 @@ bool runFileInfoPass(const std::string& path, JobHost& host, FileInfoScan& scan,
     return true;
 }
 
+std::optional<std::string> runFileInfoPasses(const EditState& state, JobHost& host, int64_t startPacket,
+                                             FileInfoRecord* recordOut) {
+    FileInfoScan scan;  // record and both guards start at zero
+    const ProgramList& list = state.fileInfoPidList;
+    bool ok = true;
+    if (const ProgramEntry* v = findProgramEntry(list, kKindVideo, FindBy::Kind))
+        ok = runFileInfoPass(state.inputPath, host, scan, FileInfoPass::Video, v->pid, v->streamType, startPacket);
+    if (ok)
+        if (const ProgramEntry* a = findProgramEntry(list, kKindAudio, FindBy::Kind))
+            ok = runFileInfoPass(state.inputPath, host, scan, FileInfoPass::Audio, a->pid, a->streamType,
+                                 startPacket);
+    if (!ok) return std::nullopt;
+    if (recordOut) *recordOut = scan.record;
+    return fileInfoText(scan.record);
+}
+
 std::optional<std::string> runFileInfo(EditState& state, JobHost& host, int64_t startPacket,
                                        FileInfoRecord* recordOut) {
-    FileInfoScan scan;  // record and both guards start at zero
     if (state.inputPath.empty()) return std::nullopt;
     acquirePids(state, host, startPacket, ProgramListChoice::FileInfo);
     ProgramList& list = state.fileInfoPidList;
@@ -293,17 +308,9 @@ std::optional<std::string> runFileInfo(EditState& state, JobHost& host, int64_t 
         list.clear();
         return std::nullopt;
     }
-    bool ok = true;
-    if (const ProgramEntry* v = findProgramEntry(list, kKindVideo, FindBy::Kind))
-        ok = runFileInfoPass(state.inputPath, host, scan, FileInfoPass::Video, v->pid, v->streamType, startPacket);
-    if (ok)
-        if (const ProgramEntry* a = findProgramEntry(list, kKindAudio, FindBy::Kind))
-            ok = runFileInfoPass(state.inputPath, host, scan, FileInfoPass::Audio, a->pid, a->streamType,
-                                 startPacket);
+    std::optional<std::string> text = runFileInfoPasses(state, host, startPacket, recordOut);
     list.clear();
-    if (!ok) return std::nullopt;
-    if (recordOut) *recordOut = scan.record;
-    return fileInfoText(scan.record);
+    return text;
 }
 
 }  // namespace tavrel

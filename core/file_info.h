@@ -95,6 +95,13 @@ std::string fileInfoText(const FileInfoRecord& r);
 bool runFileInfoPass(const std::string& path, JobHost& host, FileInfoScan& scan, FileInfoPass pass, int32_t pid,
                      int streamType, int64_t startPacket);
 
+// The video and audio passes over the File Info list as it stands (the
+// first video and the first audio entry; a missing entry skips its pass),
+// from startPacket. The dialog text, or nullopt with the message shown when
+// a pass fails. The list is left as it is.
+std::optional<std::string> runFileInfoPasses(const EditState& state, JobHost& host, int64_t startPacket,
+                                             FileInfoRecord* recordOut = nullptr);
+
 // "File Info": acquires the program list into the File Info list, runs the
 // video and audio passes and returns the dialog text; nullopt (with the
 // message shown) when a step fails or no input is named. The File Info list

@@ -21,11 +21,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QWheelEvent>
 #include <deque>
 #include <functional>
 
 #include "about_box.h"
+#include "error_info_window.h"
+#include "file_info_dialog.h"
 #include "main_window.h"
 #include "message_box.h"
 #include "preview.h"
@@ -168,6 +171,61 @@ MenuSeen choosePicture(QWidget* view, int id) {
 void writeFile(const QString& path, const QByteArray& data) {
     QFile f(path);
     if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(data);
+}
+
+// Runs the command-line tool; its standard output, or a failed check.
+QString runCli(const QStringList& args) {
+    QProcess cli;
+    cli.start(QStringLiteral(TAVREL_CLI), args);
+    if (!cli.waitForFinished(60000) || cli.exitStatus() != QProcess::NormalExit) return QStringLiteral("<crashed>");
+    return QString::fromUtf8(cli.readAllStandardOutput());
+}
+
+// A lost packet: the first packet from packet number `from` on that carries
+// a payload of pid is cut out of the 188-byte recording. Returns its
+// continuity counter and the number the next packet of pid has afterwards.
+struct Dropped {
+    int counter = -1;
+    qint64 nextOfPid = -1;
+};
+Dropped dropPacket(QByteArray& ts, int pid, qint64 from) {
+    auto pidAt = [&](qint64 n) {
+        const auto* p = reinterpret_cast<const uchar*>(ts.constData()) + n * 188;
+        return ((p[1] & 0x1F) << 8) | p[2];
+    };
+    Dropped d;
+    const qint64 count = ts.size() / 188;
+    for (qint64 n = from; n < count; ++n) {
+        const auto* p = reinterpret_cast<const uchar*>(ts.constData()) + n * 188;
+        if (pidAt(n) != pid || !(p[3] & 0x10)) continue;
+        d.counter = p[3] & 0x0F;
+        ts.remove(n * 188, 188);
+        for (qint64 m = n; m < count - 1; ++m)
+            if (pidAt(m) == pid) {
+                d.nextOfPid = m;
+                break;
+            }
+        break;
+    }
+    return d;
+}
+
+// The tree as lines, two spaces per level.
+QStringList treeLines(QTreeWidget* tree) {
+    QStringList lines;
+    std::function<void(QTreeWidgetItem*, int)> walk = [&](QTreeWidgetItem* item, int level) {
+        lines << QString(level * 2, QLatin1Char(' ')) + item->text(0);
+        for (int i = 0; i < item->childCount(); ++i) walk(item->child(i), level + 1);
+    };
+    for (int i = 0; i < tree->topLevelItemCount(); ++i) walk(tree->topLevelItem(i), 0);
+    return lines;
+}
+
+int countPixels(const QImage& image, QRgb colour) {
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) n += (image.pixel(x, y) & 0xFFFFFF) == (colour & 0xFFFFFF);
+    return n;
 }
 
 }  // namespace
@@ -421,13 +479,209 @@ private slots:
         QTRY_VERIFY(ctl(w, 1002)->isEnabled());
         QVERIFY(!ctl(w, 1003)->isEnabled());
         QVERIFY(ctl(w, 2)->isEnabled());
-        // The tools of later versions say they are not there yet.
+        // The option pages say they are not there yet.
         sink.expect({QStringLiteral("Info"), QStringLiteral("この機能はまだ使えません。"), 0, 0, {}});
-        click(w, 1087);
+        click(w, 1086);
         QVERIFY(sink.done());
         // "Close" closes.
         click(w, 2);
         QVERIFY(!w.isVisible());
+        QVERIFY2(sink.unexpected.isEmpty(), qPrintable(sink.unexpected.join(QLatin1Char('\n'))));
+    }
+
+    // The error view of a recording that lost three packets: no error file
+    // yet, then the tree of the file the command-line check writes, a double
+    // click moving the preview, the view following the next recording
+    // opened, and its place kept in the settings file.
+    void errorInfoView() {
+        QByteArray ts;
+        {
+            QFile f(QStringLiteral(TAVREL_TEST_DATA "/hd_1080i_aac.ts"));
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            ts = f.readAll();
+        }
+        const Dropped v1 = dropPacket(ts, 0x100, 3000);
+        const Dropped a = dropPacket(ts, 0x101, 5000);
+        const Dropped v2 = dropPacket(ts, 0x100, 8000);
+        QVERIFY(v1.nextOfPid > 0 && a.nextOfPid > 0 && v2.nextOfPid > 0);
+        const QString damaged = m_dir.filePath(QStringLiteral("damaged.ts"));
+        writeFile(damaged, ts);
+        const QString errorFile = damaged + QStringLiteral("_err.bin");
+        QFile::remove(errorFile);
+
+        ScriptSink sink;
+        auto w = std::make_unique<MainWindow>(m_ini);
+        w->setMessageSink(&sink);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        w->openRecording(damaged);
+        QTRY_COMPARE(ctl<QLabel>(*w, 1025)->text(), QStringLiteral("188"));
+        QTRY_VERIFY(ctl(*w, 1095)->isEnabled());
+
+        sink.expect({QStringLiteral("error"), QStringLiteral("エラー情報ファイルがありません！"), 0, 0, {}});
+        click(*w, 1095);
+        QVERIFY(sink.done());
+        QVERIFY(!w->errorInfoWindow());
+
+        QCOMPARE(runCli({QStringLiteral("check"), damaged}).isEmpty(), false);
+        QVERIFY(QFileInfo(errorFile).isFile());
+        click(*w, 1095);
+        tavrelcut::ErrorInfoWindow* view = w->errorInfoWindow();
+        QVERIFY(view && view->isVisible());
+        QCOMPARE(view->windowTitle(), QStringLiteral("Error Info"));
+        auto* tree = view->findChild<QTreeWidget*>(QStringLiteral("1076"));
+        QVERIFY(tree);
+        QCOMPARE(tree->font().pixelSize(), 14);
+        QCOMPARE(tree->font().family(), QStringLiteral("Arial"));
+        auto line = [](const Dropped& d) {
+            const int expected = d.counter, found = (d.counter + 1) % 16;
+            return QStringLiteral("      CC [%1 → %2] [%3]")
+                .arg(expected, 2)
+                .arg(found, 2)
+                .arg(d.nextOfPid);
+        };
+        // The second video loss joins the first under its PID.
+        const QStringList want = {QStringLiteral("Root"),
+                                  QStringLiteral("  SID [   1] / PMT [0x1000]"),
+                                  QStringLiteral("    0x0100"),
+                                  line(v1),
+                                  line(v2),
+                                  QStringLiteral("    0x0101"),
+                                  line(a)};
+        QCOMPARE(treeLines(tree), want);
+        QCOMPARE(runCli({QStringLiteral("errors"), damaged}), want.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+        QTreeWidgetItem* root = tree->topLevelItem(0);
+        QTreeWidgetItem* program = root->child(0);
+        QVERIFY(root->isExpanded() && program->isExpanded());
+        QVERIFY(!program->child(0)->isExpanded() && !program->child(1)->isExpanded());
+
+        // PID items purple, event lines blue, the rest black.
+        tree->expandAll();
+        tree->clearSelection();
+        tree->setCurrentItem(nullptr);
+        QTest::qWait(20);
+        const QImage drawn = tree->viewport()->grab().toImage();
+        QVERIFY(countPixels(drawn, qRgb(0x80, 0x00, 0xE4)) > 10);
+        QVERIFY(countPixels(drawn, qRgb(0x00, 0x00, 0xFF)) > 10);
+
+        // A double click on the second video loss shows the GOP holding it.
+        const QList<GopLine> gops = readIndex(damaged + QStringLiteral(".txt"));
+        int holding = -1;
+        for (int i = 0; i + 1 < gops.size(); ++i)
+            if (gops[i].packet <= v2.nextOfPid) holding = i;
+        QVERIFY(holding > 0);
+        auto* slider = ctl<QSlider>(*w, 1003);
+        QCOMPARE(slider->value(), 0);
+        QTreeWidgetItem* event = program->child(0)->child(1);
+        const QRect r = tree->visualItemRect(event);
+        // A double click as a mouse makes it: press, release, double click.
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, r.center());
+        QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, r.center());
+        QCOMPARE(slider->value(), holding);
+        QCOMPARE(ctl<QLabel>(*w, 1098)->text(), gops[holding].ptsText);
+
+        // Close hides; a rewritten file is read again on the next opening.
+        QTest::mouseClick(view->findChild<QPushButton*>(QStringLiteral("2")), Qt::LeftButton);
+        QVERIFY(!view->isVisible());
+        writeFile(errorFile, QByteArray("TS Error Check\r\n"));
+        click(*w, 1095);
+        QVERIFY(view->isVisible());
+        QCOMPARE(treeLines(tree), QStringList{QStringLiteral("Root")});
+        // A file that is not an error file leaves the tree as it was.
+        writeFile(errorFile, QByteArray("TS Error Check\r\n0123456789"));
+        click(*w, 1095);
+        QCOMPARE(treeLines(tree), QStringList{QStringLiteral("Root")});
+
+        // The view follows the recording a scan opens: none for a clean one.
+        const QString clean = m_dir.filePath(QStringLiteral("clean.ts"));
+        QFile::remove(clean);
+        QVERIFY(QFile::copy(QStringLiteral(TAVREL_TEST_DATA "/hd_1080i_aac.ts"), clean));
+        w->openRecording(clean);
+        QTRY_VERIFY(ctl(*w, 1095)->isEnabled());
+        QTRY_COMPARE(tree->topLevelItemCount(), 0);
+        QVERIFY(view->isVisible());
+
+        // Its place goes to the settings file with the window.
+        view->move(140, 90);
+        QTRY_COMPARE(view->pos(), QPoint(140, 90));
+        click(*w, 2);
+        w.reset();
+        QVERIFY2(sink.unexpected.isEmpty(), qPrintable(sink.unexpected.join(QLatin1Char('\n'))));
+        QSettings ini(m_ini, QSettings::IniFormat);
+        QCOMPARE(ini.value(QStringLiteral("ERRINFO/left")).toInt(), 140);
+        QCOMPARE(ini.value(QStringLiteral("ERRINFO/top")).toInt(), 90);
+        MainWindow again(m_ini);
+        again.setMessageSink(&sink);
+        ctl<QLineEdit>(again, 1000)->setText(damaged);
+        click(again, 1095);
+        QVERIFY(again.errorInfoWindow());
+        QCOMPARE(again.errorInfoWindow()->pos(), QPoint(140, 90));
+        QVERIFY2(sink.unexpected.isEmpty(), qPrintable(sink.unexpected.join(QLatin1Char('\n'))));
+    }
+
+    // File Info from the GOP under the slider: the passes with the window
+    // busy, the dialog's text as the command-line tool prints it, the list
+    // emptied and the window usable again; a file without programs refused.
+    void fileInfo() {
+        ScriptSink sink;
+        MainWindow w(m_ini);
+        w.setMessageSink(&sink);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const QString recording = m_dir.filePath(QStringLiteral("info.ts"));
+        QFile::remove(recording);
+        QVERIFY(QFile::copy(QStringLiteral(TAVREL_TEST_DATA "/hd_1080i_aac.ts"), recording));
+        w.openRecording(recording);
+        QTRY_COMPARE(ctl<QLabel>(w, 1025)->text(), QStringLiteral("188"));
+        QTRY_VERIFY(ctl(w, 1087)->isEnabled());
+        auto* slider = ctl<QSlider>(w, 1003);
+        slider->setFocus();
+        QTest::keyClick(slider, Qt::Key_Right);
+        QTest::keyClick(slider, Qt::Key_Right);
+        QCOMPARE(slider->value(), 2);
+
+        QString shown;
+        QSet<int> disabledMeanwhile;
+        int listed = 0;
+        bool readOnly = false;
+        QColor base;
+        QFont font;
+        whenShown([] { return QApplication::activeModalWidget(); },
+                  [&](QWidget* shownDialog) {
+                      auto* dialog = qobject_cast<tavrelcut::FileInfoDialog*>(shownDialog);
+                      if (!dialog) return;
+                      auto* text = dialog->findChild<QPlainTextEdit*>(QStringLiteral("1050"));
+                      shown = text->toPlainText();
+                      readOnly = text->isReadOnly();
+                      base = text->palette().color(QPalette::Base);
+                      font = text->font();
+                      disabledMeanwhile = disabledIds(w);
+                      listed = w.state().fileInfoPidList.count();
+                      QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("2")), Qt::LeftButton);
+                  });
+        click(w, 1087);
+        QTRY_VERIFY(!shown.isEmpty());
+        QTRY_VERIFY(ctl(w, 1087)->isEnabled());
+        QCOMPARE(shown, runCli({QStringLiteral("info"), QStringLiteral("--gop"), QStringLiteral("2"), recording}));
+        QVERIFY(shown.contains(QStringLiteral("    Resolution    = 1440 x 1080\n")));
+        QVERIFY(shown.contains(QStringLiteral("    Format        = MPEG4 AAC LC\n")));
+        QVERIFY(readOnly);
+        QCOMPARE(base, QColor(Qt::white));
+        const QFontMetrics fm(font);
+        QCOMPARE(fm.horizontalAdvance(QLatin1Char('i')), fm.horizontalAdvance(QLatin1Char('W')));
+        QCOMPARE(font.pixelSize(), 14);
+        QCOMPARE(disabledMeanwhile, kBusySet);
+        QVERIFY(listed >= 2);
+        QCOMPARE(w.state().fileInfoPidList.count(), 0);
+        for (int id : {1002, 1087, 1095, 1013, 2}) QVERIFY(ctl(w, id)->isEnabled());
+
+        // Bytes that hold no program: the list stays empty.
+        ctl<QLineEdit>(w, 1000)->setText(QStringLiteral(TAVREL_TEST_DATA "/random_bytes.bin"));
+        sink.expect({QStringLiteral("error"), QStringLiteral("Not MPEG2 Transport Stream"), 0, 0, {}});
+        sink.expect({QStringLiteral("error"), QStringLiteral("ＰＩＤ情報の取得に失敗しました"), 0, 0, {}});
+        click(w, 1087);
+        QTRY_VERIFY(sink.done());
+        QVERIFY(ctl(w, 1087)->isEnabled());
         QVERIFY2(sink.unexpected.isEmpty(), qPrintable(sink.unexpected.join(QLatin1Char('\n'))));
     }
 

@@ -1,0 +1,123 @@
+#include "error_info_window.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QPainter>
+#include <QPushButton>
+#include <QStyledItemDelegate>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "controls.h"
+
+namespace tavrelcut {
+
+QColor errorItemColour(int kind) {
+    switch (kind) {
+    case tavrel::ErrorTreeItem::Pid: return QColor(0x80, 0x00, 0xE4);
+    case tavrel::ErrorTreeItem::Event: return QColor(0x00, 0x00, 0xFF);
+    default: return QColor(Qt::black);
+    }
+}
+
+namespace {
+
+// Items in the colour of their kind; the selected item white while the tree
+// has the focus, in its own colour otherwise.
+class ErrorItemDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const QColor colour = errorItemColour(index.data(ErrorInfoWindow::kKindRole).toInt());
+        option->palette.setColor(QPalette::Text, colour);
+        const bool focused = option->widget && option->widget->hasFocus();
+        option->palette.setColor(QPalette::HighlightedText, focused ? QColor(Qt::white) : colour);
+    }
+};
+
+}  // namespace
+
+ErrorInfoWindow::ErrorInfoWindow(QWidget* owner) : QDialog(owner) {
+    setWindowTitle(QStringLiteral("Error Info"));
+    tagControl(this, 192, QStringLiteral("Error Info"));
+    setModal(false);
+
+    m_tree = new QTreeWidget(this);
+    tagControl(m_tree, 1076, QStringLiteral("Error Info"));
+    m_tree->setHeaderHidden(true);
+    m_tree->setColumnCount(1);
+    m_tree->setUniformRowHeights(true);
+    m_tree->setItemDelegate(new ErrorItemDelegate(m_tree));
+    m_tree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    QFont f = m_tree->font();
+    f.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+    f.setPixelSize(14);
+    m_tree->setFont(f);
+    QPalette pal = m_tree->palette();
+    pal.setColor(QPalette::Base, Qt::white);
+    m_tree->setPalette(pal);
+    connect(m_tree, &QTreeWidget::itemDoubleClicked, this,
+            [this](QTreeWidgetItem* item, int) { emit packetChosen(item->data(0, kPacketRole).toLongLong()); });
+
+    auto* close = new QPushButton(QStringLiteral("Close"), this);
+    tagControl(close, 2, QStringLiteral("Close"));
+    connect(close, &QPushButton::clicked, this, &QDialog::hide);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(close);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_tree, 1);
+    layout->addLayout(buttons);
+    resize(360, 420);
+}
+
+bool ErrorInfoWindow::load(const QString& path) {
+    std::vector<tavrel::ErrorRecord> records;
+    if (tavrel::loadErrorFile(path.toStdString(), records) != tavrel::ErrorFileStatus::Ok) return false;
+    m_records = std::move(records);
+    rebuild();
+    return true;
+}
+
+void ErrorInfoWindow::clear() {
+    m_records.clear();
+    m_tree->clear();
+}
+
+void ErrorInfoWindow::rebuild() {
+    m_tree->setUpdatesEnabled(false);
+    m_tree->clear();
+    // Items are made top-down and attached to their parents as they come;
+    // the root goes into the tree once it is complete, which is far quicker
+    // than inserting into a live tree.
+    QTreeWidgetItem* parents[4] = {};
+    QTreeWidgetItem* root = nullptr;
+    for (const tavrel::ErrorTreeItem& t : tavrel::buildErrorTree(m_records)) {
+        auto* item = new QTreeWidgetItem(QStringList{QString::fromStdString(t.text)});
+        item->setData(0, kPacketRole, static_cast<qlonglong>(t.packet));
+        item->setData(0, kKindRole, static_cast<int>(t.kind));
+        item->setData(0, kRecordRole, t.record);
+        const int level = std::clamp(t.level, 0, 3);
+        if (level == 0)
+            root = item;
+        else if (parents[level - 1])
+            parents[level - 1]->addChild(item);
+        else
+            delete item;
+        parents[level] = item;
+        for (int l = level + 1; l < 4; ++l) parents[l] = nullptr;
+    }
+    if (root) {
+        m_tree->addTopLevelItem(root);
+        // The root and the program items open, PID items closed.
+        root->setExpanded(true);
+        for (int i = 0; i < root->childCount(); ++i) root->child(i)->setExpanded(true);
+    }
+    m_tree->setUpdatesEnabled(true);
+}
+
+}  // namespace tavrelcut
