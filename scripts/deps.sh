@@ -3,12 +3,15 @@
 # needs Qt 6 (Widgets, Multimedia, Test; qt6-base-dev brings the GL headers
 # and the xcb/offscreen platform plugins) and a Japanese font; its tests on a
 # real X server and the screenshot of the sample need Xvfb (xvfb-run needs
-# xauth), xdotool and ImageMagick's import.
+# xauth), xdotool and ImageMagick's import. The manual pages are made with
+# help2man; the install test also needs desktop-file-validate, man, and
+# dpkg-shlibdeps and file for cpack -G DEB.
 TAVREL_PACKAGES="cmake ninja-build g++ clang libclang-rt-14-dev llvm pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libcli11-dev
   ffmpeg mjpegtools libmpeg2-4-dev python3 hyperfine
   qt6-base-dev qt6-multimedia-dev fonts-ipafont-gothic
-  xvfb xauth xdotool imagemagick"
+  xvfb xauth xdotool imagemagick
+  help2man gzip desktop-file-utils man-db dpkg-dev file"
 
 ensure_packages() {
     local missing=()
