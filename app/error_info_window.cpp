@@ -2,7 +2,6 @@
 
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QPainter>
 #include <QPushButton>
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
@@ -12,6 +11,9 @@
 
 namespace tavrelcut {
 
+namespace {
+
+// The text colour of an item of the given kind (not selected).
 QColor errorItemColour(int kind) {
     switch (kind) {
     case tavrel::ErrorTreeItem::Pid: return QColor(0x80, 0x00, 0xE4);
@@ -19,8 +21,6 @@ QColor errorItemColour(int kind) {
     default: return QColor(Qt::black);
     }
 }
-
-namespace {
 
 // Items in the colour of their kind; the selected item white while the tree
 // has the focus, in its own colour otherwise.
@@ -91,27 +91,19 @@ void ErrorInfoWindow::clear() {
 void ErrorInfoWindow::rebuild() {
     m_tree->setUpdatesEnabled(false);
     m_tree->clear();
-    // Items are made top-down and attached to their parents as they come;
-    // the root goes into the tree once it is complete, which is far quicker
-    // than inserting into a live tree.
+    // The items come depth first, the root first: each is attached to the
+    // last item one level up. The root goes into the tree once it is
+    // complete, which is far quicker than inserting into a live tree.
     QTreeWidgetItem* parents[4] = {};
-    QTreeWidgetItem* root = nullptr;
     for (const tavrel::ErrorTreeItem& t : tavrel::buildErrorTree(m_records)) {
         auto* item = new QTreeWidgetItem(QStringList{QString::fromStdString(t.text)});
         item->setData(0, kPacketRole, static_cast<qlonglong>(t.packet));
         item->setData(0, kKindRole, static_cast<int>(t.kind));
         item->setData(0, kRecordRole, t.record);
-        const int level = std::clamp(t.level, 0, 3);
-        if (level == 0)
-            root = item;
-        else if (parents[level - 1])
-            parents[level - 1]->addChild(item);
-        else
-            delete item;
-        parents[level] = item;
-        for (int l = level + 1; l < 4; ++l) parents[l] = nullptr;
+        if (t.level > 0) parents[t.level - 1]->addChild(item);
+        parents[t.level] = item;
     }
-    if (root) {
+    if (QTreeWidgetItem* root = parents[0]) {
         m_tree->addTopLevelItem(root);
         // The root and the program items open, PID items closed.
         root->setExpanded(true);

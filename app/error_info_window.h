@@ -46,7 +46,4 @@ private:
     std::vector<tavrel::ErrorRecord> m_records;
 };
 
-// The text colour of a tree item of the given kind (not selected).
-QColor errorItemColour(int kind);
-
 }  // namespace tavrelcut

@@ -10,14 +10,14 @@
 
 namespace tavrelcut {
 
-FileInfoDialog::FileInfoDialog(QWidget* parent, const QString& text) : QDialog(parent) {
+FileInfoDialog::FileInfoDialog(QWidget* parent, const QString& runText) : QDialog(parent) {
     setWindowTitle(QStringLiteral("File Info"));
     setModal(true);
 
-    m_text = new QPlainTextEdit(this);
-    tagControl(m_text, 1050, QStringLiteral("File Info"));
-    m_text->setReadOnly(true);
-    m_text->setLineWrapMode(QPlainTextEdit::NoWrap);
+    auto* text = new QPlainTextEdit(this);
+    tagControl(text, 1050, QStringLiteral("File Info"));
+    text->setReadOnly(true);
+    text->setLineWrapMode(QPlainTextEdit::NoWrap);
     // The columns of the text line up only in a fixed-width face.
     QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     f.setFamilies({QString::fromUtf8("ＭＳ ゴシック"), QStringLiteral("IPAGothic"), QStringLiteral("DejaVu Sans Mono"),
@@ -25,16 +25,16 @@ FileInfoDialog::FileInfoDialog(QWidget* parent, const QString& text) : QDialog(p
     f.setStyleHint(QFont::Monospace);
     f.setFixedPitch(true);
     f.setPixelSize(14);
-    m_text->setFont(f);
-    QPalette pal = m_text->palette();
+    text->setFont(f);
+    QPalette pal = text->palette();
     for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
         pal.setColor(group, QPalette::Base, Qt::white);
         pal.setColor(group, QPalette::Text, Qt::black);
     }
-    m_text->setPalette(pal);
-    QString shown = text;
+    text->setPalette(pal);
+    QString shown = runText;
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    m_text->setPlainText(shown);
+    text->setPlainText(shown);
 
     auto* close = new QPushButton(QStringLiteral("Close"), this);
     tagControl(close, 2, QStringLiteral("Close"));
@@ -45,7 +45,7 @@ FileInfoDialog::FileInfoDialog(QWidget* parent, const QString& text) : QDialog(p
     buttons->addStretch(1);
     buttons->addWidget(close);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(m_text, 1);
+    layout->addWidget(text, 1);
     layout->addLayout(buttons);
 
     // Wide and tall enough for the whole text without scrolling.

@@ -5,8 +5,6 @@
 #include <QDialog>
 #include <QString>
 
-class QPlainTextEdit;
-
 namespace tavrelcut {
 
 class FileInfoDialog : public QDialog {
@@ -14,11 +12,6 @@ class FileInfoDialog : public QDialog {
 public:
     // text as the run built it, with "\r\n" line ends.
     FileInfoDialog(QWidget* parent, const QString& text);
-
-    QPlainTextEdit* textEdit() const { return m_text; }
-
-private:
-    QPlainTextEdit* m_text;
 };
 
 }  // namespace tavrelcut

@@ -33,14 +33,13 @@
 #include "about_box.h"
 #include "bitmap_button.h"
 #include "clip_list.h"
+#include "controls.h"
 #include "error_info_window.h"
 #include "file_info.h"
 #include "file_info_dialog.h"
-#include "controls.h"
 #include "gop_scan.h"
 #include "message_box.h"
 #include "preview.h"
-#include "program_tables.h"
 #include "skin.h"
 #include "skin_slider.h"
 #include "sound.h"
@@ -771,12 +770,7 @@ void MainWindow::onFileInfo() {
     if (m_state.inputPath.empty()) return;
     {
         WaitCursor wait;
-        tavrel::acquirePids(m_state, m_host, startPacket, tavrel::ProgramListChoice::FileInfo);
-    }
-    if (m_state.fileInfoPidList.count() < 1) {
-        m_state.fileInfoPidList.clear();
-        showMessage(QStringLiteral("error"), u8("ＰＩＤ情報の取得に失敗しました"), 0);
-        return;
+        if (!tavrel::acquireFileInfoPrograms(m_state, m_host, startPacket)) return;
     }
     setBusy(true);
     auto text = std::make_shared<std::optional<std::string>>();

@@ -16,8 +16,8 @@
 // Runs under any Qt platform; bench_gui.sh runs it under Xvfb.
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QEvent>
+#include <QFile>
 #include <QImage>
 #include <QSlider>
 #include <QTemporaryDir>

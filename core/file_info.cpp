@@ -298,18 +298,19 @@ std::optional<std::string> runFileInfoPasses(const EditState& state, JobHost& ho
     return fileInfoText(scan.record);
 }
 
+bool acquireFileInfoPrograms(EditState& state, JobHost& host, int64_t startPacket) {
+    acquirePids(state, host, startPacket, ProgramListChoice::FileInfo);
+    if (state.fileInfoPidList.count() >= 1) return true;
+    state.fileInfoPidList.clear();
+    host.showMessage("error", "ＰＩＤ情報の取得に失敗しました", MsgKind::Ok);
+    return false;
+}
+
 std::optional<std::string> runFileInfo(EditState& state, JobHost& host, int64_t startPacket,
                                        FileInfoRecord* recordOut) {
-    if (state.inputPath.empty()) return std::nullopt;
-    acquirePids(state, host, startPacket, ProgramListChoice::FileInfo);
-    ProgramList& list = state.fileInfoPidList;
-    if (list.count() < 1) {
-        host.showMessage("error", "ＰＩＤ情報の取得に失敗しました", MsgKind::Ok);
-        list.clear();
-        return std::nullopt;
-    }
+    if (state.inputPath.empty() || !acquireFileInfoPrograms(state, host, startPacket)) return std::nullopt;
     std::optional<std::string> text = runFileInfoPasses(state, host, startPacket, recordOut);
-    list.clear();
+    state.fileInfoPidList.clear();
     return text;
 }
 

@@ -95,6 +95,10 @@ std::string fileInfoText(const FileInfoRecord& r);
 bool runFileInfoPass(const std::string& path, JobHost& host, FileInfoScan& scan, FileInfoPass pass, int32_t pid,
                      int streamType, int64_t startPacket);
 
+// The PID acquisition into the File Info list from startPacket. An empty
+// list shows "ＰＩＤ情報の取得に失敗しました" and gives false.
+bool acquireFileInfoPrograms(EditState& state, JobHost& host, int64_t startPacket);
+
 // The video and audio passes over the File Info list as it stands (the
 // first video and the first audio entry; a missing entry skips its pass),
 // from startPacket. The dialog text, or nullopt with the message shown when
