@@ -5,13 +5,8 @@
 set -u
 cli=$1
 data=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fails=0
-passes=0
-check() {  # description, command status (0 = ok)
-    if [ "$2" -eq 0 ]; then passes=$((passes + 1)); else echo "FAIL: $1"; fails=$((fails + 1)); fi
-}
+. "$(dirname "$0")/e2e_lib.sh"
+make_workdir
 
 cp "$data/sd_480p_mp2.ts" "$data/hd_1080i_aac.ts" "$data/hd_1080i_aac_192.ts" "$data/random_bytes.bin" "$work"/
 
@@ -112,5 +107,4 @@ grep -q "^error: Input ファイルオープンエラー: $work/missing.ts: " "$
 [ ! -e "$work/random_bytes.bin_err.bin" ] ; check "no error file for a skipped file" $?
 "$cli" check > /dev/null 2>&1 ; [ $? -eq 2 ] ; check "check without files is a usage error" $?
 
-echo "$passes passed, $fails failed"
-[ "$fails" -eq 0 ]
+report

@@ -5,13 +5,8 @@
 set -u
 cli=$(realpath "$1")
 data=$(realpath "$2")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fails=0
-passes=0
-check() {  # description, command status (0 = ok)
-    if [ "$2" -eq 0 ]; then passes=$((passes + 1)); else echo "FAIL: $1"; fails=$((fails + 1)); fi
-}
+. "$(dirname "$0")/e2e_lib.sh"
+make_workdir
 cd "$work" || exit 1
 cp "$data"/sd_480p_mp2.ts "$data"/hd_1080i_aac.ts "$data"/hd_1080i_aac_192.ts "$data"/sd_480p_208.ts \
    "$data"/random_bytes.bin .
@@ -37,7 +32,7 @@ cmp -s pids.out pids.want ; check "pids listing" $?
 "$cli" pids --packet 3000 hd_1080i_aac.ts | grep -q '^0101  5     MPEG-2 AAC ' ; check "pids --packet" $?
 "$cli" pids random_bytes.bin > /dev/null 2> err ; [ $? -eq 1 ] ; check "pids of a non-stream fails" $?
 [ "$(cat err)" = "error: Not MPEG2 Transport Stream: random_bytes.bin
-error: ＰＩＤ情報の取得に失敗しました: random_bytes.bin" ] ; check "pids messages: $(cat err)" $?
+error: ＰＩＤ情報の取得に失敗しました: random_bytes.bin" ] ; check_status $? "pids messages: $(cat err)"
 "$cli" pids missing.ts > /dev/null 2> err ; [ $? -eq 1 ] && grep -qx 'error: Input ファイルオープンエラー: missing.ts: No such file or directory' err
 check "pids of a missing file" $?
 
@@ -129,7 +124,7 @@ printf 'keep' > exists.ts
 cp sd_480p_mp2.ts backup.ts
 "$cli" cut --yes -o ./sd_480p_mp2.ts hd_1080i_aac.ts:1:2 sd_480p_mp2.ts:1:3 2> err ; [ $? -eq 1 ]
 check "same file exits 1" $?
-[ "$(cat err)" = "error: 出力ファイルが入力ファイルと同じです: ./sd_480p_mp2.ts" ] ; check "same file message: $(cat err)" $?
+[ "$(cat err)" = "error: 出力ファイルが入力ファイルと同じです: ./sd_480p_mp2.ts" ] ; check_status $? "same file message: $(cat err)"
 cmp -s sd_480p_mp2.ts backup.ts ; check "recording intact" $?
 "$cli" cut --yes --time -o timed.ts sd_480p_mp2.ts:1:3 2> err
 grep -Eq '^info: 経過時間：00:00:[0-9]{2} \(H:M:S\)$' err ; check "elapsed time report" $?
@@ -155,5 +150,4 @@ else
     echo "note: ffprobe not installed, HD check skipped"
 fi
 
-echo "cli cut e2e: $passes passed, $fails failed"
-[ $fails -eq 0 ]
+report "cli cut e2e"

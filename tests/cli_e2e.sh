@@ -3,13 +3,8 @@
 set -u
 cli=$1
 data=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fails=0
-passes=0
-check() {  # description, command status (0 = ok)
-    if [ "$2" -eq 0 ]; then passes=$((passes + 1)); else echo "FAIL: $1"; fails=$((fails + 1)); fi
-}
+. "$(dirname "$0")/e2e_lib.sh"
+make_workdir
 
 cp "$data"/*.ts "$data"/random_bytes.bin "$work"/
 
@@ -73,5 +68,4 @@ done
 "$cli" gops --help | grep -q '^usage: tavrelcut-cli gops' ; check "gops help" $?
 "$cli" frobnicate > /dev/null 2>&1 ; [ $? -eq 2 ] ; check "unknown command" $?
 
-echo "$passes passed, $fails failed"
-[ $fails -eq 0 ]
+report

@@ -4,13 +4,8 @@
 set -u
 cli=$1
 data=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fails=0
-passes=0
-check() {  # description, command status (0 = ok)
-    if [ "$2" -eq 0 ]; then passes=$((passes + 1)); else echo "FAIL: $1"; fails=$((fails + 1)); fi
-}
+. "$(dirname "$0")/e2e_lib.sh"
+make_workdir
 
 cp "$data/sd_480p_mp2.ts" "$data/random_bytes.bin" "$work"/
 rec="$work/sd_480p_mp2.ts"
@@ -46,5 +41,4 @@ grep -q "ＰＩＤ情報の取得に失敗しました" "$work/bad.err" ; check 
 "$cli" info --gop 1 --packet 5 "$rec" > /dev/null 2>&1
 [ $? -eq 2 ] ; check "--gop with --packet is a usage error" $?
 
-echo "$passes passed, $fails failed"
-[ "$fails" -eq 0 ]
+report

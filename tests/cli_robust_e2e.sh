@@ -6,14 +6,11 @@
 set -u
 cli=$(realpath "$1")
 data=$(realpath "$2")
-work=$(mktemp -d)
+. "$(dirname "$0")/e2e_lib.sh"
+make_workdir
+# Some checks leave read-only folders behind.
 trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
 chmod 755 "$work"
-fails=0
-passes=0
-check() {  # description, command status (0 = ok)
-    if [ "$2" -eq 0 ]; then passes=$((passes + 1)); else echo "FAIL: $1"; fails=$((fails + 1)); fi
-}
 cd "$work" || exit 1
 cp "$data"/sd_480p_mp2.ts "$data"/hd_1080i_aac.ts .
 "$cli" index sd_480p_mp2.ts hd_1080i_aac.ts > /dev/null || exit 1
@@ -29,14 +26,14 @@ print(",".join("%04X" % p for p in sorted({(d[i + 1] & 0x1F) << 8 | d[i + 2] for
 # --select-pids takes the PIDs as "pids" prints them: all but the audio.
 keep=$("$cli" pids sd_480p_mp2.ts | awk 'NR > 1 && $2 != 5 { print $1 }' | sort -u | paste -sd,)
 [ "$keep" = "0000,0100,1000,1FFF" ] ; check "pids lists PAT, PMT, video and NULL: $keep" $?
-"$cli" cut --select-pids "$keep" -o sel.ts sd_480p_mp2.ts:1:3 2> err ; check "cut with the pids list: $(cat err)" $?
-[ "$(pids_in sel.ts)" = "0000,0100,1000" ] ; check "output holds the selected PIDs: $(pids_in sel.ts)" $?
+"$cli" cut --select-pids "$keep" -o sel.ts sd_480p_mp2.ts:1:3 2> err ; check_status $? "cut with the pids list: $(cat err)"
+[ "$(pids_in sel.ts)" = "0000,0100,1000" ] ; check_status $? "output holds the selected PIDs: $(pids_in sel.ts)"
 "$cli" cut --select-pids 0x0,0x100,0x1000 -o sel0x.ts sd_480p_mp2.ts:1:3 2> /dev/null
 cmp -s sel.ts sel0x.ts ; check "0x prefix reads the same PIDs" $?
 "$cli" cut --select-pids 0200,0x300 -o none.ts sd_480p_mp2.ts:1:3 2> err ; [ $? -eq 1 ]
 check "a selection that keeps nothing exits 1" $?
 grep -q "^error: --select-pids 0200,0x300: none of these PIDs is in the program list of sd_480p_mp2.ts" err
-check "empty selection message: $(cat err)" $?
+check_status $? "empty selection message: $(cat err)"
 [ ! -e none.ts ] ; check "nothing written for an empty selection" $?
 
 # IN and OUT beyond the GOP list (indexes 0..7; 7 is the LAST entry).
@@ -45,7 +42,7 @@ cmp -s full.ts end.ts ; check "OUT = LAST index equals 'end'" $?
 for clip in 1:8 8:end 9:12; do
     "$cli" cut -o past.ts "sd_480p_mp2.ts:$clip" 2> err ; rc=$?
     [ $rc -eq 1 ] && grep -q "is past the GOP list of sd_480p_mp2.ts (valid GOP indexes: 0..7 or 'end')" err
-    check "clip $clip refused with the range (rc $rc): $(cat err)" $?
+    check_status $? "clip $clip refused with the range (rc $rc): $(cat err)"
 done
 "$cli" cut -o past.ts sd_480p_mp2.ts:5:2 2> err ; [ $? -eq 1 ] && grep -q "IN must be below OUT" err
 check "IN above OUT refused" $?
@@ -55,21 +52,21 @@ check "IN above OUT refused" $?
 for cmd in index gops pids "preview --gop 0 -o x.png"; do
     $cli $cmd sd_480p_mp2.ts.txt > /dev/null 2> err ; rc=$?
     [ $rc -eq 1 ] && grep -qx "error: GOP index files are not recordings; give the recording itself: sd_480p_mp2.ts.txt" err
-    check "$cmd of an index file (rc $rc): $(cat err)" $?
+    check_status $? "$cmd of an index file (rc $rc): $(cat err)"
 done
 cp sd_480p_mp2.ts.txt renamed.ts
 "$cli" cut -o x.ts renamed.ts:0:1 > /dev/null 2> err ; [ $? -eq 1 ] && grep -q "not recordings" err
 check "an index file under another name is recognised" $?
 "$cli" index --gop-dir sd_480p_mp2.ts hd_1080i_aac.ts > /dev/null 2> err ; [ $? -eq 2 ] && grep -q "sd_480p_mp2.ts is not a folder" err
-check "--gop-dir naming a file: $(cat err)" $?
+check_status $? "--gop-dir naming a file: $(cat err)"
 mkfifo fifo
 for cmd in index gops pids "preview --gop 0 -o x.png"; do
     timeout 10 $cli $cmd fifo > /dev/null 2> err ; rc=$?
     [ $rc -eq 1 ] && grep -qx "error: Input ファイルオープンエラー: fifo: not a regular file" err
-    check "$cmd of a FIFO fails at once (rc $rc): $(cat err)" $?
+    check_status $? "$cmd of a FIFO fails at once (rc $rc): $(cat err)"
 done
 timeout 10 "$cli" cut -o x.ts /dev/zero:0:1 > /dev/null 2> err ; [ $? -eq 1 ] && grep -q "/dev/zero: not a regular file" err
-check "cut of /dev/zero: $(cat err)" $?
+check_status $? "cut of /dev/zero: $(cat err)"
 
 # A batch goes on past a failing file, names it and exits 1.
 "$cli" index sd_480p_mp2.ts missing.ts hd_1080i_aac.ts > batch.out 2> err ; [ $? -eq 1 ] ; check "batch with a failure exits 1" $?
@@ -91,22 +88,22 @@ else
 fi
 if [ -d ro/rec.ts.txt ]; then reason="Is a directory"; else reason="Permission denied"; chmod 555 ro; fi
 note="note: no GOP index saved: ro/rec.ts.txt: $reason"
-as_user "$cli" gops ro/rec.ts > out/gops 2> err ; check "gops in a read-only folder: $(cat err)" $?
+as_user "$cli" gops ro/rec.ts > out/gops 2> err ; check_status $? "gops in a read-only folder: $(cat err)"
 [ "$(wc -l < out/gops)" -eq 8 ] && grep -qx "$note" err ; check "gops lists with a note" $?
-as_user "$cli" cut -o out/c.ts ro/rec.ts:1:3 2> err ; check "cut from a read-only folder: $(cat err)" $?
+as_user "$cli" cut -o out/c.ts ro/rec.ts:1:3 2> err ; check_status $? "cut from a read-only folder: $(cat err)"
 "$cli" cut -o c.ts sd_480p_mp2.ts:1:3 2> /dev/null
 cmp -s out/c.ts c.ts && grep -qx "$note" err ; check "cut output and note" $?
-as_user "$cli" preview ro/rec.ts --gop 1 -o out/p.png 2> err ; check "preview from a read-only folder: $(cat err)" $?
+as_user "$cli" preview ro/rec.ts --gop 1 -o out/p.png 2> err ; check_status $? "preview from a read-only folder: $(cat err)"
 [ -s out/p.png ] && grep -qx "$note" err ; check "preview picture and note" $?
 as_user "$cli" index ro/rec.ts > /dev/null 2> err ; [ $? -eq 1 ] ; check "index in a read-only folder exits 1" $?
-grep -qx "error: Output ファイルオープンエラー: ro/rec.ts.txt: $reason" err ; check "index message: $(cat err)" $?
+grep -qx "error: Output ファイルオープンエラー: ro/rec.ts.txt: $reason" err ; check_status $? "index message: $(cat err)"
 [ ! -f ro/rec.ts.txt ] && [ -z "$(compgen -G 'ro/*.partial-*')" ] ; check "no index file in the read-only folder" $?
 
 # An index that cannot be written whole (a full disk).
 cp sd_480p_mp2.ts full.ts
 ln -s /dev/full full.ts.txt
 "$cli" index full.ts > /dev/null 2> err ; [ $? -eq 1 ] && grep -q "書き込みエラー: /dev/full: No space left on device" err
-check "index onto a full disk: $(cat err)" $?
+check_status $? "index onto a full disk: $(cat err)"
 
 # SIGINT while a cut or an index is being written: neither a partial output
 # nor a temporary file is left, an existing output keeps its content.
@@ -164,5 +161,4 @@ for args in "--position $size" "--position 9223372036854775807" "--gop 7"; do
 done
 [ ! -e p.png ] ; check "no picture written by refused previews" $?
 
-echo "cli robust e2e: $passes passed, $fails failed"
-[ $fails -eq 0 ]
+report "cli robust e2e"

@@ -21,50 +21,33 @@ cmake=${CMAKE:-cmake}
 cpack=${CPACK:-cpack}
 src=$(cd "$(dirname "$0")/.." && pwd)
 
-missing=()
-for tool in "$cmake" "$cpack" cc ldd pkg-config desktop-file-validate man help2man gzip dpkg-deb dpkg-shlibdeps file; do
-    command -v "$tool" > /dev/null || missing+=("$tool")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    if [ "${CI:-}" = true ]; then
-        echo "FAIL: missing ${missing[*]} (required when CI=true; scripts/deps.sh installs them)"
-        exit 1
-    fi
-    echo "skipped: missing ${missing[*]}"
-    exit 77
-fi
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fails=0
-passes=0
-check() {  # status (0 = ok; first, so that it is taken before the description is expanded), description
-    if [ "$1" -eq 0 ]; then passes=$((passes + 1)); else echo "FAIL: $2"; fails=$((fails + 1)); fi
-}
+. "$(dirname "$0")/e2e_lib.sh"
+require_tools "$cmake" "$cpack" cc ldd pkg-config desktop-file-validate man help2man gzip dpkg-deb dpkg-shlibdeps file
+make_workdir
 unset LD_LIBRARY_PATH  # the run path alone must find the library
 
 # 1. Install into an unusual prefix.
 prefix=$work/odd.prefix-1/tc
 "$cmake" --install "$build" --prefix "$prefix" > "$work/install.log" 2>&1
 rc=$?
-check $rc "cmake --install (log below)"
+check_status $rc "cmake --install (log below)"
 [ $rc -eq 0 ] || cat "$work/install.log"
 for f in bin/tavrelcut bin/tavrelcut-cli include/kivra.h share/tavrelcut/help.html \
          share/applications/tavrelcut.desktop share/icons/hicolor/scalable/apps/tavrelcut.svg \
          share/man/man1/tavrelcut.1.gz share/man/man1/tavrelcut-cli.1.gz; do
-    [ -f "$prefix/$f" ] ; check $? "installed $f"
+    [ -f "$prefix/$f" ] ; check_status $? "installed $f"
 done
 lib=$(find "$prefix" -name libkivra.so.1)
-[ -n "$lib" ] ; check $? "installed libkivra.so.1"
+[ -n "$lib" ] ; check_status $? "installed libkivra.so.1"
 pc=$(find "$prefix" -name kivra.pc)
-[ -n "$pc" ] ; check $? "installed kivra.pc"
-[ ! -e "$prefix/bin/help.html" ] ; check $? "no help.html in bin"
-cmp -s "$src/app/help.html" "$prefix/share/tavrelcut/help.html" ; check $? "installed help.html is app/help.html"
+[ -n "$pc" ] ; check_status $? "installed kivra.pc"
+[ ! -e "$prefix/bin/help.html" ] ; check_status $? "no help.html in bin"
+cmp -s "$src/app/help.html" "$prefix/share/tavrelcut/help.html" ; check_status $? "installed help.html is app/help.html"
 
 for p in tavrelcut tavrelcut-cli; do
     ldd "$prefix/bin/$p" > "$work/ldd" 2>&1
-    grep -q "libkivra.so.1 => $prefix/" "$work/ldd" ; check $? "$p finds libkivra.so.1 in the prefix: $(grep kivra "$work/ldd")"
-    ! grep -q "not found" "$work/ldd" ; check $? "$p: every library found: $(grep 'not found' "$work/ldd")"
+    grep -q "libkivra.so.1 => $prefix/" "$work/ldd" ; check_status $? "$p finds libkivra.so.1 in the prefix: $(grep kivra "$work/ldd")"
+    ! grep -q "not found" "$work/ldd" ; check_status $? "$p: every library found: $(grep 'not found' "$work/ldd")"
 done
 
 mkdir "$work/rec"
@@ -74,30 +57,30 @@ run_cli() {  # PREFIX: index and gops of the recording with that prefix's tavrel
     local cli=$1/bin/tavrelcut-cli out
     rm -f "$rec.txt"
     out=$("$cli" index "$rec" 2>&1)
-    check $? "installed cli index exit status: $out"
-    echo "$out" | grep -q "sd_480p_mp2.ts	packet=188	video_pid=0x0100	gops=7	packets=5961" ; check $? "index summary: $out"
+    check_status $? "installed cli index exit status: $out"
+    echo "$out" | grep -q "sd_480p_mp2.ts	packet=188	video_pid=0x0100	gops=7	packets=5961" ; check_status $? "index summary: $out"
     "$cli" gops "$rec" > "$work/gops.out" 2>&1 < /dev/null
-    check $? "installed cli gops exit status"
-    [ "$(wc -l < "$work/gops.out")" -eq 8 ] ; check $? "gops prints 8 entries"
-    tail -1 "$work/gops.out" | grep -q "^7	FFFF	LAST       	LAST       	0	5961$" ; check $? "gops LAST line"
+    check_status $? "installed cli gops exit status"
+    [ "$(wc -l < "$work/gops.out")" -eq 8 ] ; check_status $? "gops prints 8 entries"
+    tail -1 "$work/gops.out" | grep -q "^7	FFFF	LAST       	LAST       	0	5961$" ; check_status $? "gops LAST line"
 }
 run_cli "$prefix"
-"$prefix/bin/tavrelcut-cli" --version | grep -qx 'tavrelcut-cli [0-9.]*' ; check $? "tavrelcut-cli --version"
+"$prefix/bin/tavrelcut-cli" --version | grep -qx 'tavrelcut-cli [0-9.]*' ; check_status $? "tavrelcut-cli --version"
 QT_QPA_PLATFORM=offscreen "$prefix/bin/tavrelcut" --version > "$work/gui_version" 2>&1
-check $? "tavrelcut --version exit status: $(cat "$work/gui_version")"
-grep -qx 'tavrelcut [0-9.]*' "$work/gui_version" ; check $? "tavrelcut --version text: $(cat "$work/gui_version")"
+check_status $? "tavrelcut --version exit status: $(cat "$work/gui_version")"
+grep -qx 'tavrelcut [0-9.]*' "$work/gui_version" ; check_status $? "tavrelcut --version text: $(cat "$work/gui_version")"
 
 # 2. The desktop entry and its icon.
 desktop=$prefix/share/applications/tavrelcut.desktop
 desktop-file-validate "$desktop" > "$work/dfv" 2>&1
-check $? "desktop-file-validate: $(cat "$work/dfv")"
-[ ! -s "$work/dfv" ] ; check $? "desktop-file-validate has no hints: $(cat "$work/dfv")"
-grep -qx 'Exec=tavrelcut %f' "$desktop" ; check $? "desktop Exec"
-grep -qx 'Icon=tavrelcut' "$desktop" ; check $? "desktop Icon"
-grep -qx 'MimeType=video/mp2t;' "$desktop" ; check $? "desktop MimeType"
-grep -q '^Comment\[ja\]=' "$desktop" ; check $? "desktop Japanese comment"
+check_status $? "desktop-file-validate: $(cat "$work/dfv")"
+[ ! -s "$work/dfv" ] ; check_status $? "desktop-file-validate has no hints: $(cat "$work/dfv")"
+grep -qx 'Exec=tavrelcut %f' "$desktop" ; check_status $? "desktop Exec"
+grep -qx 'Icon=tavrelcut' "$desktop" ; check_status $? "desktop Icon"
+grep -qx 'MimeType=video/mp2t;' "$desktop" ; check_status $? "desktop MimeType"
+grep -q '^Comment\[ja\]=' "$desktop" ; check_status $? "desktop Japanese comment"
 for s in 16 32 48 64 128 256; do
-    file "$prefix/share/icons/hicolor/${s}x$s/apps/tavrelcut.png" | grep -q "PNG image data, $s x $s," ; check $? "icon ${s}x$s"
+    file "$prefix/share/icons/hicolor/${s}x$s/apps/tavrelcut.png" | grep -q "PNG image data, $s x $s," ; check_status $? "icon ${s}x$s"
 done
 
 # 3. A program built with pkg-config against the installed library.
@@ -141,64 +124,63 @@ EOF
 export PKG_CONFIG_PATH
 PKG_CONFIG_PATH=$(dirname "$pc")
 flags=$(pkg-config --cflags --libs kivra)
-check $? "pkg-config --cflags --libs kivra"
-echo "$flags" | grep -q -- "-I$prefix/include" ; check $? "pkg-config include dir in the prefix: $flags"
+check_status $? "pkg-config --cflags --libs kivra"
+echo "$flags" | grep -q -- "-I$prefix/include" ; check_status $? "pkg-config include dir in the prefix: $flags"
 cc -std=c11 -Wall -Wextra -Werror -o "$work/use_kivra" "$work/use_kivra.c" $flags > "$work/cc.log" 2>&1
-check $? "C program builds with kivra.pc: $(cat "$work/cc.log")"
+check_status $? "C program builds with kivra.pc: $(cat "$work/cc.log")"
 out=$(LD_LIBRARY_PATH=$(pkg-config --variable=libdir kivra) "$work/use_kivra" "$rec")
-check $? "C program runs"
-echo "$out" | grep -Eq '^simd=[1-9][0-9]* read=1 close=1 frames=1 size=720x480$' ; check $? "C program decodes through libkivra: $out"
+check_status $? "C program runs"
+echo "$out" | grep -Eq '^simd=[1-9][0-9]* read=1 close=1 frames=1 size=720x480$' ; check_status $? "C program decodes through libkivra: $out"
 
 # 4. The manual pages.
 export MANWIDTH=80
 man -l "$prefix/share/man/man1/tavrelcut.1.gz" > "$work/gui.man" 2> "$work/man.err"
-check $? "man tavrelcut: $(cat "$work/man.err")"
-grep -q -- '--ini' "$work/gui.man" ; check $? "tavrelcut page has --ini"
+check_status $? "man tavrelcut: $(cat "$work/man.err")"
+grep -q -- '--ini' "$work/gui.man" ; check_status $? "tavrelcut page has --ini"
 grep -q '^SYNOPSIS' "$work/gui.man" && grep -q 'tavrelcut \[options\] \[RECORDING\]' "$work/gui.man"
-check $? "tavrelcut page synopsis"
+check_status $? "tavrelcut page synopsis"
 man -l "$prefix/share/man/man1/tavrelcut-cli.1.gz" > "$work/cli.man" 2> "$work/man.err"
-check $? "man tavrelcut-cli: $(cat "$work/man.err")"
+check_status $? "man tavrelcut-cli: $(cat "$work/man.err")"
 version=$("$prefix/bin/tavrelcut-cli" --version | cut -d' ' -f2)
-grep -q "Tavrel Cutter $version" "$work/cli.man" ; check $? "cli page of this version ($version)"
+grep -q "Tavrel Cutter $version" "$work/cli.man" ; check_status $? "cli page of this version ($version)"
 commands=$("$prefix/bin/tavrelcut-cli" --help | sed -n '/^commands:$/,/^$/s/^  \([a-z][a-z0-9-]*\) .*/\1/p')
-[ "$(echo "$commands" | wc -w)" -ge 5 ] ; check $? "commands in tavrelcut-cli --help: $commands"
+[ "$(echo "$commands" | wc -w)" -ge 5 ] ; check_status $? "commands in tavrelcut-cli --help: $commands"
 for c in $commands; do
-    grep -q "usage: tavrelcut-cli $c " "$work/cli.man" ; check $? "cli page has the help of '$c'"
+    grep -q "usage: tavrelcut-cli $c " "$work/cli.man" ; check_status $? "cli page has the help of '$c'"
 done
-grep -q -- '--discon' "$work/cli.man" ; check $? "cli page has the check option --discon"
+grep -q -- '--discon' "$work/cli.man" ; check_status $? "cli page has the check option --discon"
 
 # The prefix moved elsewhere still works: nothing in it names the old place.
 mv "$prefix" "$work/moved"
 run_cli "$work/moved"
-QT_QPA_PLATFORM=offscreen "$work/moved/bin/tavrelcut" --version > /dev/null 2>&1 ; check $? "moved tavrelcut runs"
+QT_QPA_PLATFORM=offscreen "$work/moved/bin/tavrelcut" --version > /dev/null 2>&1 ; check_status $? "moved tavrelcut runs"
 
 # 5. The .deb.
 (cd "$build" && "$cpack" -G DEB -B "$work/deb") > "$work/cpack.log" 2>&1
 rc=$?
-check $rc "cpack -G DEB (log below)"
+check_status $rc "cpack -G DEB (log below)"
 [ $rc -eq 0 ] || cat "$work/cpack.log"
 debs=("$work"/deb/tavrelcut_*.deb)
-[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] ; check $? "one tavrelcut_*.deb: ${debs[*]}"
+[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] ; check_status $? "one tavrelcut_*.deb: ${debs[*]}"
 deb=${debs[0]}
 dpkg-deb --info "$deb" > "$work/info" 2>&1
-check $? "dpkg-deb --info"
-grep -q '^ Package: tavrelcut$' "$work/info" ; check $? "package name"
+check_status $? "dpkg-deb --info"
+grep -q '^ Package: tavrelcut$' "$work/info" ; check_status $? "package name"
 depends=$(grep '^ Depends:' "$work/info")
-echo "$depends" | grep -Eq 'libqt6(widgets|gui|core)6' ; check $? "Depends names Qt 6: $depends"
-echo "$depends" | grep -q 'libc6' ; check $? "Depends names libc6: $depends"
-! echo "$depends" | grep -q kivra ; check $? "Depends does not ask for libkivra (it is in the package): $depends"
+echo "$depends" | grep -Eq 'libqt6(widgets|gui|core)6' ; check_status $? "Depends names Qt 6: $depends"
+echo "$depends" | grep -q 'libc6' ; check_status $? "Depends names libc6: $depends"
+! echo "$depends" | grep -q kivra ; check_status $? "Depends does not ask for libkivra (it is in the package): $depends"
 dpkg-deb --contents "$deb" | awk '{print $6}' > "$work/contents"
 for re in '^\./usr/bin/tavrelcut$' '^\./usr/bin/tavrelcut-cli$' '^\./usr/lib/(.*/)?libkivra\.so\.1$' \
           '^\./usr/include/kivra\.h$' '^\./usr/lib/(.*/)?pkgconfig/kivra\.pc$' \
           '^\./usr/share/applications/tavrelcut\.desktop$' '^\./usr/share/man/man1/tavrelcut\.1\.gz$' \
           '^\./usr/share/man/man1/tavrelcut-cli\.1\.gz$' '^\./usr/share/icons/hicolor/256x256/apps/tavrelcut\.png$' \
           '^\./usr/share/icons/hicolor/scalable/apps/tavrelcut\.svg$' '^\./usr/share/tavrelcut/help\.html$'; do
-    grep -Eq "$re" "$work/contents" ; check $? "deb holds $re"
+    grep -Eq "$re" "$work/contents" ; check_status $? "deb holds $re"
 done
-dpkg-deb -x "$deb" "$work/unpacked" ; check $? "dpkg-deb -x"
-grep -qx 'prefix=/usr' "$(find "$work/unpacked" -name kivra.pc)" ; check $? "packaged kivra.pc has prefix /usr"
+dpkg-deb -x "$deb" "$work/unpacked" ; check_status $? "dpkg-deb -x"
+grep -qx 'prefix=/usr' "$(find "$work/unpacked" -name kivra.pc)" ; check_status $? "packaged kivra.pc has prefix /usr"
 run_cli "$work/unpacked/usr"
-QT_QPA_PLATFORM=offscreen "$work/unpacked/usr/bin/tavrelcut" --version > /dev/null 2>&1 ; check $? "packaged tavrelcut runs"
+QT_QPA_PLATFORM=offscreen "$work/unpacked/usr/bin/tavrelcut" --version > /dev/null 2>&1 ; check_status $? "packaged tavrelcut runs"
 
-echo "$passes passed, $fails failed"
-[ $fails -eq 0 ]
+report

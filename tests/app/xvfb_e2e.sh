@@ -15,18 +15,8 @@ set -u
 app=$1
 data=$2
 
-missing=()
-for tool in Xvfb xdotool import ffmpeg ffprobe python3; do
-    command -v "$tool" > /dev/null || missing+=("$tool")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    if [ "${CI:-}" = true ]; then
-        echo "FAIL: missing ${missing[*]} (required when CI=true; scripts/deps.sh installs them)"
-        exit 1
-    fi
-    echo "skipped: missing ${missing[*]}"
-    exit 77
-fi
+. "$(dirname "$0")/../e2e_lib.sh"
+require_tools Xvfb xdotool import ffmpeg ffprobe python3
 
 work=$(mktemp -d)
 xvfb_pid=
@@ -38,14 +28,8 @@ cleanup() {
     if [ -n "${XVFB_E2E_KEEP:-}" ]; then echo "kept $work"; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
-fails=0
-passes=0
-check() {  # description, status (0 = ok)
-    if [ "$2" -eq 0 ]; then passes=$((passes + 1)); else echo "FAIL: $1"; fails=$((fails + 1)); fi
-}
 finish() {
-    echo "$passes checks passed, $fails failed"
-    [ "$fails" -eq 0 ]
+    report
     exit
 }
 
