@@ -69,7 +69,7 @@ int runErrors(const std::string& file) {
         host.showFileError("エラー情報ファイルがありません！", path, 0);
         return kExitFailure;
     case ErrorFileStatus::Unreadable:
-        host.showFileError("ファイルリードエラー", path, err);
+        host.showFileError(kMsgRead, path, err);
         return kExitFailure;
     case ErrorFileStatus::Malformed:
         host.showFileError("not an error file (a 16-byte \"TS Error Check\" header and 16-byte records)", path, 0);

@@ -133,7 +133,7 @@ int runPreview(const PreviewOptions& o) {
     {
         File f;
         if (!f.openRead(o.file)) {
-            host.showFileError("Input ファイルオープンエラー", o.file, f.error());
+            host.showFileError(kMsgInputOpen, o.file, f.error());
             return kExitFailure;
         }
         fileSize = f.size();
@@ -207,7 +207,7 @@ int runPreview(const PreviewOptions& o) {
         ok = endsWith(o.out, ".png") ? writePng(o.out, img, &failure) : writeBmp(o.out, img, &failure);
     }
     if (!ok) {
-        host.showFileError(failure.created ? "書き込みエラー" : "Output ファイルオープンエラー", o.out, failure.err);
+        host.showFileError(failure.created ? kMsgWrite : kMsgOutputOpen, o.out, failure.err);
         return kExitFailure;
     }
     return host.errorCount() == 0 ? kExitOk : kExitFailure;

@@ -32,7 +32,7 @@ void onInterrupt(int sig) {
 bool checkRecording(const std::string& path, TerminalHost& host) {
     File f;
     if (!f.openRead(path)) {
-        host.showFileError("Input ファイルオープンエラー", path, f.error());
+        host.showFileError(kMsgInputOpen, path, f.error());
         return false;
     }
     char head[sizeof kIndexHeader - 1] = {};

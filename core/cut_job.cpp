@@ -21,8 +21,6 @@ namespace tavrel {
 namespace {
 
 constexpr const char* kLastTimeCode = "LAST       ";
-constexpr const char* kMsgRead = "ファイルリードエラー";
-constexpr const char* kMsgWrite = "書き込みエラー";
 constexpr const char* kMsgMixedSizes = "パケットサイズの異なるファイルは結合できません";
 
 // The geometry a clip is read with: its own recording's.
@@ -220,7 +218,7 @@ bool CutRun::checkClip(const Clip& c) {
     else {
         File src;
         if (!src.openRead(c.sourcePath)) {
-            failFile("Input ファイルオープンエラー", c.sourcePath, src.error());
+            failFile(kMsgInputOpen, c.sourcePath, src.error());
         } else if (static_cast<size_t>(CutJob::kPacketsPerRead) * static_cast<size_t>(P) >
                    CutJob::kReadBufferSize) {
             fail("リードバッファがオーバーフローしました。");
@@ -237,7 +235,7 @@ void CutRun::writeClipRange(const std::string& source, const PacketGeometry& geo
     m_geo = geo;
     const int32_t P = m_geo.size;
     File src;
-    if (!src.openRead(source)) return failFile("Input ファイルオープンエラー", source, src.error());
+    if (!src.openRead(source)) return failFile(kMsgInputOpen, source, src.error());
 
     const Settings& st = m_state.settings;
     const bool out188 = st.out188 != 0 && P == 192;
@@ -386,7 +384,7 @@ CutOutcome runCutJob(EditState& state, JobHost& host, CutJob& job) {
                             [&run](const Clip& c) { return run.checkClip(c); })) {
         outcome = CutOutcome::ClipFailed;
     } else if (!out.create(state.outputPath)) {
-        host.showFileError("Output ファイルオープンエラー", state.outputPath, out.error());
+        host.showFileError(kMsgOutputOpen, state.outputPath, out.error());
         outcome = CutOutcome::OutputCreateFailed;
     } else if (!run.allocate()) {
         outcome = CutOutcome::AllocationFailed;

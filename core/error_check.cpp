@@ -19,11 +19,6 @@ constexpr int kChunksPerRead = 64;  // 100-packet chunks fetched by one read
 constexpr size_t kWriteBufferSize = 9024;
 constexpr uint8_t kNotSeen = 0xFF;
 
-const char* const kMsgInputOpen = "Input ファイルオープンエラー";
-const char* const kMsgOutputOpen = "Output ファイルオープンエラー";
-const char* const kMsgRead = "ファイルリードエラー";
-const char* const kMsgWrite = "書き込みエラー";
-
 // Records gather here and go to the file whenever fewer than a record and
 // five bytes are free, and at the end.
 class RecordWriter {

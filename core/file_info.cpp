@@ -235,7 +235,7 @@ bool runFileInfoPass(const std::string& path, JobHost& host, FileInfoScan& scan,
                      int streamType, int64_t startPacket) {
     File f;
     if (!f.openRead(path)) {
-        host.showFileError("Input ファイルオープンエラー", path, f.error());
+        host.showFileError(kMsgInputOpen, path, f.error());
         return false;
     }
     PacketGeometry g;
@@ -248,7 +248,7 @@ bool runFileInfoPass(const std::string& path, JobHost& host, FileInfoScan& scan,
     std::vector<uint8_t> block(kFileInfoBufferSize);
     size_t fill = 0;
     auto readError = [&] {
-        host.showFileError("ファイルリードエラー", path, f.error());
+        host.showFileError(kMsgRead, path, f.error());
         return false;
     };
 

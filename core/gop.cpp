@@ -210,7 +210,7 @@ bool readGopIndexFile(const std::string& path, const std::string& recording, Gop
     while (reading) {
         int64_t got = f.read(buf.data(), buf.size());
         if (got < 0) {
-            host.showFileError("ファイルリードエラー", name, f.error());
+            host.showFileError(kMsgRead, name, f.error());
             return false;
         }
         if (got == 0) break;

@@ -16,10 +16,6 @@ namespace {
 constexpr size_t kReadBufferSize = 22000;
 constexpr int kPacketsPerRead = 100;
 
-const char* const kMsgInputOpen = "Input ファイルオープンエラー";
-const char* const kMsgOutputOpen = "Output ファイルオープンエラー";
-const char* const kMsgWrite = "書き込みエラー";
-const char* const kMsgRead = "ファイルリードエラー";
 const char* const kMsgPidWrite = "ＰＩＤ情報書き込みエラー";
 const char* const kMsgPacketWrite = "パケット情報書き込みエラー";
 

@@ -10,6 +10,12 @@ namespace tavrel {
 enum class MsgKind : int { Ok = 0, OkCancel = 1, YesNo = 2, YesNoCancel = 3 };
 enum MsgResult : int { kResultOk = 0, kResultCancel = 1, kResultYes = 2, kResultNo = 3 };
 
+// The file messages the jobs share (caption "error").
+inline constexpr char kMsgInputOpen[] = "Input ファイルオープンエラー";
+inline constexpr char kMsgOutputOpen[] = "Output ファイルオープンエラー";
+inline constexpr char kMsgRead[] = "ファイルリードエラー";
+inline constexpr char kMsgWrite[] = "書き込みエラー";
+
 // What a finished GOP scan hands to the window (the labels, the slider and
 // the preview's packet size).
 struct ScanFinishInfo {

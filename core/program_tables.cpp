@@ -256,7 +256,7 @@ void acquisitionWorker(std::shared_ptr<Acquisition> acq, std::string input, int6
     std::vector<std::string> messages;
     auto list = std::make_unique<ProgramList>();
     if (!opened) {
-        messages.emplace_back("Input ファイルオープンエラー");
+        messages.emplace_back(kMsgInputOpen);
     } else if (!detectPacketGeometry(f, g) || g.size < 188) {
         messages.emplace_back("Not MPEG2 Transport Stream");
     } else {
