@@ -804,29 +804,8 @@ TEST(CutJob, CompletionPlaysTheSoundThenReportsTheElapsedTime) {
     EXPECT_EQ(elapsedTimeText(59999), "経過時間：00:00:59 (H:M:S)");
 }
 
-namespace {
-
-bool haveFfprobe() { return std::system("ffprobe -version > /dev/null 2>&1") == 0; }
-
-std::string capture(const std::string& cmd) {
-    std::string out;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-    return out;
-}
-
-}  // namespace
-
 TEST(CutJob, HdCutReadsCleanlyWithTheKeptFrames) {
-    if (!haveFfprobe()) {
-        const char* ci = std::getenv("CI");
-        if (ci && std::string(ci) == "true") FAIL() << "ffprobe is required when CI=true";
-        GTEST_SKIP() << "ffprobe not installed";
-    }
+    TAVREL_REQUIRE_TOOL("ffprobe");
     TempDir dir;
     const Rec r = load(dir, "hd_1080i_aac.ts");
     EditState s = jobFor(dir, r);

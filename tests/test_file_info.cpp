@@ -317,16 +317,7 @@ TEST(FileInfo, MissingInputAndUnreadablePidListAreReported) {
 
 namespace {
 
-std::string capture(const std::string& cmd) {
-    std::string out;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-    return out;
-}
+using test::capture;
 
 // One entry of one stream, as ffprobe prints it.
 std::string probeValue(const std::string& path, const std::string& stream, const std::string& key) {
@@ -344,11 +335,7 @@ int64_t firstPts(const std::string& path, const std::string& stream) {
 }
 
 void checkAgainstFfprobe(const std::string& name) {
-    if (std::system("ffprobe -version > /dev/null 2>&1") != 0) {
-        const char* ci = std::getenv("CI");
-        if (ci && std::string(ci) == "true") FAIL() << "ffprobe is required when CI=true";
-        GTEST_SKIP() << "ffprobe not installed";
-    }
+    TAVREL_REQUIRE_TOOL("ffprobe");
     const std::string path = test::dataPath(name);
     EditState state;
     state.inputPath = path;
@@ -414,11 +401,7 @@ TEST(FileInfo, Sd480pMp2MatchesFfprobe) { checkAgainstFfprobe("sd_480p_mp2.ts");
 TEST(FileInfo, Hd1080iAacMatchesFfprobe) { checkAgainstFfprobe("hd_1080i_aac.ts"); }
 
 TEST(FileInfo, Ac3AudioDecodesNoHeader) {
-    if (std::system("ffmpeg -version > /dev/null 2>&1") != 0) {
-        const char* ci = std::getenv("CI");
-        if (ci && std::string(ci) == "true") FAIL() << "ffmpeg is required when CI=true";
-        GTEST_SKIP() << "ffmpeg not installed";
-    }
+    TAVREL_REQUIRE_TOOL("ffmpeg");
     test::TempDir dir;
     const std::string path = dir.path("ac3.ts");
     ASSERT_EQ(std::system(("ffmpeg -v error -f lavfi -i testsrc=size=352x288:rate=25 -f lavfi -i sine=r=48000 "

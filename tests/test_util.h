@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -85,4 +87,31 @@ private:
     rlimit m_old{};
 };
 
+// The standard output of a shell command.
+inline std::string capture(const std::string& cmd) {
+    std::string out;
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    pclose(p);
+    return out;
+}
+
+inline bool onCi() {
+    const char* ci = std::getenv("CI");
+    return ci && std::string(ci) == "true";
+}
+
 }  // namespace tavrel::test
+
+// In a test that needs an outside tool (ffmpeg, ffprobe): skips when it is
+// missing, but fails under CI=true, where the scripts install it.
+#define TAVREL_REQUIRE_TOOL(tool)                                                          \
+    do {                                                                                 \
+        if (std::system(tool " -version > /dev/null 2>&1") != 0) {                       \
+            if (::tavrel::test::onCi()) FAIL() << tool " is required when CI=true";       \
+            GTEST_SKIP() << tool " not installed";                                       \
+        }                                                                                \
+    } while (0)
