@@ -27,7 +27,9 @@ bool writeAll(const std::string& path, const std::vector<uint8_t>& bytes, WriteF
     OutputFile out;
     WriteFailure local;
     WriteFailure& f = failure ? *failure : local;
-    if (!out.create(path)) {
+    OutputOptions options;
+    options.stream = true;  // /dev/stdout, a FIFO
+    if (!out.create(path, options)) {
         f = {false, out.error()};
         return false;
     }

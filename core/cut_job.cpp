@@ -55,6 +55,15 @@ bool sameCanonicalPath(const std::string& a, const std::string& b) {
     return ca == cb;
 }
 
+// A cut output may be a FIFO or device (a stream), and like cp it leaves
+// flushing to the system: outputs are large.
+OutputOptions cutOutputOptions() {
+    OutputOptions o;
+    o.stream = true;
+    o.sync = false;
+    return o;
+}
+
 // Unaligned work buffer without the zero fill of a std::vector<uint8_t>.
 struct Buffer {
     std::unique_ptr<uint8_t[]> data;
@@ -82,6 +91,11 @@ public:
 
     void setClipCount(int32_t n) { m_clips = n; }
 
+    // False (reported) when a clip's recording was replaced or rewritten
+    // since checkClip saw it: what was copied may be of either file.
+    bool sourcesUnchanged();
+    int64_t packetsWithoutSync() const { return m_missingSync; }
+
     // The checks that can refuse a clip, run for every clip before the
     // output is created. Reports and counts a failure; false then.
     bool checkClip(const Clip& c);
@@ -99,6 +113,7 @@ private:
         m_host.showFileError(text, path, err);
         m_job.errorCount.fetch_add(1);
     }
+    bool rememberSource(const std::string& path, const File& src);
     bool appendRun();
     bool flushOutput();
     void processBlock(uint8_t* block, int64_t bytes, int64_t b, int64_t start, int64_t end, int32_t k);
@@ -123,7 +138,29 @@ private:
     const uint8_t* m_runBegin = nullptr;  // kept units not yet copied out
     const uint8_t* m_runEnd = nullptr;
     std::vector<int32_t> m_pendingProgress;
+    int64_t m_missingSync = 0;
+    std::vector<std::pair<std::string, FileIdentity>> m_sources;
 };
+
+// Keeps the identity of a clip's recording as the checks saw it (once per
+// recording).
+bool CutRun::rememberSource(const std::string& path, const File& src) {
+    for (const auto& known : m_sources)
+        if (known.first == path) return true;
+    const auto id = identityOf(src);
+    if (id) m_sources.emplace_back(path, *id);
+    return id.has_value();
+}
+
+bool CutRun::sourcesUnchanged() {
+    for (const auto& [path, id] : m_sources) {
+        if (!unchangedSince(path, id)) {
+            failFile(kMsgRead, path, kErrChanged);
+            return false;
+        }
+    }
+    return true;
+}
 
 bool CutRun::appendRun() {
     if (m_runBegin == m_runEnd) return true;
@@ -186,6 +223,7 @@ void CutRun::processBlock(uint8_t* block, int64_t bytes, int64_t b, int64_t star
         uint8_t* unit = block + i * P;
         if (m_filter.active && !isSelectedPid(unit, m_geo, m_filter)) continue;
         if (m_rewriteTc) rewriteGopTimeCode(unit, m_geo, m_job.timeCode);
+        if (unit[m_geo.syncOffset] != 0x47) ++m_missingSync;
         ++kept;
         if (m_strip) {
             std::memcpy(m_write.data.get() + m_outLen, unit + 4, 188);
@@ -218,6 +256,8 @@ bool CutRun::checkClip(const Clip& c) {
     else {
         File src;
         if (!src.openRead(c.sourcePath)) {
+            failFile(kMsgInputOpen, c.sourcePath, src.error());
+        } else if (!rememberSource(c.sourcePath, src)) {
             failFile(kMsgInputOpen, c.sourcePath, src.error());
         } else if (static_cast<size_t>(CutJob::kPacketsPerRead) * static_cast<size_t>(P) >
                    CutJob::kReadBufferSize) {
@@ -383,8 +423,8 @@ CutOutcome runCutJob(EditState& state, JobHost& host, CutJob& job) {
     } else if (!std::all_of(state.clipList.clips.begin(), state.clipList.clips.end(),
                             [&run](const Clip& c) { return run.checkClip(c); })) {
         outcome = CutOutcome::ClipFailed;
-    } else if (!out.create(state.outputPath)) {
-        host.showFileError(kMsgOutputOpen, state.outputPath, out.error());
+    } else if (!out.create(state.outputPath, cutOutputOptions())) {
+        showOutputCreateError(host, state.outputPath, out.error());
         outcome = CutOutcome::OutputCreateFailed;
     } else if (!run.allocate()) {
         outcome = CutOutcome::AllocationFailed;
@@ -398,11 +438,15 @@ CutOutcome runCutJob(EditState& state, JobHost& host, CutJob& job) {
             run.writeClipRange(c.sourcePath, clipGeometry(state, c), c.startPacket, clipEnd(c), c.endPacket, k++);
             if (job.errorCount != 0) break;
         }
+        if (job.errorCount == 0 && !run.sourcesUnchanged()) out.discard();
         if (job.errorCount == 0 && !out.commit()) {
             host.showFileError(kMsgWrite, state.outputPath, out.error());
             job.errorCount.fetch_add(1);
         }
         if (job.errorCount != 0) out.discard();
+        if (job.errorCount == 0 && run.packetsWithoutSync() > 0)
+            host.showNote(std::to_string(run.packetsWithoutSync()) + " packets copied without a sync byte: " +
+                          state.outputPath);
         if (state.settings.sound != 0) host.playSound(state.settings.soundPath);
         job.elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                             std::chrono::steady_clock::now() - startTick)

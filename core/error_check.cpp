@@ -152,9 +152,12 @@ ErrorCheckResult checkTransportErrors(const std::string& input, bool recordDisco
     const int64_t count = in.size() / ps;
     result.packets = count;
 
+    const auto identity = identityOf(in);
+    OutputOptions outOptions;
+    outOptions.input = input;
     OutputFile out;
-    if (!out.create(result.errorPath)) {
-        host.showFileError(kMsgOutputOpen, result.errorPath, out.error());
+    if (!out.create(result.errorPath, outOptions)) {
+        showOutputCreateError(host, result.errorPath, out.error());
         return result;
     }
     auto writer = std::make_unique<RecordWriter>(out.file());
@@ -172,6 +175,7 @@ ErrorCheckResult checkTransportErrors(const std::string& input, bool recordDisco
     int lastPercent = 0;
     bool ok = true;
     bool ended = false;
+    bool syncNoted = false;
 
     for (int64_t b = 0; b < count && !ended; b += kPacketsPerRead) {
         if (host.cancelRequested()) {
@@ -190,15 +194,28 @@ ErrorCheckResult checkTransportErrors(const std::string& input, bool recordDisco
                 ok = false;
                 break;
             }
-            if (filled == 0) break;
         }
         const int64_t got = std::min(chunkBytes, filled - pos);
         const uint8_t* chunk = buf.data() + pos;
         pos += got;
         const int64_t units = got / ps;
+        // Fewer packets than the size promised: the recording shrank while
+        // it was being checked.
+        if (units < std::min<int64_t>(kPacketsPerRead, count - b)) {
+            host.showFileError(kMsgRead, input, 0);
+            ok = false;
+            break;
+        }
         found.clear();
-        for (int64_t i = 0; i < units; ++i)
-            checker.packet(chunk + i * ps + g.syncOffset, b + i, found);
+        for (int64_t i = 0; i < units; ++i) {
+            const uint8_t* p = chunk + i * ps + g.syncOffset;
+            // Said once; the check goes on over a damaged stretch.
+            if (p[0] != 0x47 && !syncNoted) {
+                syncNoted = true;
+                host.showNote("no sync byte at packet " + std::to_string(b + i) + ": " + input);
+            }
+            checker.packet(p, b + i, found);
+        }
         for (const ErrorRecord& r : found) {
             ++result.counts[r.kind];
             if (!writer->add(r)) {
@@ -218,6 +235,12 @@ ErrorCheckResult checkTransportErrors(const std::string& input, bool recordDisco
     }
     if (ok && !writer->flush()) {
         host.showFileError(kMsgWrite, result.errorPath, out.file().error());
+        ok = false;
+    }
+    // An error file of a recording replaced or rewritten meanwhile describes
+    // neither file.
+    if (ok && !(identity && unchangedSince(input, *identity))) {
+        host.showFileError(kMsgRead, input, kErrChanged);
         ok = false;
     }
     if (ok && !out.commit()) {

@@ -124,6 +124,36 @@ int64_t File::size() const {
     return st.st_size;
 }
 
+namespace {
+
+FileIdentity identityFromStat(const struct stat& st) {
+    FileIdentity id;
+    id.device = static_cast<uint64_t>(st.st_dev);
+    id.inode = static_cast<uint64_t>(st.st_ino);
+    id.size = st.st_size;
+    id.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return id;
+}
+
+}  // namespace
+
+std::optional<FileIdentity> identityOf(const File& f) {
+    struct stat st;
+    if (!f.isOpen() || ::fstat(f.fd(), &st) != 0) return std::nullopt;
+    return identityFromStat(st);
+}
+
+bool unchangedSince(const std::string& path, const FileIdentity& id) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && identityFromStat(st) == id;
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
 bool fileExists(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0;
@@ -146,6 +176,8 @@ std::string errorText(int err) {
     if (err == 0) return "";
     if (err == kErrNotRegular) return "not a regular file";
     if (err == kErrShortWrite) return "nothing could be written";
+    if (err == kErrSameAsInput) return "it is the recording itself";
+    if (err == kErrChanged) return "the file was replaced or changed while it was read";
     char buf[256];
     // GNU strerror_r: thread-safe, may return a static string instead of buf.
     return ::strerror_r(err, buf, sizeof buf);

@@ -49,8 +49,28 @@ private:
 // Codes beside errno values for error() and errorText().
 constexpr int kErrNotRegular = -1001;
 constexpr int kErrShortWrite = -1002;
+constexpr int kErrSameAsInput = -1003;  // an output name that resolves to the recording
+constexpr int kErrChanged = -1004;      // the recording was replaced or rewritten meanwhile
 // The system's reason for an error() code, for messages; "" for 0.
 std::string errorText(int err);
+
+// What a job remembers of a recording when it opens it: the file (device and
+// inode), its size and its last-write time. A job that commits a result
+// derived from the recording checks that the name still gives the same.
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    int64_t size = -1;
+    int64_t mtimeNs = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+// The identity of an open file, or nullopt when it cannot be read.
+std::optional<FileIdentity> identityOf(const File& f);
+// True when path names, unchanged, the file whose identity this is: the
+// same file (not one renamed over it), the same size and last-write time.
+bool unchangedSince(const std::string& path, const FileIdentity& id);
+// True when both paths, links followed, name one existing file.
+bool sameFile(const std::string& a, const std::string& b);
 
 bool fileExists(const std::string& path);
 bool isDirectory(const std::string& path);

@@ -1,8 +1,9 @@
 #include "gop_scan.h"
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "file.h"
@@ -79,8 +80,16 @@ struct ScanRun {
         : in(in_), out(out_), host(host_), geometry(g), packetCount(count), renumber(renum), batch(isBatch) {}
 
     // The index lines go to out; a scan without an index file has none.
-    bool write(const char* s, size_t n) { return !out || out->append(s, n); }
-    bool writeFlush(const char* s, size_t n) { return !out || out->appendFlush(s, n); }
+    // With keepListOnWriteError a write that fails (a full disk) drops the
+    // index and the scan goes on for the list alone.
+    bool write(const char* s, size_t n) { return !out || out->append(s, n) || dropIndex(); }
+    bool writeFlush(const char* s, size_t n) { return !out || out->appendFlush(s, n) || dropIndex(); }
+    bool dropIndex() {
+        if (!keepListOnWriteError) return false;
+        droppedIndexError = indexFile ? indexFile->error() : 0;
+        out = nullptr;
+        return true;
+    }
     void writeError(const char* text) { showFileError(host, text, indexPath, indexFile ? indexFile->error() : 0); }
 
     File& in;
@@ -93,6 +102,10 @@ struct ScanRun {
     int64_t packetCount = 0;
     bool renumber = false;
     bool batch = false;
+    bool keepListOnWriteError = false;
+    int droppedIndexError = 0;  // why the index was dropped (0: it was not)
+    std::optional<FileIdentity> inputIdentity;
+    bool syncNoted = false;
 
     // Results.
     GopList* list = nullptr;           // main variant only
@@ -206,7 +219,16 @@ ScanStatus scanPackets(ScanRun& run) {
         }
         for (int64_t j = 0; j < packets; ++j) {
             const uint8_t* raw = reader.chunk() + j * ps + run.geometry.syncOffset;
-            if (raw[0] != 0x47 || !packetPusi(raw)) continue;
+            if (raw[0] != 0x47) {
+                // Said once: a damaged stretch is common in broadcast
+                // captures, and the scan goes on over it.
+                if (!run.syncNoted) {
+                    run.syncNoted = true;
+                    run.host.showNote("no sync byte at packet " + std::to_string(c + j) + ": " + run.inputPath);
+                }
+                continue;
+            }
+            if (!packetPusi(raw)) continue;
             const uint8_t* p = reader.view(j) + run.geometry.syncOffset;
             const int payload = videoPesPayload(p);
             if (payload < 0 || findStartCode(p, 0xB3) < 0) continue;
@@ -302,7 +324,14 @@ ScanStatus scanAndWrite(ScanRun& run, OutputFile* index, int32_t fallbackPid) {
     // there is no trailer to write.
     if (status != ScanStatus::Ok) return status;
     if (!writeTrailer(run, run.firstPid >= 0 ? run.firstPid : fallbackPid)) status = ScanStatus::Failed;
-    if (index && status == ScanStatus::Ok && !index->commit()) {
+    // A list (and index) of a recording that was replaced or rewritten while
+    // it was read describes neither file.
+    if (status == ScanStatus::Ok && !(run.inputIdentity && unchangedSince(run.inputPath, *run.inputIdentity))) {
+        showFileError(run.host, kMsgRead, run.inputPath, kErrChanged);
+        status = ScanStatus::Failed;
+    }
+    if (index && !run.out) index->discard();
+    if (index && run.out && status == ScanStatus::Ok && !index->commit()) {
         showFileError(run.host, kMsgWrite, index->target(), index->error());
         status = ScanStatus::Failed;
     }
@@ -360,24 +389,30 @@ bool loadOrScan(EditState& state, JobHost& host, const ScanOptions& opt, ScanRep
     host.setProgressRange(static_cast<int32_t>(count));
     host.setProgress(0);
 
+    OutputOptions indexOptions;
+    indexOptions.input = input;
     OutputFile index;
-    const bool indexOpen = index.create(indexPath);
+    const bool indexOpen = index.create(indexPath, indexOptions);
     if (!indexOpen) {
         report.indexError = index.error();
-        if (!opt.listWithoutIndex) {
-            showFileError(host, kMsgOutputOpen, indexPath, index.error());
+        // An index name that leads to the recording is refused outright.
+        if (!opt.listWithoutIndex || index.error() == kErrSameAsInput) {
+            showOutputCreateError(host, indexPath, index.error());
             return false;
         }
     }
     BufferedTextWriter writer(index.file());
     ScanRun run{in, indexOpen ? &writer : nullptr, host, g, count, state.settings.reNo != 0, false};
     run.inputPath = input;
-    run.indexPath = index.target().empty() ? indexPath : index.target();
+    run.indexPath = indexPath;
     run.indexFile = &index.file();
     run.list = &state.gopList;
+    run.keepListOnWriteError = opt.listWithoutIndex;
+    run.inputIdentity = identityOf(in);
     const ScanStatus status = scanAndWrite(run, indexOpen ? &index : nullptr, state.streamVideoPid);
     if (run.firstPid >= 0) state.streamVideoPid = run.firstPid;
-    report.indexSaved = indexOpen && status == ScanStatus::Ok;
+    if (run.droppedIndexError != 0) report.indexError = run.droppedIndexError;
+    report.indexSaved = indexOpen && run.out && status == ScanStatus::Ok;
     return status == ScanStatus::Ok;
 }
 
@@ -469,16 +504,19 @@ BatchScanResult runBatchGopScan(const std::string& input, const std::string& ind
     if (!detectPacketGeometryLimited(in, g)) return result;
     const int64_t count = in.size() / g.size;
 
+    OutputOptions indexOptions;
+    indexOptions.input = input;
     OutputFile index;
-    if (!index.create(indexPath)) {
-        showFileError(host, kMsgOutputOpen, indexPath, index.error());
+    if (!index.create(indexPath, indexOptions)) {
+        showOutputCreateError(host, indexPath, index.error());
         return result;
     }
     BufferedTextWriter writer(index.file());
     ScanRun run{in, &writer, host, g, count, renumber, true};
     run.inputPath = input;
-    run.indexPath = index.target();
+    run.indexPath = indexPath;
     run.indexFile = &index.file();
+    run.inputIdentity = identityOf(in);
     const ScanStatus status = scanAndWrite(run, &index, 0xFFFF);
     host.setTitle("Input");
     if (status == ScanStatus::Cancelled) {

@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "host.h"
+
 namespace tavrel {
 
 namespace {
@@ -50,38 +52,44 @@ std::string folderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// The file a chain of symbolic links ends at (the target itself when it is
-// no link or the chain cannot be followed).
-std::string followLinks(const std::string& target) {
-    std::string path = target;
-    for (int hops = 0; hops < 40; ++hops) {
-        char buf[PATH_MAX];
-        const ssize_t n = ::readlink(path.c_str(), buf, sizeof buf - 1);
-        if (n < 0) return path;
-        buf[n] = '\0';
-        path = buf[0] == '/' ? std::string(buf) : folderOf(path) + "/" + buf;
-    }
-    return path;
+// Makes a rename in folder durable. Folders that cannot be synced (some
+// network file systems) are not an error: the file itself was.
+void syncFolder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    (void)::fsync(fd);
+    ::close(fd);
 }
 
 }  // namespace
 
-bool OutputFile::create(const std::string& target) {
+bool OutputFile::create(const std::string& target, const OutputOptions& options) {
     discard();
     m_err = 0;
-    m_target = followLinks(target);
+    m_target = target;
+    m_sync = options.sync;
     struct stat st;
+    // stat follows a link at the name: what the name resolves to decides.
     const bool exists = ::stat(m_target.c_str(), &st) == 0;
     if (exists && S_ISDIR(st.st_mode)) {
         m_err = EISDIR;
         return false;
     }
+    if (exists && !options.input.empty() && sameFile(m_target, options.input)) {
+        m_err = kErrSameAsInput;
+        return false;
+    }
     if (exists && !S_ISREG(st.st_mode)) {
+        if (!options.stream) {
+            m_err = kErrNotRegular;
+            return false;
+        }
         // A device or FIFO is a stream, not a file to replace.
         if (!m_file.create(m_target)) {
             m_err = m_file.error();
             return false;
         }
+        m_sync = false;
         m_open = true;
         return true;
     }
@@ -113,6 +121,11 @@ bool OutputFile::create(const std::string& target) {
 
 bool OutputFile::commit() {
     if (!m_open) return false;
+    if (m_sync && ::fsync(m_file.fd()) != 0 && errno != EINVAL) {
+        m_err = errno;
+        discard();
+        return false;
+    }
     // close() can report a delayed write error (NFS, quota): it is a failure.
     if (!m_file.close()) {
         m_err = m_file.error();
@@ -132,6 +145,7 @@ bool OutputFile::commit() {
     m_slot = -1;
     m_temp.clear();
     m_open = false;
+    if (m_sync) syncFolder(folderOf(m_target));
     return true;
 }
 
@@ -144,6 +158,13 @@ void OutputFile::discard() {
     unregisterPending(m_slot);
     m_slot = -1;
     m_open = false;
+}
+
+void showOutputCreateError(JobHost& host, const std::string& path, int err) {
+    if (err == kErrSameAsInput)
+        host.showFileError("出力ファイルが入力ファイルと同じです", path, 0);
+    else
+        host.showFileError(kMsgOutputOpen, path, err);
 }
 
 void removePendingOutputs() noexcept {

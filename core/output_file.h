@@ -1,7 +1,8 @@
 // Files written whole or not at all. The bytes go to a temporary file in the
-// target's folder; commit() renames it over the target, so the target keeps
-// its old content until the new one is complete. A failure, a discard or a
-// destruction without commit removes the temporary file.
+// folder of the target's name; commit() renames it onto that name, so the
+// target keeps its old content until the new one is complete, and a symbolic
+// link at the name is replaced, never the file it points to. A failure, a
+// discard or a destruction without commit removes the temporary file.
 #pragma once
 
 #include <string>
@@ -10,6 +11,22 @@
 
 namespace tavrel {
 
+class JobHost;
+
+struct OutputOptions {
+    // The recording the output is made from: a target name that resolves to
+    // it (a link, a second hard link) is refused with kErrSameAsInput.
+    std::string input;
+    // An existing FIFO or device at the name is written directly, as a
+    // stream (cut outputs, pictures). Otherwise it is refused with
+    // kErrNotRegular and never opened, so nothing can block.
+    bool stream = false;
+    // fsync the file before the rename and its folder after it, so a power
+    // loss leaves the old file or the new one. Large outputs leave it to the
+    // system, as cp does.
+    bool sync = true;
+};
+
 class OutputFile {
 public:
     OutputFile() = default;
@@ -17,10 +34,9 @@ public:
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // Opens the temporary file beside target (beside the file a symbolic
-    // link names). A target that exists and is not a regular file (a FIFO,
-    // /dev/null) is written directly; a folder fails with EISDIR.
-    bool create(const std::string& target);
+    // Opens the temporary file beside target. A folder at the name fails
+    // with EISDIR; see OutputOptions for FIFOs, devices and the recording.
+    bool create(const std::string& target, const OutputOptions& options = {});
     File& file() { return m_file; }
     // Closes the temporary file and renames it over the target. On failure
     // the temporary file is removed and the target left as it was.
@@ -38,7 +54,12 @@ private:
     int m_slot = -1;
     int m_err = 0;
     bool m_open = false;
+    bool m_sync = true;
 };
+
+// Reports a failed create: "出力ファイルが入力ファイルと同じです" for an output
+// that is the recording, else "Output ファイルオープンエラー" with the reason.
+void showOutputCreateError(JobHost& host, const std::string& path, int err);
 
 // Removes every temporary file not yet committed or discarded, for a
 // SIGINT/SIGTERM handler: async-signal-safe.
