@@ -24,6 +24,15 @@ QString helpFilePath() {
 
 AppSettings loadAppSettings(const QString& path) { return tavrel::loadSettings(path.toStdString()); }
 
+QStringList settingsNotes(const QString& path) {
+    std::vector<std::string> notes;
+    tavrel::loadSettings(path.toStdString(), &notes);
+    QStringList lines;
+    for (const std::string& n : notes)
+        lines << QStringLiteral("note: %1: %2").arg(path, QString::fromStdString(n));
+    return lines;
+}
+
 bool saveAppSettings(const QString& path, const AppSettings& s) {
     int err = 0;
     if (tavrel::saveSettings(path.toStdString(), s, &err)) return true;

@@ -4,6 +4,7 @@
 
 #include <QPoint>
 #include <QString>
+#include <QStringList>
 
 #include "settings.h"
 
@@ -19,8 +20,12 @@ QString defaultSettingsPath();
 // ../share/tavrelcut (an installed tree). Empty when neither exists.
 QString helpFilePath();
 
-// Defaults for a missing file and for missing keys.
+// Defaults for a missing file, for missing keys and for sizes and places
+// outside the range of their key.
 AppSettings loadAppSettings(const QString& path);
+// What a load of path falls back on, one "note: PATH: KEY=VALUE is outside
+// MIN..MAX; DEFAULT is used" line each, for the terminal at start.
+QStringList settingsNotes(const QString& path);
 // Writes the keys kept at close; other lines of the file stay. A failure
 // leaves the old file whole and is reported on stderr only.
 bool saveAppSettings(const QString& path, const AppSettings& s);

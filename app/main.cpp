@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QTimer>
+#include <cstdio>
 
 #include "about_box.h"
 #include "app_settings.h"
@@ -28,6 +29,8 @@ int main(int argc, char** argv) {
     }
 
     const QString iniPath = parser.isSet(ini) ? parser.value(ini) : tavrelcut::defaultSettingsPath();
+    // Sizes the program would refuse are replaced by their defaults; say so.
+    for (const QString& note : tavrelcut::settingsNotes(iniPath)) std::fprintf(stderr, "%s\n", qPrintable(note));
     tavrelcut::MainWindow window(iniPath);
     if (!parser.positionalArguments().isEmpty()) {
         const QString recording = parser.positionalArguments().first();

@@ -4,8 +4,10 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
+#include <algorithm>
 #include <cstdlib>
 
+#include "edit_state.h"
 #include "kivra.h"
 
 namespace tavrelcut {
@@ -120,6 +122,10 @@ std::pair<int, int> PictureMenu::messageFor(int command, int csize) {
 
 namespace {
 
+// The largest window size a resize request may ask for: a picture at its
+// coded size, or at the widest custom width, fits well within it.
+constexpr int kMaxWindowSide = 8192;
+
 int32_t read32(const uint8_t* h, int o) {
     return int32_t(uint32_t(h[o]) | uint32_t(h[o + 1]) << 8 | uint32_t(h[o + 2]) << 16 | uint32_t(h[o + 3]) << 24);
 }
@@ -136,7 +142,9 @@ void onDraw(void* user, KivraWindow window, const uint8_t* header40, const uint8
 
 void onResize(void* user, KivraWindow, KivraWindow window, uint32_t packed) {
     auto* bridge = static_cast<KivraBridge*>(user);
-    emit bridge->resizeRequested(reinterpret_cast<quintptr>(window), int(packed >> 16), int(packed & 0xFFFF));
+    const int width = std::min(int(packed >> 16), kMaxWindowSide);
+    const int height = std::min(int(packed & 0xFFFF), kMaxWindowSide);
+    emit bridge->resizeRequested(reinterpret_cast<quintptr>(window), width, height);
 }
 
 }  // namespace
@@ -151,6 +159,10 @@ QImage KivraBridge::toImage(const uint8_t* header40, const uint8_t* pixels, int 
     const QImage wrapped(pixels, w, h, w * 3, QImage::Format_BGR888);
     QImage upright = wrapped.mirrored(false, true).convertToFormat(QImage::Format_RGB32);
     if (stretchMode == KIVRA_STRETCH_NONE || destWidth <= 0 || destHeight <= 0) return upright;
+    // No width the settings accept gives a side above kCSizeMax (a square
+    // picture is as high as it is wide); anything larger came some other way
+    // and is shown at the picture's own size rather than allocated.
+    if (destWidth > tavrel::kCSizeMax || destHeight > tavrel::kCSizeMax) return upright;
     const Qt::TransformationMode how =
         stretchMode == KIVRA_STRETCH_HALFTONE ? Qt::SmoothTransformation : Qt::FastTransformation;
     return upright.scaled(destWidth, destHeight, Qt::IgnoreAspectRatio, how);

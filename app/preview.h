@@ -111,7 +111,9 @@ public:
     // Unregisters them; call after TsClose.
     void uninstall();
 
-    // The bitmap Kivra hands over, as the window should show it.
+    // The bitmap Kivra hands over, as the window should show it: stretched
+    // to destWidth x destHeight, or at its own size when either side is
+    // beyond the widest custom width (tavrel::kCSizeMax).
     static QImage toImage(const uint8_t* header40, const uint8_t* pixels, int destWidth, int destHeight,
                           int stretchMode);
 

@@ -13,6 +13,11 @@
 
 namespace tavrel {
 
+// WND/CSIZE: the custom picture width, as the option page accepts it.
+constexpr int32_t kCSizeDefault = 640;
+constexpr int32_t kCSizeMin = 240;
+constexpr int32_t kCSizeMax = 5000;
+
 struct Settings {
     int32_t selGop = 0;          // FILE/SELGOP
     std::string gopFolder;       // FILE/GOPF
@@ -37,7 +42,7 @@ struct Settings {
     int32_t debugChk = 0;        // DEBUG/CHK
     int32_t outWnd = 0;          // WND/OUT_WND: pictures go to the output picture window
     int32_t native = 0;          // WND/NATIVE: that window shows pictures at their own size
-    int32_t cSize = 640;         // WND/CSIZE: else at this width (240..5000)
+    int32_t cSize = kCSizeDefault;  // WND/CSIZE: else at this width (240..5000)
     int32_t aspect = 9;          // WND/ASPECT: 9 auto, 0 4:3, 3 16:9
     int32_t grade = 2;           // WND/GRADE: 0 normal, 1 low, 2 high
 };

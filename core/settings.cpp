@@ -326,8 +326,40 @@ constexpr auto T = SettingType::Text;
 constexpr auto kClose = SettingWrite::AtClose;
 constexpr auto kNever = SettingWrite::Never;
 
-SettingKey intKey(const char* s, const char* k, int32_t def, SettingWrite w, int32_t* (*f)(SettingsRecord&)) {
-    return {s, k, I, def, nullptr, true, w, f, nullptr};
+SettingKey intKey(const char* s, const char* k, int32_t def, SettingWrite w, int32_t* (*f)(SettingsRecord&),
+                  int32_t min = INT32_MIN, int32_t max = INT32_MAX) {
+    return {s, k, I, def, nullptr, true, w, f, nullptr, min, max, false};
+}
+
+// Ranges of the keys that place or size windows or memory. Where an option
+// page sets the key, its range; else one that no window system coordinate
+// arithmetic can overflow: places within 16-bit screen coordinates, window
+// sizes and column widths at most 8192 pixels (a window's backing store then
+// stays within 256 MB).
+constexpr int32_t kPlaceMin = -32768;
+constexpr int32_t kPlaceMax = 32767;
+constexpr int32_t kWindowSizeMax = 8192;
+constexpr int32_t kMarginMax = 100;  // DATA/PACMARGIN, PACMARGINBACK: packets
+
+SettingKey place(const char* s, const char* k, SettingWrite w, int32_t* (*f)(SettingsRecord&)) {
+    return intKey(s, k, -1, w, f, kPlaceMin, kPlaceMax);
+}
+SettingKey packetSizeKey() {
+    SettingKey k = intKey("DATA", "PACKET", 0, kNever, geometry<&PacketGeometry::size>, 0, 208);
+    k.packetSize = true;
+    return k;
+}
+
+// The note for a value outside its key's range, else "".
+std::string rangeNote(const SettingKey& k, int32_t v) {
+    const bool packetOk = !k.packetSize || v == 0 || v == 188 || v == 192 || v == 204 || v == 208;
+    if (v >= k.minValue && v <= k.maxValue && packetOk) return {};
+    std::string note = std::string(k.section) + "/" + k.key + "=" + std::to_string(v);
+    if (k.packetSize)
+        note += " is not a packet size (0, 188, 192, 204 or 208)";
+    else
+        note += " is outside " + std::to_string(k.minValue) + ".." + std::to_string(k.maxValue);
+    return note + "; " + std::to_string(k.intDefault) + " is used";
 }
 SettingKey textKey(const char* s, const char* k, bool read, std::string* (*f)(SettingsRecord&)) {
     return {s, k, T, 0, "", read, kClose, nullptr, f};
@@ -336,10 +368,10 @@ SettingKey textKey(const char* s, const char* k, bool read, std::string* (*f)(Se
 const std::vector<SettingKey>& table() {
     static const std::vector<SettingKey> keys = {
         // Close: the input list window first.
-        intKey("INPUT", "left", -1, kClose, window<&WindowSettings::inputLeft>),
-        intKey("INPUT", "top", -1, kClose, window<&WindowSettings::inputTop>),
-        intKey("INPUT", "wide", 320, kClose, window<&WindowSettings::inputWidth>),
-        intKey("INPUT", "height", 260, kClose, window<&WindowSettings::inputHeight>),
+        place("INPUT", "left", kClose, window<&WindowSettings::inputLeft>),
+        place("INPUT", "top", kClose, window<&WindowSettings::inputTop>),
+        intKey("INPUT", "wide", 320, kClose, window<&WindowSettings::inputWidth>, 1, kWindowSizeMax),
+        intKey("INPUT", "height", 260, kClose, window<&WindowSettings::inputHeight>, 1, kWindowSizeMax),
         // Then the options.
         textKey("FILE", "INPUT", false, inputPath),
         textKey("FILE", "OUTPUT", true, outputPath),
@@ -347,8 +379,8 @@ const std::vector<SettingKey>& table() {
         intKey("DATA", "SELECT_PID", 0, kClose, option<&Settings::selectPid>),
         intKey("DATA", "OPTIMIZE", 0, kClose, option<&Settings::optimize>),
         intKey("DATA", "REWRITE_TC", 0, kClose, option<&Settings::rewriteTc>),
-        intKey("DATA", "PACMARGIN", 0, kClose, option<&Settings::pacMargin>),
-        intKey("DATA", "PACMARGINBACK", 0, kClose, option<&Settings::pacMarginBack>),
+        intKey("DATA", "PACMARGIN", 0, kClose, option<&Settings::pacMargin>, 0, kMarginMax),
+        intKey("DATA", "PACMARGINBACK", 0, kClose, option<&Settings::pacMarginBack>, 0, kMarginMax),
         intKey("DATA", "SET_FC_SLIDER", 1, kClose, option<&Settings::setFcSlider>),
         intKey("DATA", "ADD_ACP", 0, kClose, option<&Settings::addAcp>),
         intKey("DATA", "ADD_TOPPSI", 0, kClose, option<&Settings::addTopPsi>),
@@ -359,32 +391,32 @@ const std::vector<SettingKey>& table() {
         intKey("WND", "OUT_WND", 0, kClose, option<&Settings::outWnd>),
         intKey("DATA", "CTGOPMV", 120, kClose, option<&Settings::ctGopMv>),
         intKey("DATA", "ADJUST_PCR", 0, kClose, option<&Settings::adjustPcr>),
-        intKey("INPUTLIST", "IN_ITEM1", 100, kClose, column<0>),
-        intKey("INPUTLIST", "IN_ITEM2", 100, kClose, column<1>),
-        intKey("INPUTLIST", "IN_ITEM3", 100, kClose, column<2>),
-        intKey("INPUTLIST", "IN_ITEM4", 100, kClose, column<3>),
+        intKey("INPUTLIST", "IN_ITEM1", 100, kClose, column<0>, 0, kWindowSizeMax),
+        intKey("INPUTLIST", "IN_ITEM2", 100, kClose, column<1>, 0, kWindowSizeMax),
+        intKey("INPUTLIST", "IN_ITEM3", 100, kClose, column<2>, 0, kWindowSizeMax),
+        intKey("INPUTLIST", "IN_ITEM4", 100, kClose, column<3>, 0, kWindowSizeMax),
         intKey("FILE", "SOUND", 0, kClose, option<&Settings::sound>),
         textKey("FILE", "SOUND_PATH", true, optionText<&Settings::soundPath>),
         intKey("FILE", "OUTTIME", 0, kClose, option<&Settings::outTime>),
         intKey("WND", "NATIVE", 0, kClose, option<&Settings::native>),
-        intKey("WND", "CSIZE", 640, kClose, option<&Settings::cSize>),
+        intKey("WND", "CSIZE", kCSizeDefault, kClose, option<&Settings::cSize>, kCSizeMin, kCSizeMax),
         intKey("WND", "ASPECT", 9, kClose, option<&Settings::aspect>),
         intKey("WND", "GRADE", 2, kClose, option<&Settings::grade>),
         // Then the main and the output picture window.
-        intKey("WND", "left", -1, kClose, window<&WindowSettings::left>),
-        intKey("WND", "top", -1, kClose, window<&WindowSettings::top>),
-        intKey("WND", "Vleft", -1, kClose, window<&WindowSettings::viewLeft>),
-        intKey("WND", "Vtop", -1, kClose, window<&WindowSettings::viewTop>),
+        place("WND", "left", kClose, window<&WindowSettings::left>),
+        place("WND", "top", kClose, window<&WindowSettings::top>),
+        place("WND", "Vleft", kClose, window<&WindowSettings::viewLeft>),
+        place("WND", "Vtop", kClose, window<&WindowSettings::viewTop>),
         // Read at start only.
-        intKey("DATA", "PACKET", 0, kNever, geometry<&PacketGeometry::size>),
-        intKey("DATA", "PACKET_HEAD", 4, kNever, geometry<&PacketGeometry::headerSize>),
-        intKey("DATA", "START_HEAD", 4, kNever, geometry<&PacketGeometry::syncOffset>),
+        packetSizeKey(),
+        intKey("DATA", "PACKET_HEAD", 4, kNever, geometry<&PacketGeometry::headerSize>, 0, 4),
+        intKey("DATA", "START_HEAD", 4, kNever, geometry<&PacketGeometry::syncOffset>, 0, 4),
         intKey("DATA", "DISCON", 0, kNever, option<&Settings::discon>),
         intKey("DATA", "188OUT", 0, kNever, option<&Settings::out188>),
         intKey("DEBUG", "CHK", 0, kNever, option<&Settings::debugChk>),
         // Written when the error information window is destroyed.
-        intKey("ERRINFO", "left", -1, SettingWrite::ErrorWindow, window<&WindowSettings::errorInfoLeft>),
-        intKey("ERRINFO", "top", -1, SettingWrite::ErrorWindow, window<&WindowSettings::errorInfoTop>),
+        place("ERRINFO", "left", SettingWrite::ErrorWindow, window<&WindowSettings::errorInfoLeft>),
+        place("ERRINFO", "top", SettingWrite::ErrorWindow, window<&WindowSettings::errorInfoTop>),
     };
     return keys;
 }
@@ -436,16 +468,22 @@ bool rewriteSettings(const std::string& path, int* error, Change change) {
 
 std::span<const SettingKey> settingsKeys() { return table(); }
 
-SettingsRecord loadSettings(const std::string& path) {
+SettingsRecord loadSettings(const std::string& path, std::vector<std::string>* notes) {
     SettingsRecord rec;
     IniDocument doc;
     if (!readIniFile(path, doc)) doc = IniDocument();
     for (const SettingKey& k : table()) {
         if (!k.readAtStart) continue;
-        if (k.type == SettingType::Int)
-            *k.intField(rec) = doc.getInt(k.section, k.key, k.intDefault);
-        else
+        if (k.type == SettingType::Text) {
             *k.textField(rec) = doc.getText(k.section, k.key, k.textDefault);
+            continue;
+        }
+        int32_t v = doc.getInt(k.section, k.key, k.intDefault);
+        if (std::string note = rangeNote(k, v); !note.empty()) {
+            v = k.intDefault;
+            if (notes) notes->push_back(std::move(note));
+        }
+        *k.intField(rec) = v;
     }
     return rec;
 }

@@ -115,9 +115,10 @@ struct WindowSettings {
     int32_t errorInfoTop = -1;    // ERRINFO/top
 };
 
-// Everything the settings file holds. Values are kept as read; the windows
-// and pages apply their own limits (a column width of 0 shown as 1, CSIZE
-// 240..5000).
+// Everything the settings file holds. Numbers that place or size a window,
+// or size memory, are checked at load against the range of their key (see
+// SettingKey); the rest are kept as read and the windows apply their own
+// rules (a column width of 0 shown as 1).
 struct SettingsRecord {
     Settings options;
     WindowSettings windows;
@@ -147,6 +148,13 @@ struct SettingKey {
     // The field of the record the row reads and writes (one of the two).
     int32_t* (*intField)(SettingsRecord&);
     std::string* (*textField)(SettingsRecord&);
+    // Int keys: the values accepted at load (the option page's range, or
+    // one that keeps window sizes and positions far from overflow). A value
+    // outside it gives the default and a note.
+    int32_t minValue = INT32_MIN;
+    int32_t maxValue = INT32_MAX;
+    // DATA/PACKET: only 0 and the packet sizes within the range.
+    bool packetSize = false;
 };
 
 // The whole key table, in the order the program writes the keys at close
@@ -155,8 +163,11 @@ struct SettingKey {
 std::span<const SettingKey> settingsKeys();
 
 // Every key read at start from the file at path; defaults for a missing
-// file, missing keys and values the rules above cannot read.
-SettingsRecord loadSettings(const std::string& path);
+// file, missing keys and values the rules above cannot read. A number
+// outside its key's range gets the default too, and, when notes is given,
+// one line there for the caller to show after "note: PATH: ", e.g.
+// "WND/CSIZE=50000 is outside 240..5000; 640 is used".
+SettingsRecord loadSettings(const std::string& path, std::vector<std::string>* notes = nullptr);
 // Re-reads the file at path and writes it back whole (temporary file and
 // rename) with the keys written at close set from rec; everything else in
 // the file stays. Copies of the program saving at once: the last rename

@@ -170,6 +170,84 @@ TEST(Settings, IntegersAndNamesReadLikeTheProfileFunctions) {
     EXPECT_NE(text.find("[wnd]\nCsize=  800\nOUT_WND=0\n"), std::string::npos);
 }
 
+// Numbers that size a window or memory come back only within the range the
+// program accepts; anything else falls back to the default, with one note.
+TEST(Settings, SizesOutsideTheirRangeFallBackToTheDefaultWithANote) {
+    TempDir dir;
+    const std::string ini = dir.path("t.ini");
+    struct Case {
+        std::string value;
+        int32_t used;
+        std::string note;
+    };
+    const Case cases[] = {
+        {"2147483647", 640, "WND/CSIZE=2147483647 is outside 240..5000; 640 is used"},
+        {"-640", 640, "WND/CSIZE=-640 is outside 240..5000; 640 is used"},
+        {"50000", 640, "WND/CSIZE=50000 is outside 240..5000; 640 is used"},
+        {"100000", 640, "WND/CSIZE=100000 is outside 240..5000; 640 is used"},
+        {"4294967536", 240, ""},  // wraps to 240 as the platform reads it: kept
+        {"239", 640, "WND/CSIZE=239 is outside 240..5000; 640 is used"},
+        {"5000", 5000, ""},
+        {"1280", 1280, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        writeText(ini, "[WND]\nOUT_WND=1\nCSIZE=" + c.value + "\n");
+        std::vector<std::string> notes;
+        const SettingsRecord rec = loadSettings(ini, &notes);
+        EXPECT_EQ(rec.options.cSize, c.used);
+        EXPECT_EQ(rec.options.outWnd, 1);
+        EXPECT_EQ(notes, c.note.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.note});
+    }
+
+    // Every other place, size, column width, margin and the packet geometry
+    // the same way; values inside the ranges are kept.
+    writeText(ini,
+              "[WND]\nleft=2147483647\ntop=-32768\nVleft=32768\nVtop=100\n"
+              "[INPUT]\nleft=-40000\nwide=0\nheight=8192\n"
+              "[INPUTLIST]\nIN_ITEM1=-1\nIN_ITEM2=0\nIN_ITEM3=100000\n"
+              "[DATA]\nPACMARGIN=101\nPACMARGINBACK=100\nPACKET=190\nSTART_HEAD=5\nCTGOPMV=-30\n"
+              "[ERRINFO]\nleft=-2147483648\ntop=32767\n");
+    std::vector<std::string> notes;
+    const SettingsRecord rec = loadSettings(ini, &notes);
+    EXPECT_EQ(rec.windows.left, -1);
+    EXPECT_EQ(rec.windows.top, -32768);
+    EXPECT_EQ(rec.windows.viewLeft, -1);
+    EXPECT_EQ(rec.windows.viewTop, 100);
+    EXPECT_EQ(rec.windows.inputLeft, -1);
+    EXPECT_EQ(rec.windows.inputWidth, 320);
+    EXPECT_EQ(rec.windows.inputHeight, 8192);
+    EXPECT_EQ(rec.windows.inputColumns[0], 100);
+    EXPECT_EQ(rec.windows.inputColumns[1], 0);
+    EXPECT_EQ(rec.windows.inputColumns[2], 100);
+    EXPECT_EQ(rec.options.pacMargin, 0);
+    EXPECT_EQ(rec.options.pacMarginBack, 100);
+    EXPECT_EQ(rec.geometry.size, 0);
+    EXPECT_EQ(rec.geometry.syncOffset, 4);
+    EXPECT_EQ(rec.options.ctGopMv, -30);  // a step count sizes nothing: kept
+    EXPECT_EQ(rec.windows.errorInfoLeft, -1);
+    EXPECT_EQ(rec.windows.errorInfoTop, 32767);
+    const std::vector<std::string> want = {
+        "INPUT/left=-40000 is outside -32768..32767; -1 is used",
+        "INPUT/wide=0 is outside 1..8192; 320 is used",
+        "DATA/PACMARGIN=101 is outside 0..100; 0 is used",
+        "INPUTLIST/IN_ITEM1=-1 is outside 0..8192; 100 is used",
+        "INPUTLIST/IN_ITEM3=100000 is outside 0..8192; 100 is used",
+        "WND/left=2147483647 is outside -32768..32767; -1 is used",
+        "WND/Vleft=32768 is outside -32768..32767; -1 is used",
+        "DATA/PACKET=190 is not a packet size (0, 188, 192, 204 or 208); 0 is used",
+        "DATA/START_HEAD=5 is outside 0..4; 4 is used",
+        "ERRINFO/left=-2147483648 is outside -32768..32767; -1 is used",
+    };
+    EXPECT_EQ(notes, want);
+    // The close writes the values in use: the next start notes only the keys
+    // the close never writes.
+    ASSERT_TRUE(saveSettings(ini, rec));
+    notes.clear();
+    EXPECT_EQ(loadSettings(ini, &notes).windows.inputWidth, 320);
+    EXPECT_EQ(notes, std::vector<std::string>(want.end() - 3, want.end()));
+}
+
 TEST(Settings, TextValuesComeBackAsWritten) {
     TempDir dir;
     const std::string ini = dir.path("t.ini");

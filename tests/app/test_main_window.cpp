@@ -27,6 +27,7 @@
 #include <functional>
 
 #include "about_box.h"
+#include "app_settings.h"
 #include "error_info_window.h"
 #include "file_info_dialog.h"
 #include "main_window.h"
@@ -901,6 +902,57 @@ private slots:
         QCOMPARE(saved.value(QStringLiteral("WND/NATIVE")).toString(), QStringLiteral("0"));
         QCOMPARE(saved.value(QStringLiteral("WND/ASPECT")).toString(), QStringLiteral("3"));
         QCOMPARE(saved.value(QStringLiteral("WND/GRADE")).toString(), QStringLiteral("1"));
+    }
+
+    // A custom width no option page accepts, with the output window on, once
+    // aborted every start on its first picture. It falls back to 640 with a
+    // note, in the window and in the program as started from a terminal.
+    void customWidthOutOfRangeAtStart() {
+        const QString recording = m_dir.filePath(QStringLiteral("wide.ts"));
+        QVERIFY(QFile::copy(QStringLiteral(TAVREL_TEST_DATA "/hd_1080i_aac.ts"), recording));
+        const QString ini = m_dir.filePath(QStringLiteral("wide.ini"));
+        writeFile(ini, "[WND]\nOUT_WND=1\nCSIZE=2147483647\nVleft=99999\n");
+        const QString note = QStringLiteral("note: %1: WND/CSIZE=2147483647 is outside 240..5000; 640 is used").arg(ini);
+        QCOMPARE(tavrelcut::settingsNotes(ini),
+                 (QStringList{note, QStringLiteral("note: %1: WND/Vleft=99999 is outside -32768..32767; -1 is used")
+                                        .arg(ini)}));
+        {
+            ScriptSink sink;
+            MainWindow w(ini);
+            w.setMessageSink(&sink);
+            w.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            QCOMPARE(w.state().settings.cSize, 640);
+            auto* view = w.findChild<tavrelcut::PictureArea*>(QStringLiteral("View"));
+            QVERIFY(view && view->isVisible());
+            QCOMPARE(view->pos(), QPoint(0, 0));
+            ctl<QLineEdit>(w, 1000)->setText(recording);
+            click(w, 1002);
+            QTRY_COMPARE(w.pictureRecord().displayWidth, 640);
+            QTRY_COMPARE(view->image().size(), QSize(640, 360));
+            QTRY_COMPARE(view->size(), QSize(640, 360));
+            QTest::keyClick(&w, Qt::Key_Escape);
+            QVERIFY2(sink.unexpected.isEmpty(), qPrintable(sink.unexpected.join(QLatin1Char('\n'))));
+        }
+        // The close wrote the width in use.
+        QCOMPARE(QSettings(ini, QSettings::IniFormat).value(QStringLiteral("WND/CSIZE")).toString(),
+                 QStringLiteral("640"));
+
+        // The program itself: the note on stderr, and still running once the
+        // recording is indexed and its first picture drawn.
+        writeFile(ini, "[WND]\nOUT_WND=1\nCSIZE=2147483647\n");
+        QFile::remove(recording + QStringLiteral(".txt"));
+        QProcess app;
+        app.start(QStringLiteral(TAVREL_APP), {QStringLiteral("--ini"), ini, recording});
+        QVERIFY(app.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(recording + QStringLiteral(".txt")) || app.state() != QProcess::Running,
+                                 30000);
+        QTest::qWait(2000);
+        QCOMPARE(app.state(), QProcess::Running);
+        app.terminate();
+        if (!app.waitForFinished(10000)) app.kill();
+        app.waitForFinished();
+        QVERIFY(QString::fromLocal8Bit(app.readAllStandardError()).split(QLatin1Char('\n')).contains(note));
     }
 
     // The About item on the window's surface menu, the program icon, and a
