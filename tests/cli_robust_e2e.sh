@@ -99,11 +99,12 @@ as_user "$cli" index ro/rec.ts > /dev/null 2> err ; [ $? -eq 1 ] ; check "index 
 grep -qx "error: Output ファイルオープンエラー: ro/rec.ts.txt: $reason" err ; check_status $? "index message: $(cat err)"
 [ ! -f ro/rec.ts.txt ] && [ -z "$(compgen -G 'ro/*.partial-*')" ] ; check "no index file in the read-only folder" $?
 
-# An index that cannot be written whole (a full disk).
+# A device at the index name is no index to write into: refused, left alone.
 cp sd_480p_mp2.ts full.ts
 ln -s /dev/full full.ts.txt
-"$cli" index full.ts > /dev/null 2> err ; [ $? -eq 1 ] && grep -q "書き込みエラー: /dev/full: No space left on device" err
-check_status $? "index onto a full disk: $(cat err)"
+"$cli" index full.ts > /dev/null 2> err ; [ $? -eq 1 ] && grep -qx "error: Output ファイルオープンエラー: full.ts.txt: not a regular file" err
+check_status $? "index onto a device: $(cat err)"
+[ -L full.ts.txt ] ; check "the link to the device stays" $?
 
 # SIGINT while a cut or an index is being written: neither a partial output
 # nor a temporary file is left, an existing output keeps its content.
@@ -141,6 +142,85 @@ interrupt "rm -f new.ts" 'new.ts.partial-*' "$cli" cut -o new.ts big.ts:0:end
 [ ! -e new.ts ] ; check "no output under the final name" $?
 interrupt "rm -f big.ts.txt" 'big.ts.txt.partial-*' "$cli" index big.ts
 [ ! -e big.ts.txt ] ; check "no index under the final name" $?
+
+# Output names that lead onto the recording: every writer refuses, the
+# recording and the link stay as they were.
+cp sd_480p_mp2.ts ln.ts
+sum=$(md5sum < ln.ts)
+ln -s ln.ts ln.ts.txt
+ln -s "$work/ln.ts" ln.ts_err.bin
+for cmd in "index ln.ts" "gops --no ln.ts" "info --gop 0 ln.ts" "cut -o lncut.ts ln.ts:1:3" "check ln.ts"; do
+    $cli $cmd > /dev/null 2> err ; rc=$?
+    [ $rc -eq 1 ] && grep -Eqx "error: 出力ファイルが入力ファイルと同じです: ln.ts(.txt|_err.bin)" err
+    check_status $? "$cmd with a link onto the recording (rc $rc): $(cat err)"
+done
+[ "$(md5sum < ln.ts)" = "$sum" ] && [ -L ln.ts.txt ] && [ -L ln.ts_err.bin ] ; check "the recording and the links are intact" $?
+rm ln.ts.txt ln.ts_err.bin
+
+# FIFOs at the index and error-file names never block: index and check
+# refuse them, the tools keep their list in memory.
+cp sd_480p_mp2.ts fifo.ts
+mkfifo fifo.ts.txt fifo.ts_err.bin
+for cmd in "index fifo.ts" "check fifo.ts"; do
+    timeout 20 $cli $cmd > /dev/null 2> err ; rc=$?
+    [ $rc -eq 1 ] && grep -Eqx "error: Output ファイルオープンエラー: fifo.ts(.txt|_err.bin): not a regular file" err
+    check_status $? "$cmd with a FIFO at the output name (rc $rc): $(cat err)"
+done
+for cmd in "gops fifo.ts" "cut -o fifocut.ts fifo.ts:1:3" "preview fifo.ts --gop 1 -o fifo.png" "info --gop 1 fifo.ts"; do
+    timeout 20 $cli $cmd > /dev/null 2> err ; rc=$?
+    [ $rc -eq 0 ] && grep -qx "note: no GOP index saved: fifo.ts.txt: not a regular file" err
+    check_status $? "$cmd with a FIFO at the index name (rc $rc): $(cat err)"
+done
+[ -p fifo.ts.txt ] && [ -p fifo.ts_err.bin ] ; check "the FIFOs are left alone" $?
+
+# A file-size limit ends cut and index with a write error, not SIGXFSZ,
+# and leaves nothing behind.
+(ulimit -f 200; "$cli" cut -o xfsz.ts big.ts:0:end) 2> err ; rc=$?
+[ $rc -eq 1 ] && grep -qx "error: 書き込みエラー: xfsz.ts: File too large" err
+check_status $? "cut past the file-size limit (rc $rc): $(cat err)"
+rm -f big.ts.txt
+(ulimit -f 1; "$cli" index big.ts) > /dev/null 2> err ; rc=$?
+[ $rc -eq 1 ] && grep -qx "error: 書き込みエラー: big.ts.txt: File too large" err
+check_status $? "index past the file-size limit (rc $rc): $(cat err)"
+[ -z "$(compgen -G 'xfsz.ts*')" ] && [ -z "$(compgen -G 'big.ts.txt*')" ] ; check "no file left past the limit" $?
+
+# Packets that change from 188 to 192 bytes part-way: said, not refused.
+python3 -c '
+import sys
+d = open("sd_480p_mp2.ts", "rb").read()
+half = len(d) // 188 // 2
+out = d[:half * 188] + b"".join(b"\0\0\0\0" + d[i:i + 188] for i in range(half * 188, len(d), 188))
+open("mixed.ts", "wb").write(out)
+print(half)' > mixed.at
+at=$(cat mixed.at)
+"$cli" index mixed.ts > /dev/null 2> err ; rc=$?
+[ $rc -eq 0 ] && grep -qx "note: no sync byte at packet $at: mixed.ts" err ; check_status $? "index notes the change (rc $rc): $(cat err)"
+"$cli" check mixed.ts > /dev/null 2> err ; rc=$?
+[ $rc -eq 0 ] && grep -qx "note: no sync byte at packet $at: mixed.ts" err ; check_status $? "check notes the change (rc $rc): $(cat err)"
+"$cli" cut -o mixed_out.ts mixed.ts:0:end 2> err ; rc=$?
+[ $rc -eq 0 ] && grep -Eqx "note: [0-9]+ packets copied without a sync byte: mixed_out.ts" err
+check_status $? "cut counts the packets without sync byte (rc $rc): $(cat err)"
+
+# A full disk where the recording lies: the tools cut from a list kept in
+# memory, index fails and leaves nothing. Needs a small tmpfs (root).
+if [ "$(id -u)" -eq 0 ] && mkdir tiny && mount -t tmpfs -o size=3m tmpfs tiny 2> /dev/null; then
+    trap 'umount "$work/tiny"; chmod -R u+w "$work"; rm -rf "$work"' EXIT
+    cp hd_1080i_aac.ts tiny/rec.ts
+    dd if=/dev/zero of=tiny/fill bs=4k 2> /dev/null  # until the disk is full
+    "$cli" cut -o fullcut.ts tiny/rec.ts:1:3 2> err ; check_status $? "cut from a full disk: $(cat err)"
+    "$cli" cut -o ref.ts hd_1080i_aac.ts:1:3 2> /dev/null
+    cmp -s fullcut.ts ref.ts && grep -qx "note: no GOP index saved: tiny/rec.ts.txt: No space left on device" err
+    check_status $? "cut output and note: $(cat err)"
+    "$cli" index tiny/rec.ts > /dev/null 2> err ; rc=$?
+    # The index is written at its end in one piece: the message of its last line.
+    [ $rc -eq 1 ] && grep -qx "error: パケット情報書き込みエラー: tiny/rec.ts.txt: No space left on device" err
+    check_status $? "index onto a full disk (rc $rc): $(cat err)"
+    [ -z "$(compgen -G 'tiny/rec.ts.txt*')" ] ; check "no index or temporary file on the full disk" $?
+elif [ "${CI:-}" = true ]; then
+    check "a small tmpfs for the full-disk checks (root, mount)" 1
+else
+    echo "skipped: the full-disk checks need root to mount a tmpfs"
+fi
 
 # A terminal gets one progress line per step that ends at 100 %.
 if command -v script > /dev/null; then
