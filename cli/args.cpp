@@ -7,6 +7,8 @@
 #include <memory>
 #include <sstream>
 
+#include "printable_name.h"
+
 namespace tavrel::cli {
 
 namespace {
@@ -167,7 +169,8 @@ std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv) {
             std::cerr << app.help();
             return kExitUsage;
         }
-        std::cerr << name << ": " << e.what() << "\n"
+        // The message may quote an argument: a file name with a line break.
+        std::cerr << name << ": " << printableText(e.what()) << "\n"
                   << "Run '" << name << " --help' for the options.\n";
         return kExitUsage;
     }

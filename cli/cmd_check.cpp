@@ -9,6 +9,7 @@
 #include "error_check.h"
 #include "file.h"
 #include "inputs.h"
+#include "printable_name.h"
 #include "terminal_host.h"
 
 namespace tavrel::cli {
@@ -40,7 +41,7 @@ int runCheck(const CheckOptions& o) {
             continue;
         }
         const int errorsBefore = host.errorCount();
-        host.beginProgress("check " + path);
+        host.beginProgress("check " + printableName(path));
         host.setProgressRange(100);
         const ErrorCheckResult r = checkTransportErrors(path, o.discon, host);
         const bool ok = r.status == ErrorCheckResult::Done && host.errorCount() == errorsBefore;
@@ -50,8 +51,8 @@ int runCheck(const CheckOptions& o) {
             ++failures;
             continue;
         }
-        std::printf("%s\tpackets=%" PRId64 "\tDI=%" PRId64 "\tCC=%" PRId64 "\tCC(*)=%" PRId64 "\n", path.c_str(),
-                    r.packets, r.counts[kErrorDiscontinuity], r.counts[kErrorCounter],
+        std::printf("%s\tpackets=%" PRId64 "\tDI=%" PRId64 "\tCC=%" PRId64 "\tCC(*)=%" PRId64 "\n",
+                    printableName(path).c_str(), r.packets, r.counts[kErrorDiscontinuity], r.counts[kErrorCounter],
                     r.counts[kErrorCounterProgram]);
         std::fflush(stdout);
     }

@@ -14,6 +14,7 @@
 #include "edit_state.h"
 #include "gop_scan.h"
 #include "inputs.h"
+#include "printable_name.h"
 #include "program_tables.h"
 #include "terminal_host.h"
 
@@ -72,8 +73,15 @@ std::string pidText(int32_t pid) {
     return s;
 }
 
+// True for the entries of the PMT's stream loop: video, audio and the other
+// streams (kind 0 with a PID of their own; the PAT is PID 0).
+bool isElementaryStream(const ProgramEntry& e) {
+    return e.kind == kKindVideo || e.kind == kKindAudio || (e.kind == kKindPat && e.pid != 0);
+}
+
 // Applies --select-pids or --minimum-pids to the program list of the first
-// clip's recording. False (reported) when nothing could be kept.
+// clip's recording. False (reported) when nothing could be kept, or no
+// elementary stream (tables and NULL packets alone play nothing).
 bool choosePids(const CutOptions& o, EditState& cut, TerminalHost& host) {
     host.setSubject(cut.inputPath);
     acquirePids(cut, host, 0, ProgramListChoice::Clipping);
@@ -83,18 +91,21 @@ bool choosePids(const CutOptions& o, EditState& cut, TerminalHost& host) {
         return false;
     }
     host.setSubject("");
+    const std::string recording = printableName(cut.inputPath);
     std::string listed;
     int kept = 0;
+    int keptStreams = 0;
     for (ProgramEntry& e : cut.pidList.entries) {
         e.selected = o.minimumPids ? e.minimum : (o.selectPids->count(e.pid) ? 1 : 0);
         kept += e.selected;
+        if (e.selected && isElementaryStream(e)) ++keptStreams;
         if (listed.find(pidText(e.pid)) == std::string::npos) listed += (listed.empty() ? "" : ",") + pidText(e.pid);
     }
     if (o.selectPids) {
         if (kept == 0) {
             host.showMessage("error",
                              "--select-pids " + o.selectText + ": none of these PIDs is in the program list of " +
-                                 cut.inputPath + " (" + listed + "); the output would hold no packet",
+                                 recording + " (" + listed + "); the output would hold no packet",
                              MsgKind::Ok);
             return false;
         }
@@ -103,8 +114,16 @@ bool choosePids(const CutOptions& o, EditState& cut, TerminalHost& host) {
             for (const ProgramEntry& e : cut.pidList.entries) found = found || e.pid == pid;
             if (!found)
                 std::fprintf(stderr, "warning: PID %s is not in the program list of %s\n", pidText(pid).c_str(),
-                             cut.inputPath.c_str());
+                             recording.c_str());
         }
+    }
+    if (keptStreams == 0) {
+        const std::string option = o.minimumPids ? "--minimum-pids" : "--select-pids " + o.selectText;
+        host.showMessage("error",
+                         option + ": keeps no video, audio or other stream of the program list of " + recording + " (" +
+                             listed + "); the output would hold no stream",
+                         MsgKind::Ok);
+        return false;
     }
     cut.settings.selectPid = 1;
     cut.settings.optimize = o.minimumPids ? 1 : 0;
@@ -157,15 +176,15 @@ int runCut(const CutOptions& o) {
         const int64_t outMark = c.toEnd ? last : c.out;
         if (c.in > last || outMark > last) {
             host.showMessage("error",
-                             "clip " + c.text + ": " + (c.in > last ? "IN" : "OUT") + " " +
+                             "clip " + printableName(c.text) + ": " + (c.in > last ? "IN" : "OUT") + " " +
                                  std::to_string(c.in > last ? c.in : outMark) + " is past the GOP list of " +
-                                 c.file + " (valid GOP indexes: " + range + ")",
+                                 printableName(c.file) + " (valid GOP indexes: " + range + ")",
                              MsgKind::Ok);
             return kExitFailure;
         }
         if (c.in >= outMark) {
             host.showMessage("error", "範囲選択が正しくありません", MsgKind::Ok);
-            std::fprintf(stderr, "  clip %s: IN must be below OUT\n", c.text.c_str());
+            std::fprintf(stderr, "  clip %s: IN must be below OUT\n", printableName(c.text).c_str());
             return kExitFailure;
         }
         cut.inputPath = c.file;
@@ -198,8 +217,17 @@ int runCut(const CutOptions& o) {
     }
     host.setSubject(o.output);
     CutJob job;
-    if (!startCutJob(cut, host, o.out188, job)) return kExitFailure;
-    host.beginProgress("cut " + o.output);
+    const int errorsBefore = host.errorCount();
+    if (!startCutJob(cut, host, o.out188, job)) {
+        // The one refusal without a message of its own: the question about
+        // an existing output, answered no.
+        if (host.errorCount() == errorsBefore) {
+            host.setSubject("");
+            host.showMessage("error", printableName(o.output) + ": exists; give --yes to replace it", MsgKind::Ok);
+        }
+        return kExitFailure;
+    }
+    host.beginProgress("cut " + printableName(o.output));
     host.setBusy(true);
     const bool completed = runCutJob(cut, host, job) == CutOutcome::Completed;
     finishCutJob(host, job);

@@ -10,6 +10,7 @@
 #include "file.h"
 #include "gop_scan.h"
 #include "inputs.h"
+#include "printable_name.h"
 #include "terminal_host.h"
 
 namespace tavrel::cli {
@@ -46,7 +47,7 @@ int runIndex(const IndexOptions& o) {
         ScanOptions opt;
         opt.staleCheckAndLoad = false;
         const int errorsBefore = host.errorCount();
-        host.beginProgress("index " + path);
+        host.beginProgress("index " + printableName(path));
         const bool ok = runGopScan(state, host, opt);
         host.endProgress(ok);
         if (!ok || host.errorCount() != errorsBefore) {
@@ -62,8 +63,9 @@ int runIndex(const IndexOptions& o) {
             else
                 ++gops;
         }
-        std::printf("%s\tpacket=%d\tvideo_pid=0x%04X\tgops=%" PRId64 "\tpackets=%" PRId64 "\n", path.c_str(),
-                    state.geometry.size, static_cast<unsigned>(state.streamVideoPid), gops, packets);
+        std::printf("%s\tpacket=%d\tvideo_pid=0x%04X\tgops=%" PRId64 "\tpackets=%" PRId64 "\n",
+                    printableName(path).c_str(), state.geometry.size, static_cast<unsigned>(state.streamVideoPid), gops,
+                    packets);
         std::fflush(stdout);
     }
     return failures == 0 ? kExitOk : kExitFailure;
@@ -82,9 +84,10 @@ int runGops(const GopsOptions& o) {
     ScanOptions opt;
     opt.listWithoutIndex = true;
     ScanReport report;
-    host.beginProgress("scan " + o.file);
+    host.beginProgress("scan " + printableName(o.file));
     const bool ok = runGopScan(state, host, opt, &report);
     host.endProgress(ok);
+    noteBadIndex(report, host);
     if (!ok && host.errorCount() == 0) host.showFileError("no transport packets found", o.file, 0);
     if (ok) noteUnsavedIndex(report, o.file, host);
     for (size_t i = 0; i < state.gopList.size(); ++i) {

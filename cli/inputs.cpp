@@ -6,6 +6,7 @@
 
 #include "file.h"
 #include "output_file.h"
+#include "printable_name.h"
 
 namespace tavrel::cli {
 
@@ -48,21 +49,33 @@ bool checkRecording(const std::string& path, TerminalHost& host) {
 void noteUnsavedIndex(const ScanReport& report, const std::string& recording, TerminalHost& host) {
     if (report.loaded || report.indexSaved || report.indexError == 0) return;
     const std::string index = report.indexPath.empty() ? recording + ".txt" : report.indexPath;
-    host.showNote("no GOP index saved: " + index + ": " + errorText(report.indexError));
+    host.showNote("no GOP index saved: " + printableName(index) + ": " + errorText(report.indexError));
+}
+
+void noteBadIndex(const ScanReport& report, TerminalHost& host) {
+    const std::string index = host.takeBadIndex();
+    if (index.empty()) return;
+    host.showNote(std::string(kMsgIndexHeader) + ": " + printableName(index) +
+                  (report.indexSaved ? ": index rebuilt" : ""));
 }
 
 bool obtainToolGopList(EditState& state, TerminalHost& host) {
     const std::string& file = state.inputPath;
     const int errorsBefore = host.errorCount();
     ScanReport report;
-    host.beginProgress("scan " + file);
+    host.beginProgress("scan " + printableName(file));
     const bool ok = obtainGopList(state, host, true, &report) && !state.gopList.empty();
     host.endProgress(ok);
-    if (!ok) {
+    noteBadIndex(report, host);
+    if (ok) noteUnsavedIndex(report, file, host);
+    // A list of its LAST entry alone (a recording without video) has no GOP
+    // to cut or show.
+    bool anyGop = false;
+    for (const GopEntry& e : state.gopList) anyGop = anyGop || !e.isLast();
+    if (!ok || !anyGop) {
         if (host.errorCount() == errorsBefore) host.showFileError("no GOP found", file, 0);
         return false;
     }
-    noteUnsavedIndex(report, file, host);
     return true;
 }
 

@@ -20,10 +20,17 @@ bool checkRecording(const std::string& path, TerminalHost& host);
 // memory only because the index file could not be created.
 void noteUnsavedIndex(const ScanReport& report, const std::string& recording, TerminalHost& host);
 
+// "note: ファイルヘッダエラー: INDEX: index rebuilt" when the scan found an
+// index file that was no GOP index and replaced it; without ": index
+// rebuilt" when no new index was saved (the other lines say why). Nothing
+// when the host saw no such index.
+void noteBadIndex(const ScanReport& report, TerminalHost& host);
+
 // The GOP list of state.inputPath as the tools get it: loaded when its index
 // is fresh, else scanned (with a progress line) and kept in memory where
 // the index cannot be written, with the note about it. Reports a failure
-// (naming the file) and returns false when there is no GOP list.
+// (naming the file) and returns false when there is no GOP list or the list
+// holds no GOP ("no GOP found").
 bool obtainToolGopList(EditState& state, TerminalHost& host);
 
 // True when gop is a GOP of the list (its LAST entry is none); otherwise

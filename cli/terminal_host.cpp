@@ -6,15 +6,20 @@
 #include <unistd.h>
 
 #include "file.h"
+#include "printable_name.h"
 
 namespace tavrel::cli {
 
 std::string terminalText(const std::string& text) {
     std::string out;
     out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-        out.push_back(text[i]);
+    size_t from = 0;
+    while (from <= text.size()) {
+        size_t end = text.find("\r\n", from);
+        if (end == std::string::npos) end = text.size();
+        out += printableText(text.substr(from, end - from));
+        if (end < text.size()) out.push_back('\n');
+        from = end + 2;
     }
     while (!out.empty() && out.back() == '\n') out.pop_back();
     return out;
@@ -53,7 +58,7 @@ MsgResult TerminalHost::showMessage(const std::string& caption, const std::strin
         if (m_subject.empty())
             std::fprintf(stderr, "error: %s\n", shown.c_str());
         else
-            std::fprintf(stderr, "error: %s: %s\n", shown.c_str(), m_subject.c_str());
+            std::fprintf(stderr, "error: %s: %s\n", shown.c_str(), printableName(m_subject).c_str());
     } else {
         std::fprintf(stderr, "%s: %s\n", caption == "Info" ? "info" : caption.c_str(), shown.c_str());
     }
@@ -64,7 +69,7 @@ void TerminalHost::showFileError(const std::string& text, const std::string& pat
     std::lock_guard<std::mutex> lock(m_mu);
     closeLine();
     ++m_errors;
-    std::string line = "error: " + terminalText(text) + ": " + path;
+    std::string line = "error: " + terminalText(text) + ": " + printableName(path);
     if (err != 0) line += ": " + errorText(err);
     std::fprintf(stderr, "%s\n", line.c_str());
 }
@@ -73,6 +78,18 @@ void TerminalHost::showNote(const std::string& text) {
     std::lock_guard<std::mutex> lock(m_mu);
     closeLine();
     std::fprintf(stderr, "note: %s\n", terminalText(text).c_str());
+}
+
+void TerminalHost::showIndexHeaderError(const std::string& indexPath) {
+    std::lock_guard<std::mutex> lock(m_mu);
+    m_badIndex = indexPath;
+}
+
+std::string TerminalHost::takeBadIndex() {
+    std::lock_guard<std::mutex> lock(m_mu);
+    std::string path;
+    path.swap(m_badIndex);
+    return path;
 }
 
 void TerminalHost::beginProgress(const std::string& label) {

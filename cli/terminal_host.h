@@ -1,6 +1,7 @@
 // JobHost for the terminal: messages go to stderr as "error: <text>",
 // questions are answered by a preset answer or asked on the terminal, and
-// progress is one "\r<label> NN%" line while stderr is a terminal.
+// progress is one "\r<label> NN%" line while stderr is a terminal. File
+// names are printed through printableName, so none can break a line.
 #pragma once
 
 #include <mutex>
@@ -22,6 +23,9 @@ public:
     // "error: <text>: <path>: <reason>" (no reason when err is 0).
     void showFileError(const std::string& text, const std::string& path, int err) override;
     void showNote(const std::string& text) override;
+    // Kept for the command, which notes it once it knows whether the index
+    // was rebuilt (takeBadIndex): a rebuilt index is no failure.
+    void showIndexHeaderError(const std::string& indexPath) override;
     void setProgressRange(int32_t max) override;
     void setProgress(int32_t pos) override;
     // The window title (percentages in the job's own words): the terminal
@@ -40,6 +44,10 @@ public:
 
     int errorCount() const { return m_errors; }
 
+    // The index file reported by showIndexHeaderError since the last call,
+    // or empty.
+    std::string takeBadIndex();
+
 private:
     void closeLine();  // under m_mu
 
@@ -52,9 +60,12 @@ private:
     int m_lastPercent = -1;
     bool m_lineOpen = false;
     int m_errors = 0;
+    std::string m_badIndex;
 };
 
 // Message texts use CR LF between lines; the terminal shows them with LF.
+// Every other control byte is shown as its escape (printableText), so a
+// name inside a text cannot start a line of its own.
 std::string terminalText(const std::string& text);
 
 }  // namespace tavrel::cli

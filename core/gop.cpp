@@ -223,7 +223,7 @@ bool readGopIndexFile(const std::string& path, const std::string& recording, Gop
     }
     f.close();
     if (reader.finish() == GopIndexReadResult::HeaderError) {
-        host.showMessage("error", "ファイルヘッダエラー", MsgKind::Ok);
+        host.showIndexHeaderError(name);
         return false;
     }
     if (!out.videoPidSet && reportMissingPid)

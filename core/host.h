@@ -15,6 +15,8 @@ inline constexpr char kMsgInputOpen[] = "Input ファイルオープンエラー
 inline constexpr char kMsgOutputOpen[] = "Output ファイルオープンエラー";
 inline constexpr char kMsgRead[] = "ファイルリードエラー";
 inline constexpr char kMsgWrite[] = "書き込みエラー";
+// A GOP index file that is not one (caption "error"); the job rebuilds it.
+inline constexpr char kMsgIndexHeader[] = "ファイルヘッダエラー";
 
 // What a finished GOP scan hands to the window (the labels, the slider and
 // the preview's packet size).
@@ -43,6 +45,13 @@ public:
     // Something the user may want to know that is no failure (the terminal
     // prints it; the window has no place for it).
     virtual void showNote(const std::string& /*text*/) {}
+    // The index file at indexPath is no GOP index (its first line, or a field
+    // past its limits): the job goes on and rebuilds it. The window shows the
+    // message box; the terminal notes it with the path once the rebuild has
+    // ended, as it is no failure of the job.
+    virtual void showIndexHeaderError(const std::string& /*indexPath*/) {
+        showMessage("error", kMsgIndexHeader, MsgKind::Ok);
+    }
 
     // Busy state: controls that start workers are off while a job runs.
     virtual void setBusy(bool /*busy*/) {}

@@ -241,4 +241,56 @@ for args in "--position $size" "--position 9223372036854775807" "--gop 7"; do
 done
 [ ! -e p.png ] ; check "no picture written by refused previews" $?
 
+# Honest exit codes and printed names: a selection that keeps no stream, a
+# rebuilt index, a recording without GOPs, a refused overwrite, a line break
+# in a file name.
+python3 -c '
+import sys
+d = open(sys.argv[1], "rb").read()
+open(sys.argv[2], "wb").write(b"".join(d[i:i + 188] for i in range(0, len(d), 188)
+                                       if (d[i + 1] & 0x1F) << 8 | d[i + 2] != 0x1000))' sd_480p_mp2.ts nopmt.ts
+"$cli" cut --minimum-pids -o tables.ts nopmt.ts:1:3 2> err ; rc=$?
+[ $rc -eq 1 ] && grep -qx "error: --minimum-pids: keeps no video, audio or other stream of the program list of nopmt.ts (0000,1000); the output would hold no stream" err
+check_status $? "--minimum-pids without a PMT refused (rc $rc): $(cat err)"
+"$cli" cut --select-pids 0000,1000,1FFF -o tables.ts sd_480p_mp2.ts:1:3 2> err ; rc=$?
+[ $rc -eq 1 ] && grep -q "^error: --select-pids 0000,1000,1FFF: keeps no video, audio or other stream of the program list of sd_480p_mp2.ts" err
+check_status $? "--select-pids of tables only refused (rc $rc): $(cat err)"
+[ ! -e tables.ts ] ; check "nothing written for a selection without a stream" $?
+cp sd_480p_mp2.ts hdr.ts
+n=0
+for cmd in "gops hdr.ts" "cut -o hdr_cut.ts hdr.ts:1:3" "preview hdr.ts --gop 1 -o hdr.png" "info --gop 1 hdr.ts"; do
+    case $((n++)) in
+    0) : > hdr.ts.txt ;;
+    1) printf '\xef\xbb\xbfKIVRA2\r\nhdr.ts\r\n' > hdr.ts.txt ;;
+    2) printf 'KIVRA2\rhdr.ts\rLAST       ,5961\r' > hdr.ts.txt ;;
+    3) head -c 300 "$data/random_bytes.bin" > hdr.ts.txt ;;
+    esac
+    $cli $cmd > /dev/null 2> err ; rc=$?
+    [ $rc -eq 0 ] && grep -qx "note: ファイルヘッダエラー: hdr.ts.txt: index rebuilt" err && ! grep -q '^error: ' err &&
+        [ "$(head -1 hdr.ts.txt)" = $'KIVRA2\r' ]
+    check_status $? "$cmd with a bad index header rebuilds it and exits 0 (rc $rc): $(cat err)"
+done
+cp "$data"/no_video.ts .
+for cmd in "cut -o nv.ts no_video.ts:0:end" "preview no_video.ts --gop 0 -o nv.png"; do
+    $cli $cmd > /dev/null 2> err ; rc=$?
+    [ $rc -eq 1 ] && [ "$(cat err)" = "error: no GOP found: no_video.ts" ] ; check_status $? "$cmd (rc $rc): $(cat err)"
+done
+printf keep > exists.ts
+"$cli" cut -o exists.ts sd_480p_mp2.ts:1:3 < /dev/null 2> err ; rc=$?
+[ $rc -eq 1 ] && grep -q '^question: ' err && grep -q '\[no\]$' err &&
+    grep -qx "error: exists.ts: exists; give --yes to replace it" err && [ "$(cat exists.ts)" = keep ]
+check_status $? "a refused overwrite is an error (rc $rc): $(cat err)"
+touch -d '+1 hour' hdr.ts
+"$cli" gops --no hdr.ts > /dev/null 2> err ; rc=$?
+[ $rc -eq 0 ] && grep -q '^question: ' err ; check_status $? "gops keeping a stale index exits 0 (rc $rc): $(cat err)"
+cp sd_480p_mp2.ts $'a\nerror: injected.ts'
+"$cli" check $'a\nerror: injected.ts' > names.out 2> names.err ; check_status $? "check of a name with a line break"
+"$cli" cut -o x.ts $'b\nerror: forged.ts:0:1' 2>> names.err
+! grep -q '^error: injected\|^error: forged' names.out names.err &&
+    grep -q $'^"a\\\\nerror: injected.ts"\tpackets=5961\t' names.out &&
+    grep -qx 'error: Input ファイルオープンエラー: "b\\nerror: forged.ts": No such file or directory' names.err
+check_status $? "control characters in names are escaped: $(cat names.out names.err)"
+cp sd_480p_mp2.ts 録画.ts
+[ "$("$cli" index 録画.ts | cut -f1)" = 録画.ts ] ; check "a Japanese name prints unchanged" $?
+
 report "cli robust e2e"
