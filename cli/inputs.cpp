@@ -95,6 +95,10 @@ void installInterruptCleanup() {
     sigemptyset(&sa.sa_mask);
     // The handler runs once; the re-raised signal takes the default action.
     sa.sa_flags = SA_RESETHAND;
+    // Past a file-size limit (ulimit -f) a write fails with EFBIG and is
+    // reported like any write error, instead of the signal ending the
+    // process with the temporary file left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
         // A signal the caller ignores (a background job of a shell) stays ignored.
         struct sigaction old;

@@ -39,6 +39,7 @@ bool gopInList(const EditState& state, int64_t gop, TerminalHost& host);
 
 // SIGINT, SIGTERM and SIGHUP remove every output still under its temporary
 // name, then end the process by the signal itself (status 128 + signal).
+// SIGXFSZ is ignored: a write past the file-size limit fails with EFBIG.
 void installInterruptCleanup();
 
 }  // namespace tavrel::cli
