@@ -77,14 +77,18 @@ ErrorInfoWindow::ErrorInfoWindow(QWidget* owner) : QDialog(owner) {
 
 bool ErrorInfoWindow::load(const QString& path) {
     std::vector<tavrel::ErrorRecord> records;
-    if (tavrel::loadErrorFile(path.toStdString(), records) != tavrel::ErrorFileStatus::Ok) return false;
+    int64_t total = 0;
+    if (tavrel::loadErrorFile(path.toStdString(), kMaxRecords, records, &total) != tavrel::ErrorFileStatus::Ok)
+        return false;
     m_records = std::move(records);
+    m_total = total;
     rebuild();
     return true;
 }
 
 void ErrorInfoWindow::clear() {
     m_records.clear();
+    m_total = 0;
     m_tree->clear();
 }
 
@@ -99,11 +103,20 @@ void ErrorInfoWindow::rebuild() {
         auto* item = new QTreeWidgetItem(QStringList{QString::fromStdString(t.text)});
         item->setData(0, kPacketRole, static_cast<qlonglong>(t.packet));
         item->setData(0, kKindRole, static_cast<int>(t.kind));
-        item->setData(0, kRecordRole, t.record);
+        item->setData(0, kRecordRole, static_cast<qlonglong>(t.record));
         if (t.level > 0) parents[t.level - 1]->addChild(item);
         parents[t.level] = item;
     }
     if (QTreeWidgetItem* root = parents[0]) {
+        const int64_t notShown = m_total - static_cast<int64_t>(m_records.size());
+        if (notShown > 0) {
+            auto* more = new QTreeWidgetItem(QStringList{
+                QStringLiteral("... %1 more records not shown (tavrelcut-cli errors lists them all)").arg(notShown)});
+            more->setData(0, kPacketRole, qlonglong{0});
+            more->setData(0, kKindRole, static_cast<int>(tavrel::ErrorTreeItem::Root));
+            more->setData(0, kRecordRole, -1);
+            root->addChild(more);
+        }
         m_tree->addTopLevelItem(root);
         // The root and the program items open, PID items closed.
         root->setExpanded(true);

@@ -62,23 +62,25 @@ int runCheck(const CheckOptions& o) {
 int runErrors(const std::string& file) {
     TerminalHost host;
     const std::string path = errorFilePath(file);
-    std::vector<ErrorRecord> records;
+    // The tree goes out as the file is read: an error file of any size is
+    // printed with the memory of a bounded number of records.
     int err = 0;
-    switch (loadErrorFile(path, records, &err)) {
-    case ErrorFileStatus::Ok: break;
-    case ErrorFileStatus::Missing:
-        host.showFileError("エラー情報ファイルがありません！", path, 0);
-        return kExitFailure;
-    case ErrorFileStatus::Unreadable:
-        host.showFileError(kMsgRead, path, err);
-        return kExitFailure;
+    const ErrorFileStatus status = walkErrorFileTree(
+        path,
+        [](const ErrorTreeItem& item) {
+            std::printf("%*s%s\n", item.level * 2, "", item.text.c_str());
+        },
+        &err);
+    std::fflush(stdout);
+    switch (status) {
+    case ErrorFileStatus::Ok: return kExitOk;
+    case ErrorFileStatus::Missing: host.showFileError("エラー情報ファイルがありません！", path, 0); break;
+    case ErrorFileStatus::Unreadable: host.showFileError(kMsgRead, path, err); break;
     case ErrorFileStatus::Malformed:
         host.showFileError("not an error file (a 16-byte \"TS Error Check\" header and 16-byte records)", path, 0);
-        return kExitFailure;
+        break;
     }
-    for (const ErrorTreeItem& item : buildErrorTree(records))
-        std::printf("%s%s\n", std::string(static_cast<size_t>(item.level) * 2, ' ').c_str(), item.text.c_str());
-    return kExitOk;
+    return kExitFailure;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "file.h"
 #include "output_file.h"
@@ -264,27 +265,78 @@ ErrorFileStatus parseErrorFile(std::span<const uint8_t> data, std::vector<ErrorR
     return ErrorFileStatus::Ok;
 }
 
-ErrorFileStatus loadErrorFile(const std::string& path, std::vector<ErrorRecord>& records, int* err) {
-    records.clear();
-    if (err) *err = 0;
+namespace {
+
+// Opens an error file and checks its header and size; count gets the number
+// of records after the header.
+ErrorFileStatus openErrorFile(const std::string& path, File& f, int64_t& count, int* err) {
     if (!fileExists(path)) return ErrorFileStatus::Missing;
-    File f;
     if (!f.openRead(path)) {
         if (err) *err = f.error();
         return f.error() == ENOENT ? ErrorFileStatus::Missing : ErrorFileStatus::Unreadable;
     }
-    std::vector<uint8_t> data;
-    uint8_t piece[1 << 16];
-    for (;;) {
-        const int64_t got = f.read(piece, sizeof piece);
-        if (got < 0) {
-            if (err) *err = f.error();
-            return ErrorFileStatus::Unreadable;
-        }
-        if (got == 0) break;
-        data.insert(data.end(), piece, piece + got);
+    const int64_t size = f.size();
+    char header[kErrorFileHeaderSize];
+    const int64_t got = size < 0 ? -1 : f.read(header, sizeof header);
+    if (got < 0) {
+        if (err) *err = f.error();
+        return ErrorFileStatus::Unreadable;
     }
-    return parseErrorFile(data, records);
+    const int64_t body = size - static_cast<int64_t>(kErrorFileHeaderSize);
+    if (got != static_cast<int64_t>(kErrorFileHeaderSize) ||
+        std::memcmp(header, kErrorFileHeader, kErrorFileHeaderSize) != 0 ||
+        body % static_cast<int64_t>(kErrorRecordSize) != 0)
+        return ErrorFileStatus::Malformed;
+    count = body / static_cast<int64_t>(kErrorRecordSize);
+    return ErrorFileStatus::Ok;
+}
+
+// Reads records [first, first + n) of an open error file; a file that ends
+// early was shortened meanwhile.
+bool readRecords(File& f, int64_t first, size_t n, ErrorRecord* out, int* err) {
+    uint8_t bytes[4096 * kErrorRecordSize];
+    const int64_t start = static_cast<int64_t>(kErrorFileHeaderSize) + first * static_cast<int64_t>(kErrorRecordSize);
+    if (!f.seek(start)) {
+        if (err) *err = f.error();
+        return false;
+    }
+    while (n > 0) {
+        const size_t take = std::min(n, sizeof bytes / kErrorRecordSize);
+        const int64_t got = f.read(bytes, take * kErrorRecordSize);
+        if (got != static_cast<int64_t>(take * kErrorRecordSize)) {
+            if (err) *err = got < 0 ? f.error() : kErrChanged;
+            return false;
+        }
+        for (size_t i = 0; i < take; ++i) *out++ = decodeErrorRecord(bytes + i * kErrorRecordSize);
+        n -= take;
+    }
+    return true;
+}
+
+}  // namespace
+
+ErrorFileStatus loadErrorFile(const std::string& path, size_t maxRecords, std::vector<ErrorRecord>& records,
+                              int64_t* total, int* err) {
+    records.clear();
+    if (total) *total = 0;
+    if (err) *err = 0;
+    File f;
+    int64_t count = 0;
+    const ErrorFileStatus status = openErrorFile(path, f, count, err);
+    if (status != ErrorFileStatus::Ok) return status;
+    if (total) *total = count;
+    const size_t keep = static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(count), maxRecords));
+    try {
+        records.resize(keep);
+    } catch (const std::bad_alloc&) {
+        if (err) *err = ENOMEM;
+        return ErrorFileStatus::Unreadable;
+    }
+    if (!readRecords(f, 0, keep, records.data(), err)) {
+        records.clear();
+        return ErrorFileStatus::Unreadable;
+    }
+    return ErrorFileStatus::Ok;
 }
 
 const char* errorKindText(int kind) {
@@ -308,71 +360,204 @@ std::string errorEventText(const ErrorRecord& r) {
 
 namespace {
 
-bool equalsIgnoringCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
+constexpr size_t kChunkRecords = 4096;
+constexpr size_t kPidCount = 65536;
+constexpr uint32_t kNone = UINT32_MAX;
 
-struct Node {
-    ErrorTreeItem item;
-    std::vector<size_t> children;
+// The memory of a tree walk, taken once and without exceptions: the records
+// held, linked per PID in file order, and per PID its count in the program
+// item, its first and last held record and whether the current group holds
+// it; the program item's PIDs in the order they first appear; one chunk of
+// records as read.
+struct TreeWalkMemory {
+    size_t capacity = 0;
+    std::unique_ptr<ErrorRecord[]> held;
+    std::unique_ptr<int64_t[]> heldIndex;
+    std::unique_ptr<uint32_t[]> next;
+    std::unique_ptr<int64_t[]> count;
+    std::unique_ptr<uint32_t[]> head;
+    std::unique_ptr<uint32_t[]> tail;
+    std::unique_ptr<uint8_t[]> inGroup;
+    std::unique_ptr<uint16_t[]> order;
+    std::unique_ptr<ErrorRecord[]> chunk;
+
+    bool take(size_t cap) {
+        capacity = std::clamp<size_t>(cap, 1, kNone - 1);
+        held.reset(new (std::nothrow) ErrorRecord[capacity]);
+        heldIndex.reset(new (std::nothrow) int64_t[capacity]);
+        next.reset(new (std::nothrow) uint32_t[capacity]);
+        count.reset(new (std::nothrow) int64_t[kPidCount]());
+        head.reset(new (std::nothrow) uint32_t[kPidCount]);
+        tail.reset(new (std::nothrow) uint32_t[kPidCount]);
+        inGroup.reset(new (std::nothrow) uint8_t[kPidCount]());
+        order.reset(new (std::nothrow) uint16_t[kPidCount]);
+        chunk.reset(new (std::nothrow) ErrorRecord[kChunkRecords]);
+        if (!held || !heldIndex || !next || !count || !head || !tail || !inGroup || !order || !chunk) return false;
+        std::fill_n(head.get(), kPidCount, kNone);
+        return true;
+    }
 };
 
-void flatten(const std::vector<Node>& nodes, size_t at, std::vector<ErrorTreeItem>& out) {
-    out.push_back(nodes[at].item);
-    for (size_t c : nodes[at].children) flatten(nodes, c, out);
+// The tree over total records that read(first, n, out) fetches. A program
+// item's records are read once to find its end, its PIDs and their counts,
+// and held while they fit; otherwise they are read again per group of PIDs
+// that fits, and once per PID that alone does not. false with err set when a
+// read fails or the memory cannot be had.
+template <typename Read, typename Emit>
+bool walkTree(int64_t total, size_t heldMax, Read&& read, Emit&& emit, int& err) {
+    emit(ErrorTreeItem{ErrorTreeItem::Root, 0, "Root", 0, -1, true});
+    if (total <= 0) return true;
+    TreeWalkMemory m;
+    if (!m.take(static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(total), heldMax)))) {
+        err = ENOMEM;
+        return false;
+    }
+    // Visits records from first on, through the chunk, until visit returns
+    // false or end is reached; a failed read sets readFailed.
+    int64_t chunkFirst = 0;
+    int64_t chunkEnd = 0;
+    bool readFailed = false;
+    auto scan = [&](int64_t first, int64_t end, auto&& visit) {
+        for (int64_t i = first; i < end; ++i) {
+            if (i < chunkFirst || i >= chunkEnd) {
+                const int64_t n = std::min<int64_t>(total - i, static_cast<int64_t>(kChunkRecords));
+                chunkFirst = chunkEnd = i;
+                if (!read(i, static_cast<size_t>(n), m.chunk.get(), err)) {
+                    readFailed = true;
+                    return;
+                }
+                chunkEnd = i + n;
+            }
+            if (!visit(m.chunk[static_cast<size_t>(i - chunkFirst)], i)) return;
+        }
+    };
+    size_t heldCount = 0;
+    auto hold = [&](const ErrorRecord& r, int64_t index) {
+        const uint32_t k = static_cast<uint32_t>(heldCount++);
+        m.held[k] = r;
+        m.heldIndex[k] = index;
+        m.next[k] = kNone;
+        if (m.head[r.pid] == kNone)
+            m.head[r.pid] = k;
+        else
+            m.next[m.tail[r.pid]] = k;
+        m.tail[r.pid] = k;
+    };
+    auto emitPid = [&](uint16_t pid) {
+        char text[16];
+        std::snprintf(text, sizeof text, "0x%04X", pid);
+        emit(ErrorTreeItem{ErrorTreeItem::Pid, 2, text, 0, -1, false});
+    };
+    auto emitEvent = [&](const ErrorRecord& r, int64_t index) {
+        emit(ErrorTreeItem{ErrorTreeItem::Event, 3, errorEventText(r), r.packet, index, false});
+    };
+    // The PID items order[from, to) with their held records.
+    auto emitHeld = [&](size_t from, size_t to) {
+        for (size_t p = from; p < to; ++p) {
+            const uint16_t pid = m.order[p];
+            emitPid(pid);
+            for (uint32_t k = m.head[pid]; k != kNone; k = m.next[k]) emitEvent(m.held[k], m.heldIndex[k]);
+        }
+    };
+
+    for (int64_t at = 0; at < total;) {
+        uint16_t sid = 0, pmtPid = 0;
+        size_t pids = 0;
+        int64_t end = at;
+        bool fits = true;
+        heldCount = 0;
+        scan(at, total, [&](const ErrorRecord& r, int64_t index) {
+            if (index == at) {
+                sid = r.sid;
+                pmtPid = r.pmtPid;
+            } else if (r.sid != sid || r.pmtPid != pmtPid) {
+                return false;
+            }
+            if (m.count[r.pid]++ == 0) m.order[pids++] = r.pid;
+            if (fits && heldCount < m.capacity)
+                hold(r, index);
+            else
+                fits = false;
+            end = index + 1;
+            return true;
+        });
+        if (readFailed) return false;
+        char text[64];
+        if (sid == 0 && pmtPid == 0)
+            std::snprintf(text, sizeof text, "SID [---] / PMT [0x----]");
+        else
+            std::snprintf(text, sizeof text, "SID [%4d] / PMT [0x%04X]", sid, pmtPid);
+        emit(ErrorTreeItem{ErrorTreeItem::Program, 1, text, 0, -1, true});
+
+        if (fits) emitHeld(0, pids);
+        const int64_t capacity = static_cast<int64_t>(m.capacity);
+        for (size_t p = 0; !fits && p < pids;) {
+            const uint16_t pid = m.order[p];
+            if (m.count[pid] > capacity) {
+                emitPid(pid);
+                scan(at, end, [&](const ErrorRecord& r, int64_t index) {
+                    if (r.pid == pid) emitEvent(r, index);
+                    return true;
+                });
+                if (readFailed) return false;
+                ++p;
+                continue;
+            }
+            size_t q = p;
+            for (int64_t sum = 0; q < pids && m.count[m.order[q]] <= capacity - sum; ++q) {
+                sum += m.count[m.order[q]];
+                m.inGroup[m.order[q]] = 1;
+                m.head[m.order[q]] = kNone;
+            }
+            heldCount = 0;
+            scan(at, end, [&](const ErrorRecord& r, int64_t index) {
+                if (m.inGroup[r.pid]) hold(r, index);
+                return true;
+            });
+            if (readFailed) return false;
+            emitHeld(p, q);
+            for (size_t i = p; i < q; ++i) m.inGroup[m.order[i]] = 0;
+            p = q;
+        }
+        for (size_t i = 0; i < pids; ++i) {
+            m.count[m.order[i]] = 0;
+            m.head[m.order[i]] = kNone;
+        }
+        at = end;
+    }
+    return true;
 }
 
 }  // namespace
 
 std::vector<ErrorTreeItem> buildErrorTree(const std::vector<ErrorRecord>& records) {
-    std::vector<Node> nodes;
-    nodes.reserve(records.size() + 2);
-    nodes.push_back({{ErrorTreeItem::Root, 0, "Root", 0, -1, true}, {}});
-    size_t program = 0;  // 0: none yet
-    size_t pidItem = 0;
-    const ErrorRecord* previous = nullptr;
-    for (size_t i = 0; i < records.size(); ++i) {
-        const ErrorRecord& r = records[i];
-        if (program == 0 || r.sid != previous->sid || r.pmtPid != previous->pmtPid) {
-            char text[64];
-            if (r.sid == 0 && r.pmtPid == 0)
-                std::snprintf(text, sizeof text, "SID [---] / PMT [0x----]");
-            else
-                std::snprintf(text, sizeof text, "SID [%4d] / PMT [0x%04X]", r.sid, r.pmtPid);
-            nodes.push_back({{ErrorTreeItem::Program, 1, text, 0, -1, true}, {}});
-            program = nodes.size() - 1;
-            nodes[0].children.push_back(program);
-            pidItem = 0;
-        }
-        if (pidItem == 0 || r.pid != previous->pid) {
-            char text[16];
-            std::snprintf(text, sizeof text, "0x%04X", r.pid);
-            pidItem = 0;
-            for (size_t c : nodes[program].children) {
-                if (equalsIgnoringCase(nodes[c].item.text, text)) {
-                    pidItem = c;
-                    break;
-                }
-            }
-            if (pidItem == 0) {
-                nodes.push_back({{ErrorTreeItem::Pid, 2, text, 0, -1, false}, {}});
-                pidItem = nodes.size() - 1;
-                nodes[program].children.push_back(pidItem);
-            }
-        }
-        nodes.push_back({{ErrorTreeItem::Event, 3, errorEventText(r), r.packet, static_cast<int32_t>(i), false}, {}});
-        nodes[pidItem].children.push_back(nodes.size() - 1);
-        previous = &r;
-    }
     std::vector<ErrorTreeItem> out;
-    out.reserve(nodes.size());
-    flatten(nodes, 0, out);
+    int err = 0;
+    walkTree(
+        static_cast<int64_t>(records.size()), records.size(),
+        [&records](int64_t first, size_t n, ErrorRecord* to, int&) {
+            std::copy_n(records.begin() + first, n, to);
+            return true;
+        },
+        [&out](const ErrorTreeItem& item) { out.push_back(item); }, err);
     return out;
+}
+
+ErrorFileStatus walkErrorFileTree(const std::string& path, const std::function<void(const ErrorTreeItem&)>& emit,
+                                  int* err, size_t heldRecords) {
+    if (err) *err = 0;
+    File f;
+    int64_t count = 0;
+    const ErrorFileStatus status = openErrorFile(path, f, count, err);
+    if (status != ErrorFileStatus::Ok) return status;
+    int walkErr = 0;
+    const bool ok = walkTree(
+        count, heldRecords,
+        [&f](int64_t first, size_t n, ErrorRecord* to, int& e) { return readRecords(f, first, n, to, &e); }, emit,
+        walkErr);
+    if (ok) return ErrorFileStatus::Ok;
+    if (err) *err = walkErr;
+    return ErrorFileStatus::Unreadable;
 }
 
 }  // namespace tavrel

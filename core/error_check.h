@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -96,7 +97,12 @@ enum class ErrorFileStatus { Ok, Missing, Unreadable, Malformed };
 
 // Header and whole 16-byte records, or Malformed.
 ErrorFileStatus parseErrorFile(std::span<const uint8_t> data, std::vector<ErrorRecord>& records);
-ErrorFileStatus loadErrorFile(const std::string& path, std::vector<ErrorRecord>& records, int* err = nullptr);
+// The first maxRecords records of the error file at path; *total gets the
+// number the file holds. The header and the size are checked before
+// anything is read. Unreadable with *err ENOMEM when the records cannot be
+// held.
+ErrorFileStatus loadErrorFile(const std::string& path, size_t maxRecords, std::vector<ErrorRecord>& records,
+                              int64_t* total = nullptr, int* err = nullptr);
 
 // The error view's tree in display order (depth first).
 struct ErrorTreeItem {
@@ -104,7 +110,7 @@ struct ErrorTreeItem {
     int level = 0;          // Root 0, program 1, PID 2, event 3
     std::string text;
     int64_t packet = 0;     // events: their packet; 0 for the others
-    int32_t record = -1;    // events: index of their record
+    int64_t record = -1;    // events: index of their record
     bool expanded = false;  // root and program items are shown open
 };
 
@@ -118,5 +124,19 @@ std::string errorEventText(const ErrorRecord& r);
 // one item per PID, records of a PID seen earlier in the same program item
 // joining that PID's item.
 std::vector<ErrorTreeItem> buildErrorTree(const std::vector<ErrorRecord>& records);
+
+// Records a tree walk holds at most (28 bytes each).
+inline constexpr size_t kErrorTreeHeldRecords = size_t{1} << 20;
+
+// The tree of the error file at path, handed to emit item by item in
+// buildErrorTree's order while the file is read, for files of any size.
+// At most heldRecords records are held at a time: a program item with more
+// is read again for each group of its PIDs that fits, and a PID with more
+// alone is handed on as it is read. The header and the size are checked
+// before the first item. Unreadable with *err after some items when a read
+// fails or the file shrinks meanwhile; ENOMEM when the walk's memory cannot
+// be had.
+ErrorFileStatus walkErrorFileTree(const std::string& path, const std::function<void(const ErrorTreeItem&)>& emit,
+                                  int* err = nullptr, size_t heldRecords = kErrorTreeHeldRecords);
 
 }  // namespace tavrel

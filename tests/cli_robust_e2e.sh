@@ -149,13 +149,16 @@ cp sd_480p_mp2.ts ln.ts
 sum=$(md5sum < ln.ts)
 ln -s ln.ts ln.ts.txt
 ln -s "$work/ln.ts" ln.ts_err.bin
-for cmd in "index ln.ts" "gops --no ln.ts" "info --gop 0 ln.ts" "cut -o lncut.ts ln.ts:1:3" "check ln.ts"; do
+ln -s ln.ts ln.png
+for cmd in "index ln.ts" "gops --no ln.ts" "info --gop 0 ln.ts" "cut -o lncut.ts ln.ts:1:3" "check ln.ts" \
+           "preview ln.ts --position 0 -o ln.png"; do
     $cli $cmd > /dev/null 2> err ; rc=$?
-    [ $rc -eq 1 ] && grep -Eqx "error: 出力ファイルが入力ファイルと同じです: ln.ts(.txt|_err.bin)" err
+    [ $rc -eq 1 ] && grep -Eqx "error: 出力ファイルが入力ファイルと同じです: ln.(ts.txt|ts_err.bin|png)" err
     check_status $? "$cmd with a link onto the recording (rc $rc): $(cat err)"
 done
-[ "$(md5sum < ln.ts)" = "$sum" ] && [ -L ln.ts.txt ] && [ -L ln.ts_err.bin ] ; check "the recording and the links are intact" $?
-rm ln.ts.txt ln.ts_err.bin
+[ "$(md5sum < ln.ts)" = "$sum" ] && [ -L ln.ts.txt ] && [ -L ln.ts_err.bin ] && [ -L ln.png ]
+check "the recording and the links are intact" $?
+rm ln.ts.txt ln.ts_err.bin ln.png
 
 # FIFOs at the index and error-file names never block: index and check
 # refuse them, the tools keep their list in memory.
@@ -240,6 +243,18 @@ for args in "--position $size" "--position 9223372036854775807" "--gop 7"; do
     [ $rc -eq 1 ] && grep -q "^error: " err ; check "preview $args fails (rc $rc)" $?
 done
 [ ! -e p.png ] ; check "no picture written by refused previews" $?
+
+# A 256 MB error file (2^24 records) under a 2 GB address-space limit:
+# errors prints the whole tree with bounded memory, and never aborts.
+python3 -c '
+import sys
+with open(sys.argv[1], "wb") as f:
+    f.write(b"TS Error Check\r\n")
+    f.truncate(16 + 256 * 1024 * 1024)' huge.ts_err.bin
+(ulimit -v 2000000; timeout 120 "$cli" errors huge.ts 2> err | wc -l > lines; exit "${PIPESTATUS[0]}") ; rc=$?
+[ $rc -eq 0 ] && [ "$(cat lines)" -eq $((3 + 16777216)) ] && [ ! -s err ]
+check_status $? "errors of a 256 MB error file under ulimit -v 2000000 (rc $rc, $(cat lines) lines): $(head -c 300 err)"
+rm -f huge.ts_err.bin
 
 # Honest exit codes and printed names: a selection that keeps no stream, a
 # rebuilt index, a recording without GOPs, a refused overwrite, a line break

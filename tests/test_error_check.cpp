@@ -6,9 +6,11 @@
 #include <array>
 #include <cstring>
 #include <filesystem>
+#include <tuple>
 #include <utility>
 
 #include "error_check.h"
+#include "file.h"
 #include "recording_host.h"
 #include "ts_packet.h"
 #include "test_util.h"
@@ -225,6 +227,89 @@ TEST(ErrorTree, ProgramsAndPidsGroupAndAProgramThatComesBackGetsANewItem) {
     EXPECT_TRUE(items[4].expanded);
     EXPECT_FALSE(items[8].expanded);
     EXPECT_EQ(buildErrorTree({}).size(), 1u);
+}
+
+std::string errorFileBytes(const std::vector<ErrorRecord>& records) {
+    std::string bytes(kErrorFileHeader, kErrorFileHeaderSize);
+    for (const ErrorRecord& r : records) {
+        uint8_t b[kErrorRecordSize];
+        encodeErrorRecord(r, b);
+        bytes.append(reinterpret_cast<const char*>(b), sizeof b);
+    }
+    return bytes;
+}
+
+using ItemTuple = std::tuple<int, int, std::string, int64_t, int64_t, bool>;
+ItemTuple tupleOf(const ErrorTreeItem& i) { return {i.kind, i.level, i.text, i.packet, i.record, i.expanded}; }
+
+// The file walk holds a bounded number of records, reading a program item
+// again per group of PIDs that fits, and gives the tree the records in
+// memory give, in the same order, for any bound.
+TEST(ErrorTree, FileWalkWithLittleMemoryGivesTheSameTree) {
+    std::vector<ErrorRecord> records;
+    // Programs 1, 2, 1 again; within them PIDs interleaved, one PID far more
+    // frequent than the others, and a PID value beyond 13 bits.
+    for (int64_t i = 0; i < 600; ++i) {
+        const int program = i < 250 ? 1 : i < 300 ? 2 : 1;
+        const int pid = i % 3 == 0 ? 0x100 : i % 7 == 0 ? 0x111 : i % 11 == 0 ? 0xFFFF : 0x101 + int(i % 5);
+        records.push_back(rec(program, 0x1000 + program, pid, 1 + int(i % 3), int(i & 0xFF), 1000 + i));
+    }
+    records.push_back(rec(0, 0, 0x200, 2, 0x01, 9999));
+    test::TempDir dir;
+    const std::string path = dir.path("r.ts_err.bin");
+    const std::string bytes = errorFileBytes(records);
+    test::writeBytes(path, bytes.data(), bytes.size());
+
+    std::vector<ItemTuple> want;
+    for (const ErrorTreeItem& i : buildErrorTree(records)) want.push_back(tupleOf(i));
+    ASSERT_EQ(want.size(), 1 + 4 + (8 + 8 + 8 + 1) + records.size());  // root, programs, PIDs, events
+    for (size_t held : {size_t{1}, size_t{2}, size_t{40}, size_t{199}, size_t{250}, kErrorTreeHeldRecords}) {
+        SCOPED_TRACE(held);
+        std::vector<ItemTuple> got;
+        int err = -1;
+        EXPECT_EQ(walkErrorFileTree(path, [&got](const ErrorTreeItem& i) { got.push_back(tupleOf(i)); }, &err, held),
+                  ErrorFileStatus::Ok);
+        EXPECT_EQ(err, 0);
+        EXPECT_EQ(got, want);
+    }
+
+    // Loading keeps the first records and tells how many there are.
+    std::vector<ErrorRecord> first;
+    int64_t total = 0;
+    ASSERT_EQ(loadErrorFile(path, 5, first, &total), ErrorFileStatus::Ok);
+    EXPECT_EQ(total, 601);
+    EXPECT_EQ(first, std::vector<ErrorRecord>(records.begin(), records.begin() + 5));
+
+    // Not an error file, or none: nothing is emitted.
+    int emitted = 0;
+    auto count = [&emitted](const ErrorTreeItem&) { ++emitted; };
+    test::writeBytes(path, bytes.data(), bytes.size() - 1);
+    EXPECT_EQ(walkErrorFileTree(path, count), ErrorFileStatus::Malformed);
+    EXPECT_EQ(loadErrorFile(path, 5, first, &total), ErrorFileStatus::Malformed);
+    EXPECT_EQ(walkErrorFileTree(dir.path("none_err.bin"), count), ErrorFileStatus::Missing);
+    EXPECT_EQ(emitted, 0);
+}
+
+// An error file cut short while it is walked ends the walk with a read
+// error, not a tree of what is left.
+TEST(ErrorTree, FileShortenedDuringTheWalkIsAReadError) {
+    std::vector<ErrorRecord> records;
+    for (int64_t i = 0; i < 10000; ++i) records.push_back(rec(1, 0x1000, 0x100 + int(i % 2), 2, 0x12, i));
+    test::TempDir dir;
+    const std::string path = dir.path("r.ts_err.bin");
+    const std::string bytes = errorFileBytes(records);
+    test::writeBytes(path, bytes.data(), bytes.size());
+    int events = 0;
+    int err = 0;
+    const ErrorFileStatus status = walkErrorFileTree(
+        path,
+        [&](const ErrorTreeItem& i) {
+            if (i.kind == ErrorTreeItem::Event && events++ == 0) std::filesystem::resize_file(path, 16 + 16 * 100);
+        },
+        &err, 1000);
+    EXPECT_EQ(status, ErrorFileStatus::Unreadable);
+    EXPECT_EQ(err, kErrChanged);
+    EXPECT_LT(events, 10000);
 }
 
 // A real recording with packet k copied in right behind itself.

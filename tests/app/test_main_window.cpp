@@ -620,6 +620,35 @@ private slots:
         QVERIFY2(sink.unexpected.isEmpty(), qPrintable(sink.unexpected.join(QLatin1Char('\n'))));
     }
 
+    // An error file larger than the view holds: its first records, and a
+    // last line telling how many more there are.
+    void errorViewOfAHugeFile() {
+        const qint64 total = qint64(tavrelcut::ErrorInfoWindow::kMaxRecords) + 5;
+        QByteArray bytes("TS Error Check\r\n");
+        bytes.resize(16 + total * 16, '\0');
+        for (qint64 i = 0; i < total; ++i) {
+            uint8_t* r = reinterpret_cast<uint8_t*>(bytes.data()) + 16 + i * 16;
+            r[0] = 0, r[1] = 1, r[2] = 0x10, r[3] = 0, r[4] = 0x01, r[5] = i % 2 ? 0x00 : 0x01, r[6] = 2;
+            for (int b = 0; b < 8; ++b) r[8 + b] = uint8_t(i >> (8 * b));
+        }
+        const QString path = m_dir.filePath(QStringLiteral("huge.ts_err.bin"));
+        writeFile(path, bytes);
+        tavrelcut::ErrorInfoWindow view(nullptr);
+        QVERIFY(view.load(path));
+        QCOMPARE(view.totalRecords(), total);
+        QCOMPARE(view.records().size(), tavrelcut::ErrorInfoWindow::kMaxRecords);
+        QTreeWidgetItem* root = view.tree()->topLevelItem(0);
+        QCOMPARE(root->childCount(), 2);
+        QTreeWidgetItem* program = root->child(0);
+        QCOMPARE(program->text(0), QStringLiteral("SID [   1] / PMT [0x1000]"));
+        QCOMPARE(program->child(0)->text(0), QStringLiteral("0x0101"));
+        QCOMPARE(program->child(0)->childCount() + program->child(1)->childCount(),
+                 int(tavrelcut::ErrorInfoWindow::kMaxRecords));
+        QCOMPARE(program->child(1)->child(0)->text(0), QStringLiteral("CC [ 0 →  0] [1]"));
+        QCOMPARE(root->child(1)->text(0),
+                 QStringLiteral("... 5 more records not shown (tavrelcut-cli errors lists them all)"));
+    }
+
     // File Info from the GOP under the slider: the passes with the window
     // busy, the dialog's text as the command-line tool prints it, the list
     // emptied and the window usable again; a file without programs refused.
