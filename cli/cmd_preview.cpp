@@ -18,6 +18,7 @@
 #include "image_writers.h"
 #include "inputs.h"
 #include "kivra.h"
+#include "output_file.h"
 #include "navigation.h"
 #include "terminal_host.h"
 #include "ts_packet.h"
@@ -127,6 +128,12 @@ int runPreview(const PreviewOptions& o) {
     TerminalHost host(false);
     host.setSubject(o.file);
     if (!checkRecording(o.file, host)) return kExitFailure;
+    // A picture name that leads to the recording (a link, a second hard
+    // link) is refused before anything is decoded.
+    if (sameFile(o.out, o.file)) {
+        showOutputCreateError(host, o.out, kErrSameAsInput);
+        return kExitFailure;
+    }
 
     PacketGeometry geometry;
     int64_t fileSize = 0;
