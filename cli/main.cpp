@@ -5,6 +5,7 @@
 
 #include "commands.h"
 #include "inputs.h"
+#include "printable_name.h"
 
 int main(int argc, char** argv) {
     using namespace tavrel::cli;
@@ -41,7 +42,7 @@ int main(int argc, char** argv) {
         bool known = false;
         for (const Command& c : commands) known = known || c.app->get_name() == argv[1];
         if (!known) {
-            std::cerr << "tavrelcut-cli: unknown command '" << argv[1] << "'\n"
+            std::cerr << "tavrelcut-cli: unknown command '" << tavrel::printableName(argv[1]) << "'\n"
                       << "Run 'tavrelcut-cli --help' for the commands.\n";
             return kExitUsage;
         }

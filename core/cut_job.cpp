@@ -14,6 +14,7 @@
 #include "file.h"
 #include "host.h"
 #include "output_file.h"
+#include "printable_name.h"
 #include "ts_packet.h"
 
 namespace tavrel {
@@ -446,7 +447,7 @@ CutOutcome runCutJob(EditState& state, JobHost& host, CutJob& job) {
         if (job.errorCount != 0) out.discard();
         if (job.errorCount == 0 && run.packetsWithoutSync() > 0)
             host.showNote(std::to_string(run.packetsWithoutSync()) + " packets copied without a sync byte: " +
-                          state.outputPath);
+                          printableName(state.outputPath));
         if (state.settings.sound != 0) host.playSound(state.settings.soundPath);
         job.elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                             std::chrono::steady_clock::now() - startTick)

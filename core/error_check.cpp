@@ -9,6 +9,7 @@
 
 #include "file.h"
 #include "output_file.h"
+#include "printable_name.h"
 #include "ts_packet.h"
 
 namespace tavrel {
@@ -213,7 +214,7 @@ ErrorCheckResult checkTransportErrors(const std::string& input, bool recordDisco
             // Said once; the check goes on over a damaged stretch.
             if (p[0] != 0x47 && !syncNoted) {
                 syncNoted = true;
-                host.showNote("no sync byte at packet " + std::to_string(b + i) + ": " + input);
+                host.showNote("no sync byte at packet " + std::to_string(b + i) + ": " + printableName(input));
             }
             checker.packet(p, b + i, found);
         }

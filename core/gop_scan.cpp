@@ -9,6 +9,7 @@
 #include "file.h"
 #include "navigation.h"
 #include "output_file.h"
+#include "printable_name.h"
 
 namespace tavrel {
 
@@ -224,7 +225,7 @@ ScanStatus scanPackets(ScanRun& run) {
                 // captures, and the scan goes on over it.
                 if (!run.syncNoted) {
                     run.syncNoted = true;
-                    run.host.showNote("no sync byte at packet " + std::to_string(c + j) + ": " + run.inputPath);
+                    run.host.showNote("no sync byte at packet " + std::to_string(c + j) + ": " + printableName(run.inputPath));
                 }
                 continue;
             }
