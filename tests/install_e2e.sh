@@ -3,7 +3,9 @@
 #   1. cmake --install into a temporary prefix; the installed tavrelcut-cli
 #      indexes a recording and lists its GOPs, the programs find libkivra.so.1
 #      inside the prefix through their run path (also after the prefix is
-#      moved), tavrelcut --version runs, help.html is in share/tavrelcut;
+#      moved), tavrelcut --version runs, help.html is in share/tavrelcut; no
+#      run path, installed or in the build tree, has an entry that resolves
+#      from the working folder, so libraries planted there are never loaded;
 #   2. the desktop entry passes desktop-file-validate and its icon is there;
 #   3. a C program built with pkg-config --cflags --libs kivra against the
 #      installed header and library decodes a picture;
@@ -22,7 +24,8 @@ cpack=${CPACK:-cpack}
 src=$(cd "$(dirname "$0")/.." && pwd)
 
 . "$(dirname "$0")/e2e_lib.sh"
-require_tools "$cmake" "$cpack" cc ldd pkg-config desktop-file-validate man help2man gzip dpkg-deb dpkg-shlibdeps file
+require_tools "$cmake" "$cpack" cc ldd readelf pkg-config desktop-file-validate man help2man gzip dpkg-deb dpkg-shlibdeps \
+    file
 make_workdir
 unset LD_LIBRARY_PATH  # the run path alone must find the library
 
@@ -48,6 +51,45 @@ for p in tavrelcut tavrelcut-cli; do
     ldd "$prefix/bin/$p" > "$work/ldd" 2>&1
     grep -q "libkivra.so.1 => $prefix/" "$work/ldd" ; check_status $? "$p finds libkivra.so.1 in the prefix: $(grep kivra "$work/ldd")"
     ! grep -q "not found" "$work/ldd" ; check_status $? "$p: every library found: $(grep 'not found' "$work/ldd")"
+done
+
+# Run paths: every entry absolute or relative to the file ($ORIGIN). An
+# empty entry (CMake pads a run path it rewrites at install time with one)
+# or a relative one is searched from the working folder.
+bad_run_path() {  # ELF FILE: prints the entries of its run path that name no fixed folder
+    readelf -d "$1" | sed -n 's/.*(R\(UN\)\{0,1\}PATH).*\[\(.*\)\]$/\2/p' |
+        awk -F: '{ if ($0 == "") print "(empty)"
+                   for (i = 1; i <= NF; ++i) if ($i !~ /^(\/|\$ORIGIN(\/|$)|\$\{ORIGIN\}(\/|$))/) print ($i == "" ? "(empty)" : $i) }'
+}
+check_run_paths() {  # LABEL FILE...: one check per file
+    local label=$1 f bad
+    shift
+    for f in "$@"; do
+        bad=$(bad_run_path "$f" | paste -sd' ')
+        [ -z "$bad" ] ; check_status $? "$label $f: run path without $bad ($(readelf -d "$f" | grep -o 'path: .*'))"
+    done
+}
+check_run_paths installed "$prefix/bin/tavrelcut" "$prefix/bin/tavrelcut-cli" "$lib"
+for p in tavrelcut tavrelcut-cli; do
+    readelf -d "$prefix/bin/$p" | grep -q 'RUNPATH.*\[\$ORIGIN/\.\./[^]:]*\]$' ; check_status $? "$p: one run path, \$ORIGIN/../LIBDIR"
+done
+# The build tree: the programs and the library by name, then every other
+# program and shared library in it.
+built_libs=$(find "$build" -name libkivra.so.1)
+[ -n "$built_libs" ] ; check_status $? "libkivra.so.1 in the build tree"
+check_run_paths "build tree" "$build/cli/tavrelcut-cli" "$build/app/tavrelcut" $built_libs
+others=$(find "$build" -type f \( -perm -u+x -o -name '*.so*' \) -not -path '*/CMakeFiles/*' | while IFS= read -r f; do
+    [ "$(head -c 4 "$f" | tr -d '\0')" = $'\x7fELF' ] && [ -n "$(bad_run_path "$f")" ] && echo "$f"
+done)
+[ -z "$others" ] ; check_status $? "no other program or library of the build tree has such a run path: $others"
+# A folder holding libraries of the needed names that do not load: the
+# programs of both trees start from it all the same.
+mkdir "$work/planted"
+head -c 64 /dev/zero > "$work/planted/libgcc_s.so.1"
+head -c 64 /dev/zero > "$work/planted/libkivra.so.1"
+for p in "$build/cli/tavrelcut-cli" "$build/app/tavrelcut" "$prefix/bin/tavrelcut-cli" "$prefix/bin/tavrelcut"; do
+    (cd "$work/planted" && QT_QPA_PLATFORM=offscreen "$p" --version > "$work/planted.out" 2>&1)
+    check_status $? "$p runs from a folder with planted libraries: $(cat "$work/planted.out")"
 done
 
 mkdir "$work/rec"
@@ -179,6 +221,8 @@ for re in '^\./usr/bin/tavrelcut$' '^\./usr/bin/tavrelcut-cli$' '^\./usr/lib/(.*
     grep -Eq "$re" "$work/contents" ; check_status $? "deb holds $re"
 done
 dpkg-deb -x "$deb" "$work/unpacked" ; check_status $? "dpkg-deb -x"
+check_run_paths packaged "$work/unpacked/usr/bin/tavrelcut" "$work/unpacked/usr/bin/tavrelcut-cli" \
+    "$(find "$work/unpacked" -name libkivra.so.1)"
 grep -qx 'prefix=/usr' "$(find "$work/unpacked" -name kivra.pc)" ; check_status $? "packaged kivra.pc has prefix /usr"
 run_cli "$work/unpacked/usr"
 QT_QPA_PLATFORM=offscreen "$work/unpacked/usr/bin/tavrelcut" --version > /dev/null 2>&1 ; check_status $? "packaged tavrelcut runs"
