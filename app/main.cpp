@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
 
 #include "about_box.h"
@@ -9,6 +10,9 @@
 #include "main_window.h"
 
 int main(int argc, char** argv) {
+    // Past a file-size limit (ulimit -f) a write fails with EFBIG and the job
+    // shows its write error, instead of the signal ending the program.
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tavrelcut"));
     QApplication::setApplicationVersion(QStringLiteral("0.1.0"));
