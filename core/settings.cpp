@@ -494,7 +494,8 @@ bool saveSettings(const std::string& path, const SettingsRecord& rec, int* error
     SettingsRecord copy = rec;
     return rewriteSettings(path, error, [&](IniDocument& doc) {
         for (const SettingKey& k : table()) {
-            if (k.write != SettingWrite::AtClose) continue;
+            const bool errorWindow = k.write == SettingWrite::ErrorWindow && copy.windows.errorInfoPlaced;
+            if (k.write != SettingWrite::AtClose && !errorWindow) continue;
             // A path with a line break cannot be stored; the file keeps the
             // value it had.
             if (k.type == SettingType::Int)

@@ -113,6 +113,9 @@ struct WindowSettings {
     int32_t inputColumns[4] = {100, 100, 100, 100};  // INPUTLIST/IN_ITEM1..4
     int32_t errorInfoLeft = -1;   // ERRINFO/left: error information window
     int32_t errorInfoTop = -1;    // ERRINFO/top
+    // The error window was opened this run: saveSettings writes its place
+    // too (the file keeps the old one otherwise).
+    bool errorInfoPlaced = false;
 };
 
 // Everything the settings file holds. Numbers that place or size a window,
@@ -170,7 +173,8 @@ std::span<const SettingKey> settingsKeys();
 SettingsRecord loadSettings(const std::string& path, std::vector<std::string>* notes = nullptr);
 // Re-reads the file at path and writes it back whole (temporary file and
 // rename) with the keys written at close set from rec; everything else in
-// the file stays. Copies of the program saving at once: the last rename
+// the file stays; the ERRINFO keys as well when rec.windows.errorInfoPlaced.
+// Copies of the program saving at once: the last rename
 // wins, and no reader ever sees half a file. Creates the missing folders of path. false with *error
 // (errno or a File code) when the file cannot be read or written; the old
 // file is then left as it was.
