@@ -31,6 +31,7 @@
 
 #include "error_check.h"
 #include "error_info_window.h"
+#include "control_ids.h"
 #include "main_window.h"
 #include "message_box.h"
 #include "preview.h"
@@ -138,8 +139,8 @@ int main(int argc, char** argv) {
     std::printf("platform %s\n", qPrintable(QGuiApplication::platformName()));
     std::printf("(a) start to main window shown    %8.1f ms   (goal <= 300)\n", ms(shownNs));
 
-    auto* picture = qobject_cast<PictureArea*>(window->control(1021));
-    auto* slider = qobject_cast<QSlider*>(window->control(1003));
+    auto* picture = qobject_cast<PictureArea*>(window->control(tavrelcut::ids::kPicture));
+    auto* slider = qobject_cast<QSlider*>(window->control(tavrelcut::ids::kSlider));
     if (!picture || !slider) {
         std::fprintf(stderr, "picture area 1021 or slider 1003 missing\n");
         return 1;

@@ -27,7 +27,9 @@
 #include <functional>
 
 #include "about_box.h"
+#include "busy_state.h"
 #include "app_settings.h"
+#include "control_ids.h"
 #include "error_info_window.h"
 #include "file_info_dialog.h"
 #include "main_window.h"
@@ -35,6 +37,7 @@
 #include "preview.h"
 #include "skin_slider.h"
 
+using namespace tavrelcut::ids;
 using tavrelcut::MainWindow;
 using tavrelcut::MessageDialog;
 
@@ -98,8 +101,7 @@ QList<GopLine> readIndex(const QString& path) {
     return gops;
 }
 
-const QSet<int> kBusySet = {1000, 1001, 1014, 1015, 1002, 1013, 1006, 1007, 1004, 1005, 1009, 1016, 1017, 1018, 1003,
-                            1010, 2,    1086, 1087, 1095, 1041, 1083, 1090, 1091, 1038, 1042, 1008, 1012, 1081, 1045};
+const QSet<int> kBusyIds(kBusySet.begin(), kBusySet.end());
 
 QSet<int> disabledIds(const QWidget& w) {
     QSet<int> ids;
@@ -108,7 +110,7 @@ QSet<int> disabledIds(const QWidget& w) {
         const int id = c->objectName().toInt(&ok);
         if (ok && !c->isEnabled()) ids.insert(id);
     }
-    ids.remove(1024);  // "View" is never enabled
+    ids.remove(kView);  // "View" is never enabled
     return ids;
 }
 
@@ -269,12 +271,12 @@ private slots:
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         QCOMPARE(w.windowTitle(), QStringLiteral("Tavrel Cutter"));
-        QVERIFY(!ctl(w, 1003)->isEnabled());
-        QVERIFY(!ctl(w, 1010)->isEnabled());
-        QVERIFY(ctl(w, 1072)->isHidden());
+        QVERIFY(!ctl(w, kSlider)->isEnabled());
+        QVERIFY(!ctl(w, kClipList)->isEnabled());
+        QVERIFY(ctl(w, kSeekEdit)->isHidden());
 
         // The recording dropped onto the input edit.
-        auto* input = ctl<QLineEdit>(w, 1000);
+        auto* input = ctl<QLineEdit>(w, kInputEdit);
         QMimeData mime;
         mime.setUrls({QUrl::fromLocalFile(m_recording)});
         QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
@@ -284,91 +286,91 @@ private slots:
         QApplication::sendEvent(input, &drop);
         QCOMPARE(input->text(), m_recording);
 
-        click(w, 1002);
-        auto* packet = ctl<QLabel>(w, 1025);
+        click(w, kGetGop);
+        auto* packet = ctl<QLabel>(w, kPacketLabel);
         QTRY_COMPARE(packet->text(), QStringLiteral("188"));
-        QCOMPARE(ctl<QLabel>(w, 1026)->text(), QStringLiteral("0100"));
-        QCOMPARE(ctl<QLabel>(w, 1029)->text(), QStringLiteral("0"));
-        QVERIFY(ctl(w, 1013)->isEnabled());
+        QCOMPARE(ctl<QLabel>(w, kPidLabel)->text(), QStringLiteral("0100"));
+        QCOMPARE(ctl<QLabel>(w, kMarginLabel)->text(), QStringLiteral("0"));
+        QVERIFY(ctl(w, kClipping)->isEnabled());
 
         const QList<GopLine> gops = readIndex(m_recording + QStringLiteral(".txt"));
         QVERIFY(gops.size() > 6);
         QCOMPARE(gops.back().ptsText, QStringLiteral("LAST       "));
-        auto* slider = ctl<QSlider>(w, 1003);
+        auto* slider = ctl<QSlider>(w, kSlider);
         QCOMPARE(slider->maximum() + 1, gops.size());
         QCOMPARE(slider->value(), 0);
-        auto* time = ctl<QLabel>(w, 1098);
+        auto* time = ctl<QLabel>(w, kTimeLabel);
         QCOMPARE(time->text(), gops[0].ptsText);
         QVERIFY(slider->hasFocus());
 
         // The first picture arrives from the decoder thread.
-        auto* picture = ctl<tavrelcut::PictureArea>(w, 1021);
+        auto* picture = ctl<tavrelcut::PictureArea>(w, kPicture);
         const QRgb empty = tavrelcut::emptyPictureColour().rgb();
         QTRY_VERIFY(!picture->image().isNull());
         QCOMPARE(picture->image().width(), 270);
         QVERIFY(pixelAt(picture, 20, 20) != empty);
 
         // Steps: the button, the keyboard on the slider, and back.
-        click(w, 1007);
+        click(w, kForward1);
         QCOMPARE(slider->value(), 1);
         QCOMPARE(time->text(), gops[1].ptsText);
         QVERIFY(slider->hasFocus());
         QTest::keyClick(slider, Qt::Key_Right);
         QCOMPARE(slider->value(), 2);
         QCOMPARE(time->text(), gops[2].ptsText);
-        click(w, 1006);
+        click(w, kBack1);
         QCOMPARE(slider->value(), 1);
         QCOMPARE(time->text(), gops[1].ptsText);
         // 60 GOPs back from 1 is outside the list: nothing moves.
-        click(w, 1041);
+        click(w, kBack60);
         QCOMPARE(slider->value(), 1);
 
         // First clip: GOPs 1 up to 3.
-        click(w, 1004);
-        QCOMPARE(ctl<QLabel>(w, 1027)->text(), gops[1].ptsText);
-        click(w, 1007);
-        click(w, 1007);
-        click(w, 1005);
-        QCOMPARE(ctl<QLabel>(w, 1028)->text(), gops[3].ptsText);
+        click(w, kInMark);
+        QCOMPARE(ctl<QLabel>(w, kInLabel)->text(), gops[1].ptsText);
+        click(w, kForward1);
+        click(w, kForward1);
+        click(w, kOutMark);
+        QCOMPARE(ctl<QLabel>(w, kOutLabel)->text(), gops[3].ptsText);
         auto* skinSlider = qobject_cast<tavrelcut::SkinSlider*>(slider);
         QVERIFY(skinSlider && skinSlider->hasSelection());
         QCOMPARE(skinSlider->selectionStart(), 1);
         QCOMPARE(skinSlider->selectionEnd(), 3);
-        click(w, 1009);
-        auto* clips = ctl<QListWidget>(w, 1010);
+        click(w, kAddClip);
+        auto* clips = ctl<QListWidget>(w, kClipList);
         QCOMPARE(clips->count(), 1);
         QCOMPARE(clips->item(0)->text(),
                  gops[1].ptsText + QStringLiteral(" ～ ") + gops[3].ptsText + QStringLiteral(" ( hd_1080i_aac.ts )"));
         // The mark jump goes back to the in mark.
-        click(w, 1008);
+        click(w, kJumpIn);
         QCOMPARE(slider->value(), 1);
-        click(w, 1012);
+        click(w, kJumpOut);
         QCOMPARE(slider->value(), 3);
 
         // Second clip: GOP 4 to the end; the LAST entry clears the picture.
-        click(w, 1007);
-        click(w, 1004);
+        click(w, kForward1);
+        click(w, kInMark);
         QTest::keyClick(slider, Qt::Key_End);
         QCOMPARE(slider->value(), slider->maximum());
         QTRY_COMPARE(pixelAt(picture, 20, 20), empty);
-        click(w, 1005);
-        click(w, 1009);
+        click(w, kOutMark);
+        click(w, kAddClip);
         QCOMPARE(clips->count(), 2);
         QVERIFY(clips->item(1)->text().contains(QStringLiteral("LAST       ")));
 
         // Reorder: the end clip up, then back down.
         clips->setCurrentRow(1);
-        click(w, 1017);
+        click(w, kClipUp);
         QCOMPARE(clips->currentRow(), 0);
         QVERIFY(clips->item(0)->text().contains(QStringLiteral("LAST")));
-        click(w, 1018);
+        click(w, kClipDown);
         QCOMPARE(clips->currentRow(), 1);
         QVERIFY(clips->item(1)->text().contains(QStringLiteral("LAST")));
 
         // Clipping: the elapsed-time report arrives while the job still
         // runs, so the busy set is off and Escape is refused.
         const QString out = m_dir.filePath(QStringLiteral("out.ts"));
-        auto* outputEdit = ctl<QLineEdit>(w, 1014);
+        auto* outputEdit = ctl<QLineEdit>(w, kOutputEdit);
         outputEdit->setFocus();
         QTest::keyClicks(outputEdit, out);
         QSet<int> disabledDuringCut;
@@ -378,11 +380,11 @@ private slots:
                          QTest::keyClick(&w, Qt::Key_Escape);
                          visibleAfterEscape = w.isVisible();
                      }});
-        click(w, 1013);
+        click(w, kClipping);
         QTRY_VERIFY(sink.done());
-        QTRY_VERIFY(ctl(w, 1013)->isEnabled());
+        QTRY_VERIFY(ctl(w, kClipping)->isEnabled());
         QTRY_COMPARE(w.windowTitle(), QStringLiteral("Tavrel Cutter"));
-        QCOMPARE(disabledDuringCut, kBusySet);
+        QCOMPARE(disabledDuringCut, kBusyIds);
         QVERIFY(visibleAfterEscape);
 
         // The output holds GOPs 1..2 and 4..end of the recording, byte for byte.
@@ -410,9 +412,9 @@ private slots:
 
         // Again: the existing output is kept on NO.
         sink.expect({QStringLiteral("question"), QStringLiteral("既にファイルが存在しています。"), 2, 3, {}});
-        click(w, 1013);
+        click(w, kClipping);
         QVERIFY(sink.done());
-        QVERIFY(ctl(w, 1013)->isEnabled());
+        QVERIFY(ctl(w, kClipping)->isEnabled());
 
         // A recording newer than its index: the scan asks while the busy
         // set is off; NO loads the old index.
@@ -424,10 +426,10 @@ private slots:
         sink.expect({QStringLiteral("question"), QStringLiteral("GOPファイルよりTSファイルの更新日時が新しくなっています。"),
                      2, 3, [&] { disabledDuringScan = disabledIds(w); }});
         slider->setValue(2);
-        click(w, 1002);
+        click(w, kGetGop);
         QTRY_VERIFY(sink.done());
-        QTRY_VERIFY(ctl(w, 1002)->isEnabled());
-        QCOMPARE(disabledDuringScan, kBusySet);
+        QTRY_VERIFY(ctl(w, kGetGop)->isEnabled());
+        QCOMPARE(disabledDuringScan, kBusyIds);
         QTRY_COMPARE(slider->value(), 0);
         QCOMPARE(slider->maximum() + 1, gops.size());
         QTRY_VERIFY(pixelAt(picture, 20, 20) != empty);
@@ -438,7 +440,7 @@ private slots:
         QVERIFY(sink.done());
 
         // Enter does not close; Escape does and writes the settings.
-        ctl<QCheckBox>(w, 1019)->click();
+        ctl<QCheckBox>(w, kReNo)->click();
         QTest::keyClick(&w, Qt::Key_Return);
         QVERIFY(w.isVisible());
         QTest::keyClick(&w, Qt::Key_Escape);
@@ -462,30 +464,30 @@ private slots:
         w.setMessageSink(&sink);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        QVERIFY(ctl<QLineEdit>(w, 1000)->text().isEmpty());
-        QCOMPARE(ctl<QLineEdit>(w, 1014)->text(), m_dir.filePath(QStringLiteral("out.ts")));
-        QVERIFY(ctl<QCheckBox>(w, 1019)->isChecked());
-        QVERIFY(!ctl<QCheckBox>(w, 1045)->isChecked());
+        QVERIFY(ctl<QLineEdit>(w, kInputEdit)->text().isEmpty());
+        QCOMPARE(ctl<QLineEdit>(w, kOutputEdit)->text(), m_dir.filePath(QStringLiteral("out.ts")));
+        QVERIFY(ctl<QCheckBox>(w, kReNo)->isChecked());
+        QVERIFY(!ctl<QCheckBox>(w, kOut188)->isChecked());
         // Clipping with an empty list is refused with its message.
         sink.expect({QStringLiteral("error"), QStringLiteral("Clip List に登録して下さい"), 0, 0, {}});
-        click(w, 1013);
+        click(w, kClipping);
         QVERIFY(sink.done());
         // A recording that is not there: the scan's message, and the window
         // stays usable with navigation off.
-        auto* input = ctl<QLineEdit>(w, 1000);
+        auto* input = ctl<QLineEdit>(w, kInputEdit);
         input->setText(m_dir.filePath(QStringLiteral("vanished.ts")));
         sink.expect({QStringLiteral("error"), QStringLiteral("Input ファイルオープンエラー"), 0, 0, {}});
-        click(w, 1002);
+        click(w, kGetGop);
         QTRY_VERIFY(sink.done());
-        QTRY_VERIFY(ctl(w, 1002)->isEnabled());
-        QVERIFY(!ctl(w, 1003)->isEnabled());
-        QVERIFY(ctl(w, 2)->isEnabled());
+        QTRY_VERIFY(ctl(w, kGetGop)->isEnabled());
+        QVERIFY(!ctl(w, kSlider)->isEnabled());
+        QVERIFY(ctl(w, kClose)->isEnabled());
         // The option pages say they are not there yet.
         sink.expect({QStringLiteral("Info"), QStringLiteral("この機能はまだ使えません。"), 0, 0, {}});
-        click(w, 1086);
+        click(w, kOption);
         QVERIFY(sink.done());
         // "Close" closes.
-        click(w, 2);
+        click(w, kClose);
         QVERIFY(!w.isVisible());
         QVERIFY2(sink.unexpected.isEmpty(), qPrintable(sink.unexpected.join(QLatin1Char('\n'))));
     }
@@ -516,17 +518,17 @@ private slots:
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
         w->openRecording(damaged);
-        QTRY_COMPARE(ctl<QLabel>(*w, 1025)->text(), QStringLiteral("188"));
-        QTRY_VERIFY(ctl(*w, 1095)->isEnabled());
+        QTRY_COMPARE(ctl<QLabel>(*w, kPacketLabel)->text(), QStringLiteral("188"));
+        QTRY_VERIFY(ctl(*w, kErrorInfo)->isEnabled());
 
         sink.expect({QStringLiteral("error"), QStringLiteral("エラー情報ファイルがありません！"), 0, 0, {}});
-        click(*w, 1095);
+        click(*w, kErrorInfo);
         QVERIFY(sink.done());
         QVERIFY(!w->errorInfoWindow());
 
         QCOMPARE(runCli({QStringLiteral("check"), damaged}).isEmpty(), false);
         QVERIFY(QFileInfo(errorFile).isFile());
-        click(*w, 1095);
+        click(*w, kErrorInfo);
         tavrelcut::ErrorInfoWindow* view = w->errorInfoWindow();
         QVERIFY(view && view->isVisible());
         QCOMPARE(view->windowTitle(), QStringLiteral("Error Info"));
@@ -571,7 +573,7 @@ private slots:
         for (int i = 0; i + 1 < gops.size(); ++i)
             if (gops[i].packet <= v2.nextOfPid) holding = i;
         QVERIFY(holding > 0);
-        auto* slider = ctl<QSlider>(*w, 1003);
+        auto* slider = ctl<QSlider>(*w, kSlider);
         QCOMPARE(slider->value(), 0);
         QTreeWidgetItem* event = program->child(0)->child(1);
         const QRect r = tree->visualItemRect(event);
@@ -579,18 +581,18 @@ private slots:
         QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, r.center());
         QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, r.center());
         QCOMPARE(slider->value(), holding);
-        QCOMPARE(ctl<QLabel>(*w, 1098)->text(), gops[holding].ptsText);
+        QCOMPARE(ctl<QLabel>(*w, kTimeLabel)->text(), gops[holding].ptsText);
 
         // Close hides; a rewritten file is read again on the next opening.
         QTest::mouseClick(view->findChild<QPushButton*>(QStringLiteral("2")), Qt::LeftButton);
         QVERIFY(!view->isVisible());
         writeFile(errorFile, QByteArray("TS Error Check\r\n"));
-        click(*w, 1095);
+        click(*w, kErrorInfo);
         QVERIFY(view->isVisible());
         QCOMPARE(treeLines(tree), QStringList{QStringLiteral("Root")});
         // A file that is not an error file leaves the tree as it was.
         writeFile(errorFile, QByteArray("TS Error Check\r\n0123456789"));
-        click(*w, 1095);
+        click(*w, kErrorInfo);
         QCOMPARE(treeLines(tree), QStringList{QStringLiteral("Root")});
 
         // The view follows the recording a scan opens: none for a clean one.
@@ -598,14 +600,14 @@ private slots:
         QFile::remove(clean);
         QVERIFY(QFile::copy(QStringLiteral(TAVREL_TEST_DATA "/hd_1080i_aac.ts"), clean));
         w->openRecording(clean);
-        QTRY_VERIFY(ctl(*w, 1095)->isEnabled());
+        QTRY_VERIFY(ctl(*w, kErrorInfo)->isEnabled());
         QTRY_COMPARE(tree->topLevelItemCount(), 0);
         QVERIFY(view->isVisible());
 
         // Its place goes to the settings file with the window.
         view->move(140, 90);
         QTRY_COMPARE(view->pos(), QPoint(140, 90));
-        click(*w, 2);
+        click(*w, kClose);
         w.reset();
         QVERIFY2(sink.unexpected.isEmpty(), qPrintable(sink.unexpected.join(QLatin1Char('\n'))));
         QSettings ini(m_ini, QSettings::IniFormat);
@@ -613,8 +615,8 @@ private slots:
         QCOMPARE(ini.value(QStringLiteral("ERRINFO/top")).toInt(), 90);
         MainWindow again(m_ini);
         again.setMessageSink(&sink);
-        ctl<QLineEdit>(again, 1000)->setText(damaged);
-        click(again, 1095);
+        ctl<QLineEdit>(again, kInputEdit)->setText(damaged);
+        click(again, kErrorInfo);
         QVERIFY(again.errorInfoWindow());
         QCOMPARE(again.errorInfoWindow()->pos(), QPoint(140, 90));
         QVERIFY2(sink.unexpected.isEmpty(), qPrintable(sink.unexpected.join(QLatin1Char('\n'))));
@@ -662,9 +664,9 @@ private slots:
         QFile::remove(recording);
         QVERIFY(QFile::copy(QStringLiteral(TAVREL_TEST_DATA "/hd_1080i_aac.ts"), recording));
         w.openRecording(recording);
-        QTRY_COMPARE(ctl<QLabel>(w, 1025)->text(), QStringLiteral("188"));
-        QTRY_VERIFY(ctl(w, 1087)->isEnabled());
-        auto* slider = ctl<QSlider>(w, 1003);
+        QTRY_COMPARE(ctl<QLabel>(w, kPacketLabel)->text(), QStringLiteral("188"));
+        QTRY_VERIFY(ctl(w, kFileInfo)->isEnabled());
+        auto* slider = ctl<QSlider>(w, kSlider);
         slider->setFocus();
         QTest::keyClick(slider, Qt::Key_Right);
         QTest::keyClick(slider, Qt::Key_Right);
@@ -689,9 +691,9 @@ private slots:
                       listed = w.state().fileInfoPidList.count();
                       QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("2")), Qt::LeftButton);
                   });
-        click(w, 1087);
+        click(w, kFileInfo);
         QTRY_VERIFY(!shown.isEmpty());
-        QTRY_VERIFY(ctl(w, 1087)->isEnabled());
+        QTRY_VERIFY(ctl(w, kFileInfo)->isEnabled());
         QCOMPARE(shown, runCli({QStringLiteral("info"), QStringLiteral("--gop"), QStringLiteral("2"), recording}));
         QVERIFY(shown.contains(QStringLiteral("    Resolution    = 1440 x 1080\n")));
         QVERIFY(shown.contains(QStringLiteral("    Format        = MPEG4 AAC LC\n")));
@@ -700,18 +702,18 @@ private slots:
         const QFontMetrics fm(font);
         QCOMPARE(fm.horizontalAdvance(QLatin1Char('i')), fm.horizontalAdvance(QLatin1Char('W')));
         QCOMPARE(font.pixelSize(), 14);
-        QCOMPARE(disabledMeanwhile, kBusySet);
+        QCOMPARE(disabledMeanwhile, kBusyIds);
         QVERIFY(listed >= 2);
         QCOMPARE(w.state().fileInfoPidList.count(), 0);
-        for (int id : {1002, 1087, 1095, 1013, 2}) QVERIFY(ctl(w, id)->isEnabled());
+        for (int id : {kGetGop, kFileInfo, kErrorInfo, kClipping, kClose}) QVERIFY(ctl(w, id)->isEnabled());
 
         // Bytes that hold no program: the list stays empty.
-        ctl<QLineEdit>(w, 1000)->setText(QStringLiteral(TAVREL_TEST_DATA "/random_bytes.bin"));
+        ctl<QLineEdit>(w, kInputEdit)->setText(QStringLiteral(TAVREL_TEST_DATA "/random_bytes.bin"));
         sink.expect({QStringLiteral("error"), QStringLiteral("Not MPEG2 Transport Stream"), 0, 0, {}});
         sink.expect({QStringLiteral("error"), QStringLiteral("ＰＩＤ情報の取得に失敗しました"), 0, 0, {}});
-        click(w, 1087);
+        click(w, kFileInfo);
         QTRY_VERIFY(sink.done());
-        QVERIFY(ctl(w, 1087)->isEnabled());
+        QVERIFY(ctl(w, kFileInfo)->isEnabled());
         QVERIFY2(sink.unexpected.isEmpty(), qPrintable(sink.unexpected.join(QLatin1Char('\n'))));
     }
 
@@ -786,10 +788,10 @@ private slots:
         QVERIFY(!view->isVisible());
         QCOMPARE(view->pos(), QPoint(0, 0));  // a negative saved place is 0, 0
 
-        ctl<QLineEdit>(w, 1000)->setText(recording);
-        click(w, 1002);
-        QTRY_COMPARE(ctl<QLabel>(w, 1025)->text(), QStringLiteral("188"));
-        auto* picture = ctl<tavrelcut::PictureArea>(w, 1021);
+        ctl<QLineEdit>(w, kInputEdit)->setText(recording);
+        click(w, kGetGop);
+        QTRY_COMPARE(ctl<QLabel>(w, kPacketLabel)->text(), QStringLiteral("188"));
+        auto* picture = ctl<tavrelcut::PictureArea>(w, kPicture);
         QTRY_VERIFY(!picture->image().isNull());
         QTRY_COMPARE(picture->image().width(), 270);
         const QRgb empty = tavrelcut::emptyPictureColour().rgb();
@@ -799,7 +801,7 @@ private slots:
         // turns light, and the picture arrives in View at the custom width.
         auto* viewArea = qobject_cast<tavrelcut::PictureArea*>(view);
         QVERIFY(viewArea);
-        auto* outWindow = ctl<QCheckBox>(w, 1081);
+        auto* outWindow = ctl<QCheckBox>(w, kOutWindow);
         QTest::mouseClick(outWindow, Qt::LeftButton);
         QVERIFY(outWindow->isChecked());
         QVERIFY(view->isVisible());
@@ -812,8 +814,8 @@ private slots:
         QCOMPARE(view->pos(), QPoint(0, 0));
         QVERIFY(pixelAt(view, 320, 180) != QColor(Qt::black).rgb());
 
-        auto* slider = ctl<QSlider>(w, 1003);
-        auto* outputEdit = ctl<QLineEdit>(w, 1014);
+        auto* slider = ctl<QSlider>(w, kSlider);
+        auto* outputEdit = ctl<QLineEdit>(w, kOutputEdit);
         MenuSeen seen;
         // The choice reaches the window as a queued message; its handler
         // gives the slider the keyboard at the end.
@@ -892,28 +894,28 @@ private slots:
         const QList<GopLine> gops = readIndex(recording + QStringLiteral(".txt"));
         QVERIFY(gops.size() > 5);
         QVERIFY(gops[4].packet > gops[3].packet + 1);
-        auto* seekEdit = ctl<QLineEdit>(w, 1072);
+        auto* seekEdit = ctl<QLineEdit>(w, kSeekEdit);
         QVERIFY(seekEdit->isVisible());
         seekEdit->setFocus();
         QTest::keyClicks(seekEdit, QString::number(gops[3].packet + 1) + QStringLiteral(" pk"));
         const QImage before = viewArea->image();
-        click(w, 1073);
+        click(w, kSeekButton);
         QCOMPARE(slider->value(), 3);
-        QCOMPARE(ctl<QLabel>(w, 1098)->text(), gops[3].ptsText);
+        QCOMPARE(ctl<QLabel>(w, kTimeLabel)->text(), gops[3].ptsText);
         QTRY_VERIFY(viewArea->image() != before);
         // A packet at the LAST entry is never found: nothing moves.
         seekEdit->setText(QString::number(gops.back().packet));
-        click(w, 1073);
+        click(w, kSeekButton);
         QCOMPARE(slider->value(), 3);
         // Blanks before the digits are skipped: GOP 1 from its first packet.
         seekEdit->setText(QStringLiteral("  ") + QString::number(gops[1].packet) + QStringLiteral("x9"));
-        click(w, 1073);
+        click(w, kSeekButton);
         QCOMPARE(slider->value(), 1);
-        QCOMPARE(ctl<QLabel>(w, 1098)->text(), gops[1].ptsText);
+        QCOMPARE(ctl<QLabel>(w, kTimeLabel)->text(), gops[1].ptsText);
         // Nothing numeric is packet 0, before the first GOP here: not found.
         QVERIFY(gops[0].packet > 0);
         seekEdit->setText(QStringLiteral("abc"));
-        click(w, 1073);
+        click(w, kSeekButton);
         QCOMPARE(slider->value(), 1);
 
         // Off: View goes away and the picture comes back to the main window.
@@ -956,8 +958,8 @@ private slots:
             auto* view = w.findChild<tavrelcut::PictureArea*>(QStringLiteral("View"));
             QVERIFY(view && view->isVisible());
             QCOMPARE(view->pos(), QPoint(0, 0));
-            ctl<QLineEdit>(w, 1000)->setText(recording);
-            click(w, 1002);
+            ctl<QLineEdit>(w, kInputEdit)->setText(recording);
+            click(w, kGetGop);
             QTRY_COMPARE(w.pictureRecord().displayWidth, 640);
             QTRY_COMPARE(view->image().size(), QSize(640, 360));
             QTRY_COMPARE(view->size(), QSize(640, 360));
@@ -983,6 +985,118 @@ private slots:
         if (!app.waitForFinished(10000)) app.kill();
         app.waitForFinished();
         QVERIFY(QString::fromLocal8Bit(app.readAllStandardError()).split(QLatin1Char('\n')).contains(note));
+    }
+
+    // A GOP list is never used under another recording's name. With a new
+    // recording dropped on Input and no "Get GOP", navigation and the clip
+    // list stay off, also after File Info ends, so "→" cannot make a clip of
+    // the old file's GOP ranges labelled with the new file.
+    void gopListStaysWithItsRecording() {
+        ScriptSink sink;
+        MainWindow w(m_ini);
+        w.setMessageSink(&sink);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QFile sd(QStringLiteral(TAVREL_TEST_DATA "/sd_480p_mp2.ts"));
+        QVERIFY(sd.open(QIODevice::ReadOnly));
+        const QByteArray bytes = sd.readAll();
+        const QString longRec = m_dir.filePath(QStringLiteral("long.ts"));
+        const QString shortRec = m_dir.filePath(QStringLiteral("short.ts"));
+        writeFile(longRec, bytes + bytes + bytes);
+        writeFile(shortRec, bytes);
+
+        w.openRecording(longRec);
+        QTRY_COMPARE(ctl<QLabel>(w, kPacketLabel)->text(), QStringLiteral("188"));
+        QTRY_VERIFY(ctl(w, kGetGop)->isEnabled());
+        auto* slider = ctl<QSlider>(w, kSlider);
+        QVERIFY(slider->maximum() > 15);
+        slider->setValue(15);
+        click(w, kInMark);
+
+        auto* input = ctl<QLineEdit>(w, kInputEdit);
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(shortRec)});
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(input, &enter);
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(input, &drop);
+        QCOMPARE(input->text(), shortRec);
+        QVERIFY(!ctl(w, kAddClip)->isEnabled());
+
+        whenShown([] { return QApplication::activeModalWidget(); },
+                  [](QWidget* dialog) {
+                      if (qobject_cast<tavrelcut::FileInfoDialog*>(dialog))
+                          QTest::mouseClick(dialog->findChild<QPushButton*>(QString::number(kClose)), Qt::LeftButton);
+                  });
+        click(w, kFileInfo);
+        QTRY_VERIFY(!QApplication::activeModalWidget());
+        QTRY_VERIFY(ctl(w, kFileInfo)->isEnabled());
+        for (int id : kGopListSet) QVERIFY2(!ctl(w, id)->isEnabled(), qPrintable(QString::number(id)));
+        QVERIFY(ctl(w, kGetGop)->isEnabled());
+        QTest::mouseClick(ctl(w, kAddClip), Qt::LeftButton);
+        QCOMPARE(w.state().clipList.count(), size_t(0));
+
+        // "Get GOP" makes the list the new recording's: the controls return.
+        click(w, kGetGop);
+        QTRY_VERIFY(slider->isEnabled());
+        QCOMPARE(slider->maximum(), 7);
+        QVERIFY2(sink.unexpected.isEmpty(), qPrintable(sink.unexpected.join(QLatin1Char('\n'))));
+    }
+
+    // Busy reasons outlast each other: a job that ends while a batch run of
+    // another window still holds its reason leaves "Close" off and the rest
+    // on; a modal window switches the busy set off until it goes.
+    void busyReasonsOutlastAJob() {
+        ScriptSink sink;
+        MainWindow w(m_ini);
+        w.setMessageSink(&sink);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const QString recording = m_dir.filePath(QStringLiteral("busy.ts"));
+        QVERIFY(QFile::copy(m_recording, recording));
+        w.holdBusy(tavrelcut::BusyReason::Batch);
+        w.openRecording(recording);
+        QTRY_COMPARE(ctl<QLabel>(w, kPacketLabel)->text(), QStringLiteral("188"));
+        QTRY_VERIFY(ctl(w, kGetGop)->isEnabled());
+        QCOMPARE(disabledIds(w), QSet<int>{kClose});
+        QTest::keyClick(&w, Qt::Key_Escape);
+        QVERIFY(w.isVisible());
+
+        w.holdBusy(tavrelcut::BusyReason::Modal);
+        QCOMPARE(disabledIds(w), kBusyIds);
+        w.releaseBusy(tavrelcut::BusyReason::Modal);
+        QCOMPARE(disabledIds(w), QSet<int>{kClose});
+        w.releaseBusy(tavrelcut::BusyReason::Batch);
+        QVERIFY(disabledIds(w).isEmpty());
+        QVERIFY2(sink.unexpected.isEmpty(), qPrintable(sink.unexpected.join(QLatin1Char('\n'))));
+    }
+
+    // A saved place that would put a window partly off the screen is moved
+    // onto it: the output window at Vtop=440 once covered the screen's
+    // bottom edge, and the main window's buttons below it.
+    void savedPlacesStayOnScreen() {
+        const QString ini = m_dir.filePath(QStringLiteral("places.ini"));
+        writeFile(ini, "[WND]\nOUT_WND=1\nVleft=100\nVtop=440\nleft=700\ntop=500\n");
+        ScriptSink sink;
+        MainWindow w(ini);
+        w.setMessageSink(&sink);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const QRect screen = w.screen()->availableGeometry();
+        auto* view = w.findChild<tavrelcut::PictureArea*>(QStringLiteral("View"));
+        QVERIFY(view && view->isVisible());
+        QVERIFY2(screen.contains(view->frameGeometry()), qPrintable(QStringLiteral("view at %1,%2")
+                                                                         .arg(view->x())
+                                                                         .arg(view->y())));
+        QVERIFY(screen.contains(w.frameGeometry().topLeft()));
+        QCOMPARE(view->x(), 100);
+        const QString recording = m_dir.filePath(QStringLiteral("places.ts"));
+        QVERIFY(QFile::copy(m_recording, recording));
+        w.openRecording(recording);
+        QTRY_COMPARE(view->size(), QSize(640, 360));
+        QVERIFY(screen.contains(view->frameGeometry()));
+        QTest::keyClick(&w, Qt::Key_Escape);
+        QVERIFY2(sink.unexpected.isEmpty(), qPrintable(sink.unexpected.join(QLatin1Char('\n'))));
     }
 
     // The About item on the window's surface menu, the program icon, and a
@@ -1041,7 +1155,7 @@ private slots:
             popped = true;
             popup->close();
         });
-        QWidget* option = ctl(w, 1086);
+        QWidget* option = ctl(w, kOption);
         QTest::mouseClick(w.windowHandle(), Qt::RightButton, {}, option->mapTo(&w, option->rect().center()));
         QTest::qWait(100);
         QVERIFY(!popped);
@@ -1058,7 +1172,7 @@ private slots:
         QTest::mouseRelease(option, Qt::LeftButton, {}, centre + QPoint(30, 30));
         QCOMPARE(w.pos(), start + QPoint(50, 30));
 
-        click(w, 2);
+        click(w, kClose);
         QVERIFY2(sink.unexpected.isEmpty(), qPrintable(sink.unexpected.join(QLatin1Char('\n'))));
     }
 

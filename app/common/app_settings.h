@@ -2,7 +2,6 @@
 // and written at close, through the engine's settings module.
 #pragma once
 
-#include <QPoint>
 #include <QString>
 #include <QStringList>
 
@@ -29,7 +28,5 @@ QStringList settingsNotes(const QString& path);
 // Writes the keys kept at close; other lines of the file stay. A failure
 // leaves the old file whole and is reported on stderr only.
 bool saveAppSettings(const QString& path, const AppSettings& s);
-// ERRINFO/left and top alone, when the error view goes away.
-bool saveErrorInfoPosition(const QString& path, const QPoint& pos);
 
 }  // namespace tavrelcut

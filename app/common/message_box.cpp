@@ -5,6 +5,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include "control_ids.h"
 #include "controls.h"
 #include "skin.h"
 
@@ -23,7 +24,7 @@ MessageDialog::MessageDialog(QWidget* parent, const QString& caption, const QStr
     setModal(true);
     applySkin(this);
     m_text = new QPlainTextEdit(this);
-    tagControl(m_text, 1040);
+    tagControl(m_text, ids::kMessageText);
     m_text->setReadOnly(true);
     // Line breaks arrive as CR LF.
     QString body = text.left(kTextMax);
@@ -31,21 +32,21 @@ MessageDialog::MessageDialog(QWidget* parent, const QString& caption, const QStr
     m_text->setPlainText(body);
     switch (kind) {
     case 1:
-        m_ok = addButton(1096, QStringLiteral("OK"), 0);
-        m_cancel = addButton(1097, QStringLiteral("CANCEL"), 1);
+        m_ok = addButton(ids::kMessageOk, QStringLiteral("OK"), 0);
+        m_cancel = addButton(ids::kMessageCancel, QStringLiteral("CANCEL"), 1);
         break;
     case 2:
-        m_yes = addButton(1093, QStringLiteral("YES"), 2);
-        m_no = addButton(1094, QStringLiteral("NO"), 3);
+        m_yes = addButton(ids::kMessageYes, QStringLiteral("YES"), 2);
+        m_no = addButton(ids::kMessageNo, QStringLiteral("NO"), 3);
         break;
     case 3:
-        m_yes = addButton(1093, QStringLiteral("YES"), 2);
-        m_no = addButton(1094, QStringLiteral("NO"), 3);
-        m_cancel = addButton(1097, QStringLiteral("CANCEL"), 1);
+        m_yes = addButton(ids::kMessageYes, QStringLiteral("YES"), 2);
+        m_no = addButton(ids::kMessageNo, QStringLiteral("NO"), 3);
+        m_cancel = addButton(ids::kMessageCancel, QStringLiteral("CANCEL"), 1);
         break;
     default:
         m_kind = 0;
-        m_ok = addButton(1096, QStringLiteral("OK"), 0);
+        m_ok = addButton(ids::kMessageOk, QStringLiteral("OK"), 0);
         break;
     }
     setFixedSize(320, 150);

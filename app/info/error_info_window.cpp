@@ -7,6 +7,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "control_ids.h"
 #include "controls.h"
 
 namespace tavrelcut {
@@ -42,11 +43,11 @@ protected:
 
 ErrorInfoWindow::ErrorInfoWindow(QWidget* owner) : QDialog(owner) {
     setWindowTitle(QStringLiteral("Error Info"));
-    tagControl(this, 192, QStringLiteral("Error Info"));
+    tagControl(this, ids::kErrorInfoWindow, QStringLiteral("Error Info"));
     setModal(false);
 
     m_tree = new QTreeWidget(this);
-    tagControl(m_tree, 1076, QStringLiteral("Error Info"));
+    tagControl(m_tree, ids::kErrorTree, QStringLiteral("Error Info"));
     m_tree->setHeaderHidden(true);
     m_tree->setColumnCount(1);
     m_tree->setUniformRowHeights(true);
@@ -63,7 +64,7 @@ ErrorInfoWindow::ErrorInfoWindow(QWidget* owner) : QDialog(owner) {
             [this](QTreeWidgetItem* item, int) { emit packetChosen(item->data(0, kPacketRole).toLongLong()); });
 
     auto* close = new QPushButton(QStringLiteral("Close"), this);
-    tagControl(close, 2, QStringLiteral("Close"));
+    tagControl(close, ids::kClose, QStringLiteral("Close"));
     connect(close, &QPushButton::clicked, this, &QDialog::hide);
 
     auto* buttons = new QHBoxLayout;

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "control_ids.h"
 #include "controls.h"
 
 namespace tavrelcut {
@@ -82,7 +83,7 @@ QIcon programIcon() {
 }
 
 AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
-    setObjectName(QStringLiteral("100"));
+    setObjectName(QString::number(ids::kAboutBox));
     setWindowTitle(QStringLiteral("Tavrel Cutter Info"));
     setWindowIcon(programIcon());
 

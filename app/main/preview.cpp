@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "control_ids.h"
 #include "edit_state.h"
 #include "kivra.h"
 
@@ -66,7 +67,7 @@ void ViewWindow::wheelEvent(QWheelEvent* e) {
 }
 
 PictureMenu::PictureMenu(QWidget* parent) : QMenu(parent) {
-    setObjectName(QStringLiteral("196"));
+    setObjectName(QString::number(ids::kPictureMenu));
     auto add = [this](QActionGroup* group, int command, const char* label) {
         QAction* a = addAction(QString::fromLatin1(label));
         a->setObjectName(QString::number(command));

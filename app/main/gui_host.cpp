@@ -84,7 +84,7 @@ void GuiHost::refreshErrorInfo() {
 }
 
 void GuiHost::disableNavigation() {
-    post([w = m_window] { w->setNavigationEnabled(false); });
+    post([w = m_window] { w->dropGopList(); });
 }
 
 void GuiHost::showScanLabels(const tavrel::ScanFinishInfo& info) {

@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "control_ids.h"
 #include "controls.h"
 
 namespace tavrelcut {
@@ -15,7 +16,7 @@ FileInfoDialog::FileInfoDialog(QWidget* parent, const QString& runText) : QDialo
     setModal(true);
 
     auto* text = new QPlainTextEdit(this);
-    tagControl(text, 1050, QStringLiteral("File Info"));
+    tagControl(text, ids::kFileInfoText, QStringLiteral("File Info"));
     text->setReadOnly(true);
     text->setLineWrapMode(QPlainTextEdit::NoWrap);
     // The columns of the text line up only in a fixed-width face.
@@ -37,7 +38,7 @@ FileInfoDialog::FileInfoDialog(QWidget* parent, const QString& runText) : QDialo
     text->setPlainText(shown);
 
     auto* close = new QPushButton(QStringLiteral("Close"), this);
-    tagControl(close, 2, QStringLiteral("Close"));
+    tagControl(close, ids::kClose, QStringLiteral("Close"));
     close->setDefault(true);
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
 

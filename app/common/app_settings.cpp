@@ -42,12 +42,4 @@ bool saveAppSettings(const QString& path, const AppSettings& s) {
     return false;
 }
 
-bool saveErrorInfoPosition(const QString& path, const QPoint& pos) {
-    int err = 0;
-    if (tavrel::saveErrorInfoPosition(path.toStdString(), pos.x(), pos.y(), &err)) return true;
-    std::fprintf(stderr, "tavrelcut: error view position not saved: %s: %s\n", path.toLocal8Bit().constData(),
-                 tavrel::errorText(err).c_str());
-    return false;
-}
-
 }  // namespace tavrelcut
