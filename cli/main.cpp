@@ -20,17 +20,10 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", std::string("tavrelcut-cli ") + TAVREL_VERSION, "print the version");
     app.require_subcommand(1);
 
-    std::vector<Command> commands = {addIndexCommand(app), addGopsCommand(app)};
-    commands.push_back(addCheckCommand(app));
-    commands.push_back(addErrorsCommand(app));
-#ifdef TAVREL_HAVE_CUT
-    commands.push_back(addPidsCommand(app));
-    commands.push_back(addInfoCommand(app));
-    commands.push_back(addCutCommand(app));
-#endif
-#ifdef TAVREL_HAVE_PREVIEW
-    commands.push_back(addPreviewCommand(app));
-#endif
+    std::vector<Command> commands = {
+        addIndexCommand(app), addGopsCommand(app), addCheckCommand(app), addErrorsCommand(app),
+        addPidsCommand(app),  addInfoCommand(app), addCutCommand(app),   addPreviewCommand(app),
+    };
     for (Command& c : commands) c.app->group("commands");
 
     // "tavrelcut-cli help" as the program's --help.

@@ -5,7 +5,7 @@
 # installed tree works under any prefix.
 set(TAVREL_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 
-if(TARGET tavrelcut)
+if(TAVREL_GUI)
   # F1 looks for it beside the program, then in ../share/tavrelcut.
   install(FILES ${PROJECT_SOURCE_DIR}/app/help.html DESTINATION ${CMAKE_INSTALL_DATADIR}/tavrelcut)
   install(FILES ${TAVREL_PACKAGING_DIR}/tavrelcut.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
@@ -28,27 +28,25 @@ if(TAVREL_HELP2MAN AND TAVREL_GZIP)
   set(man_pages)
   set(man_common --no-info --section=1 --source=Tavrel\ Cutter\ ${PROJECT_VERSION})
   file(MAKE_DIRECTORY ${man_dir})
-  if(TARGET tavrelcut-cli)
-    add_custom_command(OUTPUT ${man_dir}/tavrelcut-cli.1.gz
-      COMMAND sh ${TAVREL_PACKAGING_DIR}/man/cli-commands.sh $<TARGET_FILE:tavrelcut-cli>
-              ${man_dir}/tavrelcut-cli-commands.h2m
-      COMMAND ${CMAKE_COMMAND} -E env TAVREL_MAN_PROGRAM=$<TARGET_FILE:tavrelcut-cli>
-              ${TAVREL_HELP2MAN} ${man_common}
-              "--name=cut MPEG-2 transport stream recordings at GOP boundaries (command line)"
-              --include=${TAVREL_PACKAGING_DIR}/man/tavrelcut-cli.h2m
-              --include=${man_dir}/tavrelcut-cli-commands.h2m
-              --output=${man_dir}/tavrelcut-cli.1
-              ${TAVREL_PACKAGING_DIR}/man/help2man-run.sh
-      COMMAND ${TAVREL_GZIP} -9nf ${man_dir}/tavrelcut-cli.1
-      DEPENDS tavrelcut-cli
-              ${TAVREL_PACKAGING_DIR}/man/cli-commands.sh
-              ${TAVREL_PACKAGING_DIR}/man/help2man-run.sh
-              ${TAVREL_PACKAGING_DIR}/man/tavrelcut-cli.h2m
-      COMMENT "Manual page of tavrelcut-cli"
-      VERBATIM)
-    list(APPEND man_pages ${man_dir}/tavrelcut-cli.1.gz)
-  endif()
-  if(TARGET tavrelcut)
+  add_custom_command(OUTPUT ${man_dir}/tavrelcut-cli.1.gz
+    COMMAND sh ${TAVREL_PACKAGING_DIR}/man/cli-commands.sh $<TARGET_FILE:tavrelcut-cli>
+            ${man_dir}/tavrelcut-cli-commands.h2m
+    COMMAND ${CMAKE_COMMAND} -E env TAVREL_MAN_PROGRAM=$<TARGET_FILE:tavrelcut-cli>
+            ${TAVREL_HELP2MAN} ${man_common}
+            "--name=cut MPEG-2 transport stream recordings at GOP boundaries (command line)"
+            --include=${TAVREL_PACKAGING_DIR}/man/tavrelcut-cli.h2m
+            --include=${man_dir}/tavrelcut-cli-commands.h2m
+            --output=${man_dir}/tavrelcut-cli.1
+            ${TAVREL_PACKAGING_DIR}/man/help2man-run.sh
+    COMMAND ${TAVREL_GZIP} -9nf ${man_dir}/tavrelcut-cli.1
+    DEPENDS tavrelcut-cli
+            ${TAVREL_PACKAGING_DIR}/man/cli-commands.sh
+            ${TAVREL_PACKAGING_DIR}/man/help2man-run.sh
+            ${TAVREL_PACKAGING_DIR}/man/tavrelcut-cli.h2m
+    COMMENT "Manual page of tavrelcut-cli"
+    VERBATIM)
+  list(APPEND man_pages ${man_dir}/tavrelcut-cli.1.gz)
+  if(TAVREL_GUI)
     # A Qt program: it needs a platform to print its help, offscreen will do.
     add_custom_command(OUTPUT ${man_dir}/tavrelcut.1.gz
       COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen TAVREL_MAN_PROGRAM=$<TARGET_FILE:tavrelcut>
@@ -74,28 +72,26 @@ endif()
 
 # kivra.pc. Its prefix is the one in force when installing (cmake --install
 # --prefix, or the package's /usr under cpack), so it is written then.
-if(TARGET kivra)
-  get_target_property(kivra_version kivra VERSION)
-  install(CODE "
-    set(_kivra_pc_in \"${TAVREL_PACKAGING_DIR}/kivra.pc.in\")
-    set(_kivra_pc_out \"${PROJECT_BINARY_DIR}/packaging/kivra.pc\")
-    set(_kivra_pc_libdir \"${CMAKE_INSTALL_LIBDIR}\")
-    set(_kivra_pc_includedir \"${CMAKE_INSTALL_INCLUDEDIR}\")
-    set(KIVRA_PC_VERSION \"${kivra_version}\")")
-  install(CODE [[
-    set(KIVRA_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
-    foreach(dir LIBDIR INCLUDEDIR)
-      string(TOLOWER "${dir}" d)
-      if(IS_ABSOLUTE "${_kivra_pc_${d}}")
-        set(KIVRA_PC_${dir} "${_kivra_pc_${d}}")
-      else()
-        set(KIVRA_PC_${dir} "\${prefix}/${_kivra_pc_${d}}")
-      endif()
-    endforeach()
-    configure_file("${_kivra_pc_in}" "${_kivra_pc_out}" @ONLY)
-  ]])
-  install(FILES ${PROJECT_BINARY_DIR}/packaging/kivra.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
-endif()
+get_target_property(kivra_version kivra VERSION)
+install(CODE "
+  set(_kivra_pc_in \"${TAVREL_PACKAGING_DIR}/kivra.pc.in\")
+  set(_kivra_pc_out \"${PROJECT_BINARY_DIR}/packaging/kivra.pc\")
+  set(_kivra_pc_libdir \"${CMAKE_INSTALL_LIBDIR}\")
+  set(_kivra_pc_includedir \"${CMAKE_INSTALL_INCLUDEDIR}\")
+  set(KIVRA_PC_VERSION \"${kivra_version}\")")
+install(CODE [[
+  set(KIVRA_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+  foreach(dir LIBDIR INCLUDEDIR)
+    string(TOLOWER "${dir}" d)
+    if(IS_ABSOLUTE "${_kivra_pc_${d}}")
+      set(KIVRA_PC_${dir} "${_kivra_pc_${d}}")
+    else()
+      set(KIVRA_PC_${dir} "\${prefix}/${_kivra_pc_${d}}")
+    endif()
+  endforeach()
+  configure_file("${_kivra_pc_in}" "${_kivra_pc_out}" @ONLY)
+]])
+install(FILES ${PROJECT_BINARY_DIR}/packaging/kivra.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
 # cpack -G DEB: one package, tavrelcut, with the programs, the library, its
 # header and kivra.pc. dpkg-shlibdeps works out the run-time dependencies
@@ -117,7 +113,7 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-if(TARGET tavrelcut)
+if(TAVREL_GUI)
   # The user interface is in Japanese.
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-ipafont-gothic | fonts-noto-cjk")
 endif()
