@@ -5,8 +5,9 @@
 # real X server and the screenshot of the sample need Xvfb (xvfb-run needs
 # xauth), xdotool and ImageMagick's import. The manual pages are made with
 # help2man; the install test also needs desktop-file-validate, man, and
-# dpkg-shlibdeps and file for cpack -G DEB.
-TAVREL_PACKAGES="cmake ninja-build g++ clang libclang-rt-14-dev llvm pkg-config
+# dpkg-shlibdeps and file for cpack -G DEB. The format check runs
+# clang-format over the files git lists.
+TAVREL_PACKAGES="cmake ninja-build g++ clang libclang-rt-14-dev llvm pkg-config clang-format git
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libcli11-dev
   ffmpeg mjpegtools libmpeg2-4-dev python3 hyperfine
   qt6-base-dev qt6-multimedia-dev fonts-ipafont-gothic
@@ -30,16 +31,17 @@ ensure_packages() {
 
 JOBS=${JOBS:-2}
 
-# Release build of tavrelcut-cli in build-release; prints the binary's path.
+# Release build of tavrelcut-cli in build-release (the "release" preset);
+# prints the binary's path.
 build_release_cli() {
-    cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVREL_TESTS=OFF >/dev/null
-    ninja -C build-release -j"$JOBS" tavrelcut-cli >/dev/null
+    cmake --preset release >/dev/null
+    cmake --build --preset release -j"$JOBS" --target tavrelcut-cli >/dev/null
     echo "$PWD/build-release/cli/tavrelcut-cli"
 }
 
 # The desktop program in the same release build; prints the binary's path.
 build_release_gui() {
-    cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVREL_TESTS=OFF -DTAVREL_GUI=ON >/dev/null
-    ninja -C build-release -j"$JOBS" tavrelcut >/dev/null
+    cmake --preset release >/dev/null
+    cmake --build --preset release -j"$JOBS" --target tavrelcut >/dev/null
     echo "$PWD/build-release/app/tavrelcut"
 }

@@ -251,10 +251,10 @@ import sys
 with open(sys.argv[1], "wb") as f:
     f.write(b"TS Error Check\r\n")
     f.truncate(16 + 256 * 1024 * 1024)' huge.ts_err.bin
-# An AddressSanitizer build reserves terabytes of address space for its
-# shadow memory: it runs without the limit.
+# An AddressSanitizer or ThreadSanitizer build reserves terabytes of address
+# space for its shadow memory: it runs without the limit.
 limit=2000000
-ldd "$cli" 2> /dev/null | grep -q libasan && limit=unlimited
+ldd "$cli" 2> /dev/null | grep -Eq "lib[at]san" && limit=unlimited
 (ulimit -v $limit; timeout 300 "$cli" errors huge.ts 2> err | wc -l > lines; exit "${PIPESTATUS[0]}") ; rc=$?
 [ $rc -eq 0 ] && [ "$(cat lines)" -eq $((3 + 16777216)) ] && [ ! -s err ]
 check_status $? "errors of a 256 MB error file under ulimit -v $limit (rc $rc, $(cat lines) lines): $(head -c 300 err)"
