@@ -1,102 +1,60 @@
 #include "gui_host.h"
 
-#include <QMetaObject>
 #include <QSemaphore>
-#include <QThread>
 #include <memory>
 
 #include "main_window.h"
 
 namespace tavrelcut {
 
-GuiHost::GuiHost(MainWindow* window) : m_window(window) {}
+GuiHost::GuiHost(MainWindow* window)
+    : WindowHost(window, [window](const QString& caption, const QString& text, int kind) {
+          return window->showMessage(caption, text, kind);
+      }),
+      m_main(window) {}
 
-bool GuiHost::onGuiThread() const { return QThread::currentThread() == m_window->thread(); }
+void GuiHost::showProgressRange(int max) { m_main->setProgressRange(max); }
 
-template <class F> void GuiHost::post(F&& f) {
-    if (onGuiThread())
-        f();
-    else
-        QMetaObject::invokeMethod(m_window, std::forward<F>(f), Qt::QueuedConnection);
-}
-
-template <class F> void GuiHost::send(F&& f) {
-    if (onGuiThread())
-        f();
-    else
-        QMetaObject::invokeMethod(m_window, std::forward<F>(f), Qt::BlockingQueuedConnection);
-}
-
-tavrel::MsgResult GuiHost::showMessage(const std::string& caption, const std::string& text, tavrel::MsgKind kind) {
-    int result = 0;
-    const QString c = QString::fromStdString(caption);
-    const QString t = QString::fromStdString(text);
-    send([&] { result = m_window->showMessage(c, t, static_cast<int>(kind)); });
-    return static_cast<tavrel::MsgResult>(result);
-}
+void GuiHost::showProgress(int pos) { m_main->setProgressValue(pos); }
 
 void GuiHost::setBusy(bool busy) {
-    post([w = m_window, busy] { w->setBusy(busy); });
-}
-
-void GuiHost::setProgressRange(int32_t max) {
-    post([w = m_window, max] { w->setProgressRange(max); });
-}
-
-void GuiHost::setProgress(int32_t pos) {
-    m_progress = pos;
-    if (onGuiThread()) {
-        m_window->setProgressValue(pos);
-        return;
-    }
-    if (m_progressPosted.exchange(true)) return;
-    QMetaObject::invokeMethod(
-        m_window,
-        [this] {
-            m_progressPosted = false;
-            m_window->setProgressValue(m_progress);
-        },
-        Qt::QueuedConnection);
-}
-
-void GuiHost::setTitle(const std::string& title) {
-    post([w = m_window, t = QString::fromStdString(title)] { w->setWindowTitle(t); });
+    post([w = m_main, busy] { w->setBusy(busy); });
 }
 
 void GuiHost::setInputPathText(const std::string& path) {
-    post([w = m_window, p = QString::fromStdString(path)] { w->setInputPathText(p); });
+    post([w = m_main, p = QString::fromStdString(path)] { w->setInputPathText(p); });
 }
 
 void GuiHost::setPreviewPacketSize(int32_t size) {
-    post([w = m_window, size] { w->setPreviewPacketSize(size); });
+    post([w = m_main, size] { w->setPreviewPacketSize(size); });
 }
 
 void GuiHost::showGopTime(const std::string& text) {
-    post([w = m_window, t = QString::fromStdString(text)] { w->showGopTime(t); });
+    post([w = m_main, t = QString::fromStdString(text)] { w->showGopTime(t); });
 }
 
 void GuiHost::setSliderRange(int32_t max, int32_t page, int32_t pos) {
-    post([w = m_window, max, page, pos] { w->setSliderRange(max, page, pos); });
+    post([w = m_main, max, page, pos] { w->setSliderRange(max, page, pos); });
 }
 
 void GuiHost::refreshErrorInfo() {
-    post([w = m_window] { w->refreshErrorInfo(); });
+    post([w = m_main] { w->refreshErrorInfo(); });
 }
 
 void GuiHost::disableNavigation() {
-    post([w = m_window] { w->dropGopList(); });
+    post([w = m_main] { w->dropGopList(); });
 }
 
 void GuiHost::showScanLabels(const tavrel::ScanFinishInfo& info) {
-    post([w = m_window, info] { w->showScanLabels(info); });
+    post([w = m_main, info] { w->showScanLabels(info); });
 }
 
 void GuiHost::showCurrentPreview() {
-    post([w = m_window] { w->showGop(); });
+    post([w = m_main] { w->showGop(); });
 }
 
 void GuiHost::focusSlider() {
-    post([w = m_window] { w->focusSlider(); });
+    post([w = m_main] { w->focusSlider(); });
 }
 
 // The worker waits until the sound has ended, as the elapsed time it
@@ -105,12 +63,12 @@ void GuiHost::focusSlider() {
 void GuiHost::playSound(const std::string& path) {
     const QString p = QString::fromStdString(path);
     if (onGuiThread()) {
-        m_window->startSound(p, [] {});
+        m_main->startSound(p, [] {});
         return;
     }
     auto done = std::make_shared<QSemaphore>(0);
     bool started = false;
-    send([&] { started = m_window->startSound(p, [done] { done->release(); }); });
+    send([&] { started = m_main->startSound(p, [done] { done->release(); }); });
     if (started) done->tryAcquire(1, 60000);
 }
 

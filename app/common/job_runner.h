@@ -29,6 +29,8 @@ public:
 
     void requestCancel() { m_cancel = true; }
     bool cancelRequested() const { return m_cancel; }
+    // For the window's host (WindowHost::setCancelFlag): cleared at start().
+    const std::atomic<bool>& cancelFlag() const { return m_cancel; }
 
 private:
     QThread* m_thread = nullptr;
