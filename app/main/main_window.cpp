@@ -130,13 +130,13 @@ void MainWindow::placeWindows() {
     const QPoint viewAt = saved.viewLeft < 0 || saved.viewTop < 0 ? QPoint(0, 0) : QPoint(saved.viewLeft, saved.viewTop);
     view->move(placeOnScreen(viewAt, view->frameGeometry().size()));
 
-    m_places.track(this, [](tavrel::WindowSettings& w, const QPoint& p) {
-        w.left = p.x();
-        w.top = p.y();
+    m_places.track(this, [](tavrel::WindowSettings& w, const QWidget& window) {
+        w.left = window.x();
+        w.top = window.y();
     });
-    m_places.track(view, [](tavrel::WindowSettings& w, const QPoint& p) {
-        w.viewLeft = p.x();
-        w.viewTop = p.y();
+    m_places.track(view, [](tavrel::WindowSettings& w, const QWidget& window) {
+        w.viewLeft = window.x();
+        w.viewTop = window.y();
     });
 }
 
@@ -478,9 +478,9 @@ void MainWindow::showErrorInfo() {
         if (saved.errorInfoLeft >= 0 || saved.errorInfoTop >= 0)
             m_errorInfo->move(placeOnScreen(QPoint(saved.errorInfoLeft, saved.errorInfoTop),
                                             m_errorInfo->frameGeometry().size()));
-        m_places.track(m_errorInfo, [](tavrel::WindowSettings& w, const QPoint& p) {
-            w.errorInfoLeft = p.x();
-            w.errorInfoTop = p.y();
+        m_places.track(m_errorInfo, [](tavrel::WindowSettings& w, const QWidget& window) {
+            w.errorInfoLeft = window.x();
+            w.errorInfoTop = window.y();
             w.errorInfoPlaced = true;
         });
     }

@@ -45,13 +45,13 @@ void keepOnScreen(QWidget* window) {
     if (p != window->pos()) window->move(p);
 }
 
-void WindowPlaces::track(QWidget* window, std::function<void(tavrel::WindowSettings&, const QPoint&)> store) {
+void WindowPlaces::track(QWidget* window, std::function<void(tavrel::WindowSettings&, const QWidget&)> store) {
     m_tracked.push_back({window, std::move(store)});
 }
 
 const tavrel::WindowSettings& WindowPlaces::handBack() {
     for (const Tracked& t : m_tracked)
-        if (t.window) t.store(m_record, t.window->pos());
+        if (t.window) t.store(m_record, *t.window);
     return m_record;
 }
 

@@ -27,16 +27,16 @@ public:
     // The places as the settings file holds them.
     void setSaved(const tavrel::WindowSettings& saved) { m_record = saved; }
     const tavrel::WindowSettings& saved() const { return m_record; }
-    // store puts window's place into the record; it runs at handBack() for
-    // as long as the window lives.
-    void track(QWidget* window, std::function<void(tavrel::WindowSettings&, const QPoint&)> store);
+    // store puts window's place (and size, where the record keeps one) into
+    // the record; it runs at handBack() for as long as the window lives.
+    void track(QWidget* window, std::function<void(tavrel::WindowSettings&, const QWidget&)> store);
     // Every tracked window's place into the record, which is returned.
     const tavrel::WindowSettings& handBack();
 
 private:
     struct Tracked {
         QPointer<QWidget> window;
-        std::function<void(tavrel::WindowSettings&, const QPoint&)> store;
+        std::function<void(tavrel::WindowSettings&, const QWidget&)> store;
     };
     tavrel::WindowSettings m_record;
     std::vector<Tracked> m_tracked;
