@@ -35,6 +35,7 @@ struct CutOptions {
     bool yes = false, no = false;
     bool out188 = false, rewriteTc = false, addAcp = false, adjustPcr = false, showTime = false;
     bool minimumPids = false;
+    bool cleanJoins = false;
     std::string selectText;
     std::optional<std::set<int32_t>> selectPids;
     int64_t marginFront = 0, marginBack = 0;
@@ -147,6 +148,7 @@ int runCut(const CutOptions& o) {
     st.rewriteTc = o.rewriteTc ? 1 : 0;
     st.addAcp = o.addAcp ? 1 : 0;
     st.adjustPcr = o.adjustPcr ? 1 : 0;
+    st.cleanJoin = o.cleanJoins ? 1 : 0;
     st.outTime = o.showTime ? 1 : 0;
 
     // Each recording's GOP list, as "Get GOP" would give it; a recording in
@@ -240,19 +242,25 @@ int runCut(const CutOptions& o) {
 Command addCutCommand(CLI::App& app) {
     auto o = std::make_shared<CutOptions>();
     CLI::App* sub = app.add_subcommand("cut", "write GOP ranges of recordings into one new stream");
-    setCommandHelp(
-        *sub,
-        "usage: tavrelcut-cli cut -o OUT [--yes|--no] [--188out] [--rewrite-tc] [--add-acp]\n"
-        "                         [--adjust-pcr] [--select-pids PID,...|--minimum-pids]\n"
-        "                         [--margin FRONT[,BACK]] [--time] [--] CLIP...",
-        "CLIP is FILE:IN:OUT with IN and OUT GOP indexes of FILE's GOP list as 'gops'\n"
-        "prints it (its index file is loaded when fresh, else FILE is scanned and the\n"
-        "index written); OUT may be 'end' for the end of the file. IN must be below\n"
-        "OUT and both at most the index of the list's LAST entry. A clip covers GOPs\n"
-        "IN-FRONT to OUT+BACK-1; the out GOP is not copied. Each clip is read with its\n"
-        "own recording's packet size; recordings of different packet sizes can only be\n"
-        "joined with --188out when they are 188 or 192. The output is written under a\n"
-        "temporary name and takes its place only when complete.");
+    setCommandHelp(*sub,
+                   "usage: tavrelcut-cli cut -o OUT [--yes|--no] [--188out] [--rewrite-tc] [--add-acp]\n"
+                   "                         [--adjust-pcr] [--clean-joins] [--select-pids PID,...|--minimum-pids]\n"
+                   "                         [--margin FRONT[,BACK]] [--time] [--] CLIP...",
+                   "CLIP is FILE:IN:OUT with IN and OUT GOP indexes of FILE's GOP list as 'gops'\n"
+                   "prints it (its index file is loaded when fresh, else FILE is scanned and the\n"
+                   "index written); OUT may be 'end' for the end of the file. IN must be below\n"
+                   "OUT and both at most the index of the list's LAST entry. A clip covers GOPs\n"
+                   "IN-FRONT to OUT+BACK-1; the out GOP is not copied. Each clip is read with its\n"
+                   "own recording's packet size; recordings of different packet sizes can only be\n"
+                   "joined with --188out when they are 188 or 192. The output is written under a\n"
+                   "temporary name and takes its place only when complete.\n"
+                   "\n"
+                   "Without --clean-joins the packets of each clip are copied as they are. With it\n"
+                   "the continuity counters run on across joins; at each clip's start and end the\n"
+                   "packets of audio and other non-video streams that belong to a PES begun before\n"
+                   "the start or cut off at the end are left out (a PCR they carry stays, in a\n"
+                   "packet of its adaptation field only); the first PCR after a join where the\n"
+                   "clock jumps gets the discontinuity indicator. Video packets are never left out.");
     sub->add_option("-o", o->output, "output file")->type_name("OUT");
     auto* yes = sub->add_flag("--yes", o->yes, "overwrite an existing output without asking");
     auto* no = sub->add_flag("--no", o->no, "never overwrite (default: ask on a terminal, else no)");
@@ -261,6 +269,9 @@ Command addCutCommand(CLI::App& app) {
     sub->add_flag("--rewrite-tc", o->rewriteTc, "renumber the GOP time codes of the output");
     sub->add_flag("--add-acp", o->addAcp, "put the PAT and two PCR-PID packets before each later clip");
     sub->add_flag("--adjust-pcr", o->adjustPcr, "move each later clip's start back over two PCR changes");
+    sub->add_flag("--clean-joins", o->cleanJoins,
+                  "make the joins and clip edges decode cleanly: counters carried on, cut-off\n"
+                  "audio PES left out, the PCR jump marked");
     auto* select = sub->add_option_function<std::string>(
         "--select-pids",
         [o](const std::string& s) {
@@ -278,7 +289,8 @@ Command addCutCommand(CLI::App& app) {
            [o](const std::string& s) {
                const auto comma = s.find(',');
                const auto front = parseNumber(s.substr(0, comma));
-               const auto back = comma == std::string::npos ? std::optional<int64_t>(0) : parseNumber(s.substr(comma + 1));
+               const auto back =
+                   comma == std::string::npos ? std::optional<int64_t>(0) : parseNumber(s.substr(comma + 1));
                if (!front || !back || *front < 0 || *back < 0)
                    throw CLI::ValidationError("--margin", "'" + s + "' is not FRONT[,BACK] in GOPs");
                o->marginFront = *front;

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "clean_join.h"
 #include "edit_state.h"
 #include "file.h"
 #include "host.h"
@@ -65,6 +66,20 @@ OutputOptions cutOutputOptions() {
     return o;
 }
 
+// Clean joins: packets read around each clip's edges. The head tells the
+// kinds of the streams that run on into the clip, the tail (scanned back in
+// stretches until every cut-off PES has its start) and the packets after
+// the end tell which PES the clip cuts off.
+constexpr int64_t kHeadScan = 4096;
+constexpr int64_t kTailStretch = 4096;
+constexpr int64_t kTailLimit = int64_t{1} << 18;
+constexpr int64_t kAfterScan = 4096;
+
+struct CleanJoinWork {
+    EdgeScan scan;
+    CleanJoin join;
+};
+
 // Unaligned work buffer without the zero fill of a std::vector<uint8_t>.
 struct Buffer {
     std::unique_ptr<uint8_t[]> data;
@@ -87,6 +102,11 @@ public:
         if (!m_read.allocate(m_chunkCapacity + 512)) return false;
         if (!m_write.allocate(m_chunkCapacity + 512)) return false;
         std::memset(m_read.data.get(), 0, m_read.size);
+        if (m_state.settings.cleanJoin != 0) {
+            m_clean.reset(new (std::nothrow) CleanJoinWork);
+            if (!m_clean) return false;
+            m_join = &m_clean->join;
+        }
         return true;
     }
 
@@ -117,6 +137,10 @@ private:
     bool rememberSource(const std::string& path, const File& src);
     bool appendRun();
     bool flushOutput();
+    template <typename Fn>
+    bool readStretch(File& src, int64_t first, int64_t last, bool backwards, Fn fn);
+    bool planClipEdges(File& src, const std::string& source, int64_t start, int64_t end);
+    void cleanClipHead(const ClipHeadPackets& head, uint8_t* bytes, size_t n);
     void processBlock(uint8_t* block, int64_t bytes, int64_t b, int64_t start, int64_t end, int32_t k);
     void reportProgress(int64_t aLast, int64_t start, int64_t end, int32_t k);
 
@@ -135,6 +159,8 @@ private:
     PidFilter m_filter;
     bool m_strip = false;
     bool m_rewriteTc = false;
+    CleanJoin* m_join = nullptr;  // clean joins on
+    std::unique_ptr<CleanJoinWork> m_clean;
     size_t m_outLen = 0;
     const uint8_t* m_runBegin = nullptr;  // kept units not yet copied out
     const uint8_t* m_runEnd = nullptr;
@@ -212,8 +238,7 @@ void CutRun::reportProgress(int64_t aLast, int64_t start, int64_t end, int32_t k
     m_pendingProgress.push_back(static_cast<int32_t>((k - 1) * 100 + p));
 }
 
-void CutRun::processBlock(uint8_t* block, int64_t bytes, int64_t b, int64_t start, int64_t end,
-                          int32_t k) {
+void CutRun::processBlock(uint8_t* block, int64_t bytes, int64_t b, int64_t start, int64_t end, int32_t k) {
     const int32_t P = m_geo.size;
     const int64_t units = bytes / P;
     if (units <= 0) return;
@@ -223,6 +248,7 @@ void CutRun::processBlock(uint8_t* block, int64_t bytes, int64_t b, int64_t star
     for (int64_t i = lo; i <= hi; ++i) {
         uint8_t* unit = block + i * P;
         if (m_filter.active && !isSelectedPid(unit, m_geo, m_filter)) continue;
+        if (m_join && unit[m_geo.syncOffset] == 0x47 && !m_join->passPacket(unit + m_geo.syncOffset, b + i)) continue;
         if (m_rewriteTc) rewriteGopTimeCode(unit, m_geo, m_job.timeCode);
         if (unit[m_geo.syncOffset] != 0x47) ++m_missingSync;
         ++kept;
@@ -238,6 +264,85 @@ void CutRun::processBlock(uint8_t* block, int64_t bytes, int64_t b, int64_t star
         }
     }
     if (kept > 0) reportProgress(b + units - 1, start, end, k);
+}
+
+// Reads units first..last (inclusive) into the read buffer in pieces that
+// fit it, the pieces from the last back when backwards, and hands each to
+// fn(units, count, first packet number), which returns false to stop. A
+// recording that ends early ends the stretch there; the copy reports it.
+template <typename Fn>
+bool CutRun::readStretch(File& src, int64_t first, int64_t last, bool backwards, Fn fn) {
+    const int32_t P = m_geo.size;
+    const int64_t piece = std::max<int64_t>(1, static_cast<int64_t>(m_chunkCapacity) / P);
+    uint8_t* buf = m_read.data.get();
+    for (int64_t done = 0; done < last - first + 1;) {
+        const int64_t n = std::min(piece, last - first + 1 - done);
+        const int64_t from = backwards ? last - done - n + 1 : first + done;
+        if (!src.seek(from * P)) return false;
+        const int64_t got = src.read(buf, static_cast<size_t>(n * P));
+        if (got < 0) return false;
+        const int64_t units = got / P;
+        if (units > 0 && !fn(buf, units, from)) return true;
+        if (units < n) return true;
+        done += n;
+    }
+    return true;
+}
+
+// Clean joins: scans the clip's edges and starts its edge plan, before the
+// clip-head packets and the copy. False (reported) when a read fails.
+bool CutRun::planClipEdges(File& src, const std::string& source, int64_t start, int64_t end) {
+    EdgeScan& scan = m_clean->scan;
+    scan.clear();
+    const int64_t count = src.size() / m_geo.size;
+    const int64_t last = std::min(end, count - 1);
+    auto kinds = [&](const uint8_t* u, int64_t n, int64_t) {
+        scan.learnKinds(u, n, m_geo);
+        return true;
+    };
+    auto tail = [&](const uint8_t* u, int64_t n, int64_t first) {
+        scan.learnKinds(u, n, m_geo);
+        scan.scanTail(u, n, m_geo, first);
+        return true;
+    };
+    auto after = [&](const uint8_t* u, int64_t n, int64_t first) {
+        scan.learnKinds(u, n, m_geo);
+        return !scan.scanAfterEnd(u, n, m_geo, first + n >= count);
+    };
+    bool ok = readStretch(src, start, std::min(last, start + kHeadScan - 1), false, kinds);
+    int64_t tailStart = last + 1;
+    bool afterScanned = false;
+    while (ok && tailStart > start) {
+        const int64_t hi = tailStart - 1;
+        tailStart = std::max(start, hi - kTailStretch + 1);
+        ok = readStretch(src, tailStart, hi, true, tail);
+        if (ok && !afterScanned) {
+            afterScanned = true;
+            if (last + 1 >= count)
+                scan.scanAfterEnd(nullptr, 0, m_geo, true);
+            else
+                ok = readStretch(src, last + 1, std::min(count - 1, last + kAfterScan), false, after);
+        }
+        if (last - tailStart + 1 >= kTailLimit || !scan.needsEarlierTail()) break;
+    }
+    if (!ok) {
+        failFile(kMsgRead, source, src.error());
+        return false;
+    }
+    m_join->beginClip(scan, start, tailStart);
+    return true;
+}
+
+// Clean joins: the clip-head packets keep their PCRs and carry on the
+// counters, without the pieces of PES they hold.
+void CutRun::cleanClipHead(const ClipHeadPackets& head, uint8_t* bytes, size_t n) {
+    const size_t unit = n / 3;
+    const ClipHeadPackets::Unit* units[3] = {&head.pat, &head.earlierPcr, &head.nearerPcr};
+    for (size_t i = 0; i < 3; ++i) {
+        const size_t at = unit == 188 ? 0 : unit == 192 ? 4 : static_cast<size_t>(units[i]->sync);
+        uint8_t* p = bytes + i * unit + at;
+        if (p[0] == 0x47) m_join->passHeadPacket(p);
+    }
 }
 
 bool CutRun::checkClip(const Clip& c) {
@@ -260,8 +365,7 @@ bool CutRun::checkClip(const Clip& c) {
             failFile(kMsgInputOpen, c.sourcePath, src.error());
         } else if (!rememberSource(c.sourcePath, src)) {
             failFile(kMsgInputOpen, c.sourcePath, src.error());
-        } else if (static_cast<size_t>(CutJob::kPacketsPerRead) * static_cast<size_t>(P) >
-                   CutJob::kReadBufferSize) {
+        } else if (static_cast<size_t>(CutJob::kPacketsPerRead) * static_cast<size_t>(P) > CutJob::kReadBufferSize) {
             fail("リードバッファがオーバーフローしました。");
         } else if (c.endPacket > src.size() / P) {
             // The recording is shorter than the GOP list it was cut from.
@@ -284,10 +388,12 @@ void CutRun::writeClipRange(const std::string& source, const PacketGeometry& geo
         const int64_t moved = findPcrBackward(src, start, P, 2);
         if (moved > 0) start = moved;
     }
+    if (m_join && !planClipEdges(src, source, start, end)) return;
     if (k != 1 && st.addAcp != 0) {
         if (auto head = collectClipHeadPackets(src, start, P)) {
             uint8_t bytes[3 * 256];
             const size_t n = layoutClipHead(*head, P, out188, bytes);
+            if (m_join) cleanClipHead(*head, bytes, n);
             if (!m_out.writeAll(bytes, n)) return failFile(kMsgWrite, m_state.outputPath, m_out.error());
         }
     }
@@ -378,8 +484,8 @@ bool startCutJob(EditState& state, JobHost& host, bool out188Checked, CutJob& jo
         return false;
     }
     if (fileExists(state.outputPath) && !isDirectory(state.outputPath)) {
-        MsgResult r = host.showMessage("question", "既にファイルが存在しています。\r\n上書きを行いますか？",
-                                       MsgKind::YesNo);
+        MsgResult r =
+            host.showMessage("question", "既にファイルが存在しています。\r\n上書きを行いますか？", MsgKind::YesNo);
         if (r != kResultYes) return false;
     }
     state.settings.out188 = out188Checked ? 1 : 0;
@@ -446,12 +552,11 @@ CutOutcome runCutJob(EditState& state, JobHost& host, CutJob& job) {
         }
         if (job.errorCount != 0) out.discard();
         if (job.errorCount == 0 && run.packetsWithoutSync() > 0)
-            host.showNote(std::to_string(run.packetsWithoutSync()) + " packets copied without a sync byte: " +
-                          printableName(state.outputPath));
+            host.showNote(std::to_string(run.packetsWithoutSync()) +
+                          " packets copied without a sync byte: " + printableName(state.outputPath));
         if (state.settings.sound != 0) host.playSound(state.settings.soundPath);
-        job.elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            std::chrono::steady_clock::now() - startTick)
-                            .count();
+        job.elapsedMs =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - startTick).count();
         if (job.errorCount == 0 && state.settings.outTime != 0)
             host.showMessage("Info", elapsedTimeText(job.elapsedMs), MsgKind::Ok);
         if (job.errorCount != 0) outcome = CutOutcome::ClipFailed;

@@ -37,6 +37,7 @@ struct Settings {
     int32_t timeVopt = 1;        // DATA/TIME_VOPT
     int32_t ctGopMv = 120;       // DATA/CTGOPMV
     int32_t adjustPcr = 0;       // DATA/ADJUST_PCR
+    int32_t cleanJoin = 0;       // DATA/CLEAN_JOIN: clean joins and clip edges
     int32_t discon = 0;          // DATA/DISCON
     int32_t out188 = 0;          // DATA/188OUT
     int32_t debugChk = 0;        // DEBUG/CHK

@@ -391,6 +391,7 @@ const std::vector<SettingKey>& table() {
         intKey("WND", "OUT_WND", 0, kClose, option<&Settings::outWnd>),
         intKey("DATA", "CTGOPMV", 120, kClose, option<&Settings::ctGopMv>),
         intKey("DATA", "ADJUST_PCR", 0, kClose, option<&Settings::adjustPcr>),
+        intKey("DATA", "CLEAN_JOIN", 0, kClose, option<&Settings::cleanJoin>),
         intKey("INPUTLIST", "IN_ITEM1", 100, kClose, column<0>, 0, kWindowSizeMax),
         intKey("INPUTLIST", "IN_ITEM2", 100, kClose, column<1>, 0, kWindowSizeMax),
         intKey("INPUTLIST", "IN_ITEM3", 100, kClose, column<2>, 0, kWindowSizeMax),

@@ -22,7 +22,7 @@ const std::string kFreshFile =
     "[INPUT]\nleft=-1\ntop=-1\nwide=320\nheight=260\n"
     "\n[FILE]\nINPUT=/rec/in.ts\nOUTPUT=/rec/out.ts\nSELGOP=0\nGOPF=\nSOUND=0\nSOUND_PATH=\nOUTTIME=0\n"
     "\n[DATA]\nReNo=0\nSELECT_PID=0\nOPTIMIZE=0\nREWRITE_TC=0\nPACMARGIN=0\nPACMARGINBACK=0\n"
-    "SET_FC_SLIDER=1\nADD_ACP=0\nADD_TOPPSI=0\nREPEAT=0\nTIME_VOPT=1\nCTGOPMV=120\nADJUST_PCR=0\n"
+    "SET_FC_SLIDER=1\nADD_ACP=0\nADD_TOPPSI=0\nREPEAT=0\nTIME_VOPT=1\nCTGOPMV=120\nADJUST_PCR=0\nCLEAN_JOIN=0\n"
     "\n[WND]\nOUT_WND=0\nNATIVE=0\nCSIZE=640\nASPECT=9\nGRADE=2\nleft=-1\ntop=-1\nVleft=-1\nVtop=-1\n"
     "\n[INPUTLIST]\nIN_ITEM1=100\nIN_ITEM2=100\nIN_ITEM3=100\nIN_ITEM4=100\n";
 
@@ -46,7 +46,7 @@ TEST(Settings, MissingFileGivesDefaultsAndSaveWritesTheCloseKeys) {
             EXPECT_EQ(textOf(loaded, k), k.textDefault);
         }
     }
-    EXPECT_EQ(settingsKeys().size(), 45u);
+    EXPECT_EQ(settingsKeys().size(), 46u);
 
     SettingsRecord rec = loaded;
     rec.inputPath = "/rec/in.ts";
@@ -113,7 +113,7 @@ TEST(Settings, SaveKeepsCommentsUnknownEntriesOrderSpellingAndLineEnds) {
               "; written by hand\r\n[data]\r\nreno = 0\r\nMY_KEY=keep me\r\nPACKET=188\r\n"
               "SELECT_PID=0\r\nOPTIMIZE=0\r\nREWRITE_TC=0\r\nPACMARGIN=3\r\nPACMARGINBACK=0\r\n"
               "SET_FC_SLIDER=1\r\nADD_ACP=0\r\nADD_TOPPSI=0\r\nREPEAT=0\r\nTIME_VOPT=1\r\nCTGOPMV=120\r\n"
-              "ADJUST_PCR=0\r\n\r\n; about the next section\r\n[Custom]\r\nx=\"quoted\"\r\n"
+              "ADJUST_PCR=0\r\nCLEAN_JOIN=0\r\n\r\n; about the next section\r\n[Custom]\r\nx=\"quoted\"\r\n"
               "[ERRINFO]\r\nleft=5\r\ntop=6\r\n"
               "\r\n[INPUT]\r\nleft=-1\r\ntop=-1\r\nwide=320\r\nheight=260\r\n"
               "\r\n[FILE]\r\nINPUT=\r\nOUTPUT=\r\nSELGOP=0\r\nGOPF=\r\nSOUND=0\r\nSOUND_PATH=\r\nOUTTIME=0\r\n"
