@@ -244,7 +244,8 @@ Command addCutCommand(CLI::App& app) {
     CLI::App* sub = app.add_subcommand("cut", "write GOP ranges of recordings into one new stream");
     setCommandHelp(*sub,
                    "usage: tavrelcut-cli cut -o OUT [--yes|--no] [--188out] [--rewrite-tc] [--add-acp]\n"
-                   "                         [--adjust-pcr] [--clean-joins] [--select-pids PID,...|--minimum-pids]\n"
+                   "                         [--adjust-pcr] [--clean-joins]\n"
+                   "                         [--select-pids PID,...|--minimum-pids]\n"
                    "                         [--margin FRONT[,BACK]] [--time] [--] CLIP...",
                    "CLIP is FILE:IN:OUT with IN and OUT GOP indexes of FILE's GOP list as 'gops'\n"
                    "prints it (its index file is loaded when fresh, else FILE is scanned and the\n"

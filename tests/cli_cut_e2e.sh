@@ -150,4 +150,49 @@ else
     echo "note: ffprobe not installed, HD check skipped"
 fi
 
+# Clean joins, on recordings whose audio PES run across the GOP starts as
+# broadcast multiplexers send them (tools/interleave.py spreads ffmpeg's):
+# AAC in 188- and 192-byte packets, MPEG audio in 204, AC-3 in 188.
+if command -v ffmpeg > /dev/null 2>&1 && command -v ffprobe > /dev/null 2>&1; then
+    warnings() { ffmpeg -hide_banner -nostdin -threads 1 -v warning -i "$1" -f null - 2>&1; }
+    video_packets() {
+        ffprobe -v error -select_streams v -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$1"
+    }
+    cc_errors() { "$cli" check "$1" | awk -F'\t' '{ sub("CC=", "", $4); print $4 }'; }
+    for rec in hd_1080i_aac.ts:188 hd_1080i_aac_192.ts:192 sd_480p_204.ts:204 sd_480i_ac3.ts:188; do
+        name=${rec%:*} f=il_${rec%:*}
+        python3 "$data/tools/interleave.py" "$data/$name" "$f" "${rec#*:}"
+        [ -z "$(warnings "$f")" ] ; check_status $? "$name spread: decodes cleanly whole"
+        for clips in "$f:1:3 $f:4:end" "$f:0:2 $f:3:4 $f:1:2" "--add-acp --adjust-pcr --rewrite-tc $f:0:2 $f:3:4 $f:1:2"; do
+            what="$name $clips"
+            # shellcheck disable=SC2086  # the options and clips are words
+            "$cli" cut --yes -o plain.ts $clips 2> /dev/null && "$cli" cut --yes --clean-joins -o clean.ts $clips 2> err
+            check_status $? "$what: cut: $(cat err)"
+            warnings plain.ts | grep -q corrupt ; check "$what: the plain cut has corrupt packets" $?
+            ! warnings clean.ts | grep -q corrupt ; check "$what: no corrupt packet with --clean-joins" $?
+            case $clips in *--adjust-pcr*) ;; *)
+                # A moved start brings whole pictures from before the GOP; else not a warning.
+                [ -z "$(warnings clean.ts)" ] ; check_status $? "$what: no warning: $(warnings clean.ts | head -1)" ;;
+            esac
+            [ "$(cc_errors plain.ts)" -gt 0 ] && [ "$(cc_errors clean.ts)" -eq 0 ] ; check "$what: CC errors" $?
+            [ "$(video_packets clean.ts)" = "$(video_packets plain.ts)" ] ; check "$what: video packets" $?
+        done
+        # One clip from the second GOP: every stream's parameters and start time.
+        "$cli" cut --yes --clean-joins -o one.ts "$f:1:2" 2> /dev/null
+        ffprobe -v error -show_entries stream=index,codec_type,width,sample_rate,start_time -of compact=p=0 one.ts |
+            sort -u > probe
+        [ "$(grep -c 'codec_type=video|width=[1-9][0-9]*|start_time=[0-9.]*' probe)" -eq 1 ] &&
+            [ "$(grep -c 'codec_type=audio|sample_rate=[1-9][0-9]*|start_time=[0-9.]*' probe)" -eq 1 ]
+        check_status $? "$name one clip: $(tr '\n' ' ' < probe)"
+    done
+    # Joins of 192-byte units written as 188-byte packets.
+    f=il_hd_1080i_aac_192.ts
+    "$cli" cut --yes --clean-joins --188out -o clean.ts "$f:0:2" "$f:3:4" "$f:1:2" 2> /dev/null
+    [ -z "$(warnings clean.ts)" ] && [ "$(cc_errors clean.ts)" -eq 0 ] ; check "188out clean joins" $?
+elif [ "${CI:-}" = true ]; then
+    check "ffmpeg and ffprobe are required when CI=true" 1
+else
+    echo "note: ffmpeg or ffprobe not installed, clean-joins checks skipped"
+fi
+
 report "cli cut e2e"

@@ -55,6 +55,16 @@ echo "== sd_480p_204.ts, sd_480p_208.ts"
 python3 "$TOOLS/reframe.py" 204 sd_480p_mp2.ts sd_480p_204.ts
 python3 "$TOOLS/reframe.py" 208 sd_480p_mp2.ts sd_480p_208.ts
 
+echo "== sd_480i_ac3.ts"
+"${FF[@]}" \
+  -f lavfi -i "testsrc2=size=720x480:rate=$NTSC:duration=3" \
+  -f lavfi -i "sine=frequency=500:sample_rate=48000:duration=3" \
+  -map 0:v -map 1:a \
+  -vf setfield=tff,setdar=16/9 \
+  -c:v mpeg2video -b:v 2500k -maxrate 3000k -bufsize 1835k -g 15 -bf 2 \
+  -flags +ilme+ildct+bitexact -top 1 \
+  -c:a ac3 -b:a 192k -fflags +bitexact -f mpegts sd_480i_ac3.ts
+
 echo "== mpeg2enc_i1.ts"
 "${FF[@]}" -f lavfi -i "testsrc2=size=720x480:rate=$NTSC:duration=2" \
   -vf setfield=tff -pix_fmt yuv420p "${BX[@]}" -f yuv4mpegpipe - \
@@ -103,7 +113,7 @@ python3 "$TOOLS/random_bytes.py" random_bytes.bin 65536
 
 # ---------------------------------------------------------------- summary
 FILES=(sd_480p_mp2.ts hd_1080i_aac.ts hd_1080i_aac_192.ts sd_480p_204.ts
-       sd_480p_208.ts mpeg2enc_i1.ts two_video_pids.ts no_video.ts
+       sd_480p_208.ts sd_480i_ac3.ts mpeg2enc_i1.ts two_video_pids.ts no_video.ts
        gop_header_next_packet.ts starts_mid_packet.ts empty.ts
        truncated_last_packet.ts random_bytes.bin)
 
