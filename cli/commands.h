@@ -15,5 +15,6 @@ Command addCutCommand(CLI::App& app);
 Command addPreviewCommand(CLI::App& app);
 Command addCheckCommand(CLI::App& app);
 Command addErrorsCommand(CLI::App& app);
+Command addThumbsCommand(CLI::App& app);
 
 }  // namespace tavrel::cli

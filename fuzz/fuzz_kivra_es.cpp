@@ -1,8 +1,11 @@
 // Arbitrary bytes as a video elementary stream into the picture decoder:
-// headers, pictures and slices until the data ends.
+// headers, pictures and slices until the data ends; then the same bytes
+// through the reduced-picture reader, from the start and from the middle.
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
+#include "dc_picture.h"
 #include "decoder.h"
 #include "demux.h"
 #include "dsp.h"
@@ -44,5 +47,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             __builtin_trap();
         if (pictures % 8 == 0) rgb.convert(dsp, f, s, dec.currentRecord());
     }
+
+    // A reduced picture's planes hold exactly the samples its sizes say.
+    static DcPictureReader reader;
+    reader.openMemory(data, size, 0, 0);
+    for (size_t at : {size_t(0), size / 2}) {
+        DcPicture pic;
+        if (reader.read(int64_t(at), pic) != DcResult::Picture) continue;
+        if (pic.y.size() != size_t(pic.width) * size_t(pic.height) ||
+            pic.cb.size() != size_t(pic.chromaWidth) * size_t(pic.chromaHeight) || pic.cr.size() != pic.cb.size())
+            __builtin_trap();
+        std::vector<uint8_t> out;
+        dcPictureToRgb(pic, out);
+    }
+    reader.close();
     return 0;
 }

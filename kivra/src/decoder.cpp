@@ -108,6 +108,12 @@ bool Decoder::allocateStores() {
     const size_t luma = static_cast<size_t>(lumaPx);
     const size_t chroma = size_t(m_seq.chromaWidth) * size_t(m_seq.chromaHeight);
     for (auto& s : m_store) {
+        s.width = m_seq.codedWidth;
+        s.height = m_seq.codedHeight;
+        s.chromaWidth = m_seq.chromaWidth;
+        s.chromaHeight = m_seq.chromaHeight;
+        s.chromaFormat = m_seq.chromaFormat;
+        if (!m_allocateFrames) continue;
         s.plane[0] = allocPlane(luma);
         s.plane[1] = allocPlane(chroma);
         s.plane[2] = allocPlane(chroma);
@@ -115,11 +121,6 @@ bool Decoder::allocateStores() {
             freeStores();
             return false;
         }
-        s.width = m_seq.codedWidth;
-        s.height = m_seq.codedHeight;
-        s.chromaWidth = m_seq.chromaWidth;
-        s.chromaHeight = m_seq.chromaHeight;
-        s.chromaFormat = m_seq.chromaFormat;
     }
     m_refCount = 0;
     m_secondFieldPending = false;
@@ -130,7 +131,7 @@ bool Decoder::allocateStores() {
 bool Decoder::storesMatchSequence() const {
     const FrameStore& st = m_store[0];
     const SequenceState& s = m_seq;
-    return st.plane[0] != nullptr && st.width == s.codedWidth && st.height == s.codedHeight &&
+    return (st.plane[0] != nullptr || !m_allocateFrames) && st.width == s.codedWidth && st.height == s.codedHeight &&
            st.chromaWidth == s.chromaWidth && st.chromaHeight == s.chromaHeight && st.chromaFormat == s.chromaFormat;
 }
 
@@ -201,17 +202,15 @@ bool Decoder::parseSequenceHeader() {
     s.chromaHeight = s.chromaFormat == 1 ? s.codedHeight / 2 : s.codedHeight;
     s.blocksPerMb = s.chromaFormat == 1 ? 6 : (s.chromaFormat == 2 ? 8 : 12);
     const int num = kFrameRateNum[s.frameRateCode];
-    s.frameRate = num == 0 ? -1.0
-                           : double(num) / kFrameRateDen[s.frameRateCode] * (s.frameRateExtN + 1) /
-                                 (s.frameRateExtD + 1);
+    s.frameRate =
+        num == 0 ? -1.0 : double(num) / kFrameRateDen[s.frameRateCode] * (s.frameRateExtN + 1) / (s.frameRateExtD + 1);
     m_haveSequence = true;
 
     // Every value the store sizes derive from counts: progressive_sequence
     // alone changes the macroblock rows (352x240: 15 progressive, 16
     // interlaced).
-    const bool changed = s.horizontalSize != m_allocW || s.verticalSize != m_allocH ||
-                         s.aspectRatio != m_allocAspect || s.chromaFormat != m_allocChroma ||
-                         !storesMatchSequence() || !m_initialised;
+    const bool changed = s.horizontalSize != m_allocW || s.verticalSize != m_allocH || s.aspectRatio != m_allocAspect ||
+                         s.chromaFormat != m_allocChroma || !storesMatchSequence() || !m_initialised;
     if (!changed) return true;
     m_allocW = s.horizontalSize;
     m_allocH = s.verticalSize;
@@ -238,19 +237,19 @@ bool Decoder::readExtensionsAndUserData(bool afterSequenceHeader) {
         if (code != 0x1B5) return sequenceExtension;
         br.skip(32);
         switch (br.get(4)) {
-            case 1:
-                // Only right after the sequence header; one after a GOP or
-                // picture header is passed over, as other decoders do.
-                if (firstExtension) {
-                    parseSequenceExtension();
-                    sequenceExtension = true;
-                } else {
-                    KIVRA_TRACE("sequence extension away from its sequence header passed over\r\n");
-                }
-                break;
-            case 3: parseQuantMatrixExtension(); break;
-            case 8: parsePictureCodingExtension(); break;
-            default: break;  // display extensions and the rest are not used
+        case 1:
+            // Only right after the sequence header; one after a GOP or
+            // picture header is passed over, as other decoders do.
+            if (firstExtension) {
+                parseSequenceExtension();
+                sequenceExtension = true;
+            } else {
+                KIVRA_TRACE("sequence extension away from its sequence header passed over\r\n");
+            }
+            break;
+        case 3: parseQuantMatrixExtension(); break;
+        case 8: parsePictureCodingExtension(); break;
+        default: break;  // display extensions and the rest are not used
         }
         firstExtension = false;
     }
@@ -411,6 +410,200 @@ bool Decoder::decodePicture() {
     if (field) m_secondFieldPending = !m_secondFieldPending;
     if (!m_secondFieldPending) ++m_picturesDecoded;
     return complete;
+}
+
+// ---------------------------------------------------------------------------
+// Reduced decoding: DC coefficients only
+
+bool Decoder::decodeIntraDc(const DcGrid& grid) {
+    if (!canDecode() || m_pic.codingType != kPicI) return false;
+    BitReader& br = *m_br;
+    for (;;) {
+        if (br.dead()) break;
+        if (!br.nextStartCode()) break;
+        const uint32_t code = br.show(32);
+        if (code < 0x101 || code > 0x1AF) {
+            m_fault = kFaultStartCode;
+            break;
+        }
+        br.skip(32);
+        int row = static_cast<int>(code & 0xFF) - 1;
+        if (m_seq.verticalSize > 2800) row += static_cast<int>(br.get(3)) << 7;
+        int mbAddr = row;
+        bool done = false;
+        if (!decodeSliceDc(mbAddr, done, grid)) m_fault = 0;
+        if (done) break;
+    }
+    return true;
+}
+
+bool Decoder::decodeSliceDc(int& mbAddr, bool& done, const DcGrid& grid) {
+    BitReader& br = *m_br;
+    const bool field = m_pic.structure != kFramePicture;
+    const int total = m_seq.mbWidth * (field ? m_seq.mbHeight / 2 : m_seq.mbHeight);
+    const int row = mbAddr;
+    br.skip(5);  // quantiser_scale_code: the DC does not depend on it
+    if (br.get1()) {
+        br.skip(8);
+        while (br.get1()) {
+            br.skip(8);
+            if (br.dead()) break;
+        }
+    }
+    m_dcPred[0] = m_dcPred[1] = m_dcPred[2] = 0;
+    std::memset(m_pmv, 0, sizeof(m_pmv));
+    int inc = readMbai();
+    if (inc <= 0) {
+        m_fault = kFaultMbai;
+        done = true;
+        return true;
+    }
+    int addr = row * m_seq.mbWidth + inc - 1;
+    if (row < 0 || addr >= total) {
+        done = true;
+        return true;
+    }
+    for (;;) {
+        if (br.dead()) {
+            done = true;
+            return true;
+        }
+        if (!decodeMacroblockDc(addr, grid)) return false;
+        ++addr;
+        if (addr >= total) {
+            done = true;
+            return true;
+        }
+        br.need(23);
+        if (br.peek(23) == 0) return true;
+        inc = readMbai();
+        if (inc <= 0) {
+            m_fault = kFaultMbai;
+            return false;
+        }
+        // Skipped macroblocks have no place in an I picture: their samples
+        // keep what the grid held.
+        if (inc > 1) {
+            addr += inc - 1;
+            m_dcPred[0] = m_dcPred[1] = m_dcPred[2] = 0;
+        }
+        if (addr >= total) {
+            done = true;
+            return true;
+        }
+    }
+}
+
+// Parses the AC coefficients of an intra block up to its end of block.
+bool Decoder::skipIntraAc() {
+    BitReader& br = *m_br;
+    const Tables& t = tables();
+    const bool b15 = m_pic.intraVlcFormat != 0;
+    const Vlc& vlc = b15 ? t.dct1 : t.dct0;
+    const VlcEntry* tab = vlc.table();
+    const int root = vlc.rootBits();
+    int i = 0;
+    for (;;) {
+        br.need(32);
+        VlcEntry e = tab[br.peek(root)];
+        if (e.len < 0) {
+            br.drop(root);
+            e = tab[e.sym + br.peek(-e.len)];
+        }
+        if (e.len == 0) return false;
+        br.drop(e.len);
+        if (e.sym >= 0) {
+            i += (e.sym & 0xFF) + 1;
+            br.drop(1);  // sign
+        } else if (e.sym == kDctEob) {
+            return true;
+        } else {
+            i += static_cast<int>(br.peek(6)) + 1;
+            br.drop(18);  // run and level of the escape
+        }
+        if (i > 63) return false;
+    }
+}
+
+bool Decoder::decodeMacroblockDc(int mbAddr, const DcGrid& g) {
+    BitReader& br = *m_br;
+    const Tables& t = tables();
+    const PictureState& p = m_pic;
+    const bool framePic = p.structure == kFramePicture;
+    const int mbx = mbAddr % m_seq.mbWidth;
+    const int mby = mbAddr / m_seq.mbWidth;
+    const int flags = readVlc(br, t.mbTypeI);
+    if (flags == kInvalid) {
+        m_fault = kFaultMbType;
+        return false;
+    }
+    const int dctType = framePic && !p.framePredFrameDct ? static_cast<int>(br.get1()) : 0;
+    if (flags & kMbQuant) br.skip(5);
+    if (p.concealmentMotionVectors) {
+        if (!readMotionVectors(0, !framePic, false, 1)) {
+            m_fault = kFaultStartCode;
+            return false;
+        }
+        br.skip(1);  // marker_bit
+    }
+    const int nblocks = m_seq.blocksPerMb;
+    const int shift = 3 - p.intraDcPrecision;
+    int mean[8];
+    for (int i = 0; i < nblocks; ++i) {
+        const int comp = i < 4 ? 0 : 1 + ((i - 4) & 1);
+        const int size = readVlc(br, comp == 0 ? t.dcLuma : t.dcChroma);
+        if (size == kInvalid) return false;
+        int diff = 0;
+        if (size > 0) {
+            diff = static_cast<int>(br.get(size));
+            if (diff < (1 << (size - 1))) diff -= (1 << size) - 1;
+        }
+        m_dcPred[comp] += diff;
+        // The block's mean is its DC coefficient / 8 (rounded), plus the
+        // mid-grey the predictor leaves out.
+        const int v = 128 + ((m_dcPred[comp] * (1 << shift) + 4) >> 3);
+        mean[i] = v < 0 ? 0 : (v > 255 ? 255 : v);
+        br.need(8);
+        if (p.intraVlcFormat ? br.peek(4) == 0x6 : br.peek(2) == 0x2) {
+            br.drop(p.intraVlcFormat ? 4 : 2);
+        } else if (!skipIntraAc()) {
+            return false;
+        }
+    }
+    if (br.dead()) return false;
+    auto put = [&](int plane, int x, int y, int v) {
+        if (y < g.rows[plane] && x < g.stride[plane]) g.plane[plane][ptrdiff_t(y) * g.stride[plane] + x] = uint8_t(v);
+    };
+    const int lx = 2 * mbx, ly = 2 * mby;
+    if (dctType) {
+        // Blocks 0/2 (1/3) are the two fields of the left (right) half.
+        const int l = (mean[0] + mean[2] + 1) >> 1, r = (mean[1] + mean[3] + 1) >> 1;
+        put(0, lx, ly, l);
+        put(0, lx + 1, ly, r);
+        put(0, lx, ly + 1, l);
+        put(0, lx + 1, ly + 1, r);
+    } else {
+        put(0, lx, ly, mean[0]);
+        put(0, lx + 1, ly, mean[1]);
+        put(0, lx, ly + 1, mean[2]);
+        put(0, lx + 1, ly + 1, mean[3]);
+    }
+    if (m_seq.chromaFormat == 1) {
+        put(1, mbx, mby, mean[4]);
+        put(2, mbx, mby, mean[5]);
+    } else if (dctType) {
+        const int u = (mean[4] + mean[6] + 1) >> 1, v = (mean[5] + mean[7] + 1) >> 1;
+        put(1, mbx, ly, u);
+        put(1, mbx, ly + 1, u);
+        put(2, mbx, ly, v);
+        put(2, mbx, ly + 1, v);
+    } else {
+        put(1, mbx, ly, mean[4]);
+        put(2, mbx, ly, mean[5]);
+        put(1, mbx, ly + 1, mean[6]);
+        put(2, mbx, ly + 1, mean[7]);
+    }
+    return true;
 }
 
 int Decoder::readMbai() {
@@ -813,8 +1006,8 @@ void Decoder::skippedMacroblock(int mbAddr) {
 
 // Forms the prediction of one macroblock region for all three planes.
 // srcPar/dstPar: -1 for frame lines, else the field parity within the store.
-void Decoder::predictBlock(bool avg, const uint8_t* const refPlanes[3], int srcPar, int dstPar, int mbx, int row,
-                           int h, int mvx, int mvy) {
+void Decoder::predictBlock(bool avg, const uint8_t* const refPlanes[3], int srcPar, int dstPar, int mbx, int row, int h,
+                           int mvx, int mvy) {
     FrameStore& cur = m_store[m_cur];
     for (int comp = 0; comp < 3; ++comp) {
         // All three stores share one allocation size.
@@ -900,10 +1093,12 @@ void Decoder::predict(int mbx, int mby, int flags, int motionType) {
             }
         } else {
             if (motionType == 1) {
-                predictBlock(avg, fieldRef(s, m_fieldSelect[0][s]), m_fieldSelect[0][s], parity, mbx, mby * 16, 16, m_mv[0][s][0], m_mv[0][s][1]);
+                predictBlock(avg, fieldRef(s, m_fieldSelect[0][s]), m_fieldSelect[0][s], parity, mbx, mby * 16, 16,
+                             m_mv[0][s][0], m_mv[0][s][1]);
             } else if (motionType == 2) {
                 for (int r = 0; r < 2; ++r)
-                    predictBlock(avg, fieldRef(s, m_fieldSelect[r][s]), m_fieldSelect[r][s], parity, mbx, mby * 16 + 8 * r, 8, m_mv[r][s][0], m_mv[r][s][1]);
+                    predictBlock(avg, fieldRef(s, m_fieldSelect[r][s]), m_fieldSelect[r][s], parity, mbx,
+                                 mby * 16 + 8 * r, 8, m_mv[r][s][0], m_mv[r][s][1]);
             } else {
                 const int v[2] = {m_mv[0][s][0], m_mv[0][s][1]};
                 int o[2];

@@ -111,6 +111,25 @@ public:
     // when a complete frame (frame picture or second field) was finished.
     bool decodePicture();
 
+    // Reduced decoding of the I picture whose headers were just read: the
+    // DC of each block, as the block's mean level (0..255), goes to one
+    // sample of the grid; AC coefficients are parsed past. The grid has the
+    // picture's block layout: 2 x mb_width luma columns and 2 rows per
+    // macroblock row (of this picture: a field has half the frame's rows);
+    // chroma one column per macroblock and one row (4:2:0) or two (4:2:2).
+    // Blocks coded with field DCT give both of their rows the mean of the two
+    // fields. Frame stores are not touched. False when the picture is not
+    // an I picture the decoder can read (then the grid is unchanged).
+    struct DcGrid {
+        uint8_t* plane[3] = {nullptr, nullptr, nullptr};
+        int stride[3] = {0, 0, 0};
+        int rows[3] = {0, 0, 0};  // rows the grid holds per plane
+    };
+    bool decodeIntraDc(const DcGrid& grid);
+    // Without frame stores the decoder only parses headers and decodes DC
+    // grids (the reduced path needs no full-size planes).
+    void setAllocateFrames(bool on) { m_allocateFrames = on; }
+
     bool initialised() const { return m_initialised; }
     bool canDecode() const;
     // Why canDecode() is false, for the trace (nullptr when it is true).
@@ -162,6 +181,9 @@ private:
     void loadMatrix(uint8_t* m);
 
     bool decodeSlice(int& mbAddr, bool& pictureDone);
+    bool decodeSliceDc(int& mbAddr, bool& pictureDone, const DcGrid& grid);
+    bool decodeMacroblockDc(int mbAddr, const DcGrid& grid);
+    bool skipIntraAc();
     int readMbai();
     bool decodeMacroblock(int mbAddr);
     void skippedMacroblock(int mbAddr);
@@ -184,6 +206,7 @@ private:
     bool m_haveSequence = false;
     bool m_initialised = false;
     int64_t m_maxPixels = int64_t(8192) * 8192;
+    bool m_allocateFrames = true;
 
     FrameStore m_store[3];
     PictureRecord m_rec[3];
@@ -203,7 +226,7 @@ private:
     int m_mv[2][2][2] = {};   // vectors of the current macroblock [r][s][t]
     int m_fieldSelect[2][2] = {};
     int m_dmv[2] = {};
-    int m_prevFlags = 0;      // macroblock_type of the previous macroblock
+    int m_prevFlags = 0;  // macroblock_type of the previous macroblock
     alignas(64) int16_t m_blocks[8][64];
 };
 

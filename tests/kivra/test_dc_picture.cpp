@@ -1,0 +1,216 @@
+// The reduced-size I pictures against the full decode of the same GOP scaled
+// down 8x8, over every GOP of real encoders' recordings read in a row by one
+// reader.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "dc_picture.h"
+#include "decoder.h"
+#include "demux.h"
+#include "dsp.h"
+#include "test_support.h"
+#include "ts_probe.h"
+
+using namespace kivra;
+using namespace kivra_test;
+
+namespace {
+
+struct Recording {
+    std::vector<uint8_t> bytes;
+    size_t start = 0;
+    int packetSize = 0;
+    int pid = -1;
+    std::vector<int64_t> gops;  // byte positions
+};
+
+Recording probe(const std::string& path) {
+    Recording r;
+    r.bytes = readFile(path);
+    r.packetSize = probePacketSize(r.bytes, &r.start);
+    if (r.packetSize == 0) return r;
+    const std::vector<uint8_t> aligned(r.bytes.begin() + long(r.start), r.bytes.end());
+    r.pid = probeVideoPid(aligned, r.packetSize);
+    for (int64_t g : probeGopPackets(aligned, r.packetSize, r.pid))
+        r.gops.push_back(int64_t(r.start) + g * r.packetSize);
+    return r;
+}
+
+// The first I picture (or I field pair) at pos, fully decoded with the C
+// kernels; empty planes when there is none.
+struct FullPicture {
+    std::vector<uint8_t> plane[3];
+    int w = 0, h = 0, cw = 0, ch = 0;
+};
+
+FullPicture fullDecode(const Recording& r, int64_t pos) {
+    FullPicture out;
+    auto dm = std::make_unique<Demux>();
+    dm->attachMemory(r.bytes.data(), r.bytes.size());
+    dm->setPacketSize(r.packetSize);
+    dm->setVideoPid(r.pid);
+    dm->setServeTail(true);
+    dm->seek(pos);
+    dm->start();
+    BitReader br;
+    br.attach(dm.get());
+    br.setStrictStop(false);
+    Dsp dsp;
+    initDsp(dsp, 0);
+    Decoder d;
+    d.setDsp(&dsp);
+    d.attach(&br);
+    bool found = false;
+    for (;;) {
+        if (d.readHeaders(-1) != Decoder::HeaderResult::Picture) return out;
+        if (!found && (d.picture().codingType != kPicI || !d.initialised())) continue;
+        found = true;
+        if (d.decodePicture()) break;
+    }
+    const FrameStore& f = d.currentFrame();
+    const SequenceState& s = d.sequence();
+    out.w = s.horizontalSize;
+    out.h = s.verticalSize;
+    out.cw = (out.w + 1) / 2;
+    out.ch = s.chromaFormat == 1 ? (out.h + 1) / 2 : out.h;
+    boxReduce8(f.plane[0], f.width, out.w, out.h, out.plane[0]);
+    boxReduce8(f.plane[1], f.chromaWidth, out.cw, out.ch, out.plane[1]);
+    boxReduce8(f.plane[2], f.chromaWidth, out.cw, out.ch, out.plane[2]);
+    return out;
+}
+
+double meanAbsDiff(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    if (a.size() != b.size() || a.empty()) return 1e9;
+    double sum = 0;
+    for (size_t i = 0; i < a.size(); ++i) sum += std::abs(int(a[i]) - int(b[i]));
+    return sum / double(a.size());
+}
+
+struct DcCase {
+    const char* file;   // under tests/data/kivra, or ../NAME under tests/data
+    int width, height;  // expected luma size of the reduced picture
+};
+
+class DcPictures : public testing::TestWithParam<DcCase> {};
+
+TEST_P(DcPictures, EveryGopMatchesTheFullDecodeScaledDown) {
+    const DcCase& c = GetParam();
+    const Recording r = probe(dataPath(c.file));
+    ASSERT_NE(r.packetSize, 0);
+    ASSERT_GE(r.gops.size(), 2u);
+    DcPictureReader reader;
+    ASSERT_TRUE(reader.open(dataPath(c.file), r.packetSize, r.pid));
+    DcPicture pic;
+    int compared = 0;
+    for (int64_t pos : r.gops) {
+        SCOPED_TRACE("GOP at byte " + std::to_string(pos));
+        ASSERT_EQ(reader.read(pos, pic), DcResult::Picture);
+        EXPECT_EQ(pic.width, c.width);
+        EXPECT_EQ(pic.height, c.height);
+        const FullPicture full = fullDecode(r, pos);
+        ASSERT_FALSE(full.plane[0].empty());
+        const std::vector<uint8_t>* dc[3] = {&pic.y, &pic.cb, &pic.cr};
+        for (int p = 0; p < 3; ++p) {
+            const double mad = meanAbsDiff(*dc[p], full.plane[p]);
+            EXPECT_LE(mad, 2.0) << "plane " << p;
+        }
+        ++compared;
+    }
+    EXPECT_EQ(compared, int(r.gops.size()));
+    // The same reader reads the first GOP again, after all the others.
+    DcPicture again;
+    ASSERT_EQ(reader.read(r.gops.front(), again), DcResult::Picture);
+    ASSERT_EQ(reader.read(r.gops.back(), pic), DcResult::Picture);
+    ASSERT_EQ(reader.read(r.gops.front(), pic), DcResult::Picture);
+    EXPECT_EQ(again.y, pic.y);
+    EXPECT_EQ(again.cr, pic.cr);
+}
+
+INSTANTIATE_TEST_SUITE_P(RealEncoders, DcPictures,
+                         testing::Values(DcCase{"hd_interlaced.ts", 180, 135},    // 1440x1080i, ffmpeg
+                                         DcCase{"../hd_1080i_aac.ts", 180, 135},  // 1440x1080i, ffmpeg
+                                         DcCase{"../mpeg2enc_i1.ts", 90, 60},     // mpeg2enc, interlaced
+                                         DcCase{"sd_ibp.ts", 90, 60},             // progressive
+                                         DcCase{"yuv422_interlaced.ts", 90, 72},  // 4:2:2, field DCT
+                                         DcCase{"altscan.ts", 90, 60},            // B-15, alternate scan
+                                         DcCase{"dc10.ts", 90, 60},               // 10-bit DC
+                                         DcCase{"pkt208.ts", 90, 60}),            // 208-byte packets
+                         [](const testing::TestParamInfo<DcCase>& i) {
+                             std::string n = i.param.file;
+                             for (char& ch : n)
+                                 if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                             return n;
+                         });
+
+// Field pairs (the test-only encoder: its waves change faster down the
+// picture than broadcast video does, which a 16-line field block cannot
+// follow in full): both fields are read and interleaved, every GOP.
+TEST(DcPictureReader, FieldPairsGiveBothFields) {
+    const Recording r = probe(dataPath("field_intra.ts"));
+    DcPictureReader reader;
+    ASSERT_TRUE(reader.open(dataPath("field_intra.ts"), r.packetSize, r.pid));
+    DcPicture pic;
+    for (int64_t pos : r.gops) {
+        ASSERT_EQ(reader.read(pos, pic), DcResult::Picture);
+        EXPECT_TRUE(pic.fieldPictures);
+        EXPECT_EQ(pic.width, 44);
+        EXPECT_EQ(pic.height, 36);
+        const FullPicture full = fullDecode(r, pos);
+        EXPECT_LE(meanAbsDiff(pic.y, full.plane[0]), 6.0);
+        EXPECT_LE(meanAbsDiff(pic.cb, full.plane[1]), 9.0);
+    }
+}
+
+TEST(DcPictureReader, ChromaSizesFollowTheChromaFormat) {
+    DcPictureReader reader;
+    for (const auto& [file, cw, ch, format] :
+         {std::tuple{"hd_interlaced.ts", 90, 68, 1}, std::tuple{"yuv422_interlaced.ts", 45, 72, 2}}) {
+        const Recording r = probe(dataPath(file));
+        ASSERT_TRUE(reader.open(dataPath(file), r.packetSize, r.pid));
+        DcPicture pic;
+        ASSERT_EQ(reader.read(r.gops.front(), pic), DcResult::Picture) << file;
+        EXPECT_EQ(pic.chromaFormat, format) << file;
+        EXPECT_EQ(pic.chromaWidth, cw) << file;
+        EXPECT_EQ(pic.chromaHeight, ch) << file;
+        EXPECT_EQ(pic.cb.size(), size_t(cw) * ch);
+    }
+}
+
+TEST(DcPictureReader, RefusesWhatItCannotRead) {
+    DcPictureReader reader;
+    DcPicture pic;
+    EXPECT_EQ(reader.read(0, pic), DcResult::NotOpen);
+    EXPECT_FALSE(reader.open(tempPath("no such file.ts"), 188, 0x100));
+    // MPEG-1 video is not MPEG-2: nothing is made of it.
+    const Recording m1 = probe(dataPath("mpeg1.ts"));
+    ASSERT_TRUE(reader.open(dataPath("mpeg1.ts"), m1.packetSize, m1.pid));
+    EXPECT_EQ(reader.read(m1.gops.front(), pic), DcResult::Unsupported);
+    // A PID without video: the packet limit ends the search.
+    const Recording hd = probe(dataPath("hd_interlaced.ts"));
+    ASSERT_TRUE(reader.open(dataPath("hd_interlaced.ts"), hd.packetSize, 0x1FF0));
+    reader.setPacketLimit(500);
+    EXPECT_EQ(reader.read(0, pic), DcResult::NoPicture);
+    EXPECT_EQ(reader.lastPackets(), 501u);
+    // Past the last I picture the file ends first.
+    reader.setVideoPid(hd.pid);
+    reader.setPacketLimit(0);
+    EXPECT_EQ(reader.read(int64_t(hd.bytes.size()) - 10 * 188, pic), DcResult::EndOfFile);
+}
+
+TEST(DcPictureReader, RgbOfBlackAndWhite) {
+    DcPicture pic;
+    pic.width = 2;
+    pic.height = 1;
+    pic.chromaWidth = 1;
+    pic.chromaHeight = 1;
+    pic.y = {16, 235};
+    pic.cb = {128};
+    pic.cr = {128};
+    std::vector<uint8_t> rgb;
+    dcPictureToRgb(pic, rgb);
+    EXPECT_EQ(rgb, (std::vector<uint8_t>{0, 0, 0, 255, 255, 255}));
+}
+
+}  // namespace
