@@ -27,68 +27,47 @@ struct Pk {
     bool pcr = false;  // PCR = packet number x 1 ms
 };
 
-int pidOf(char stream) {
-    switch (stream) {
-    case 'V': return 0x100;
-    case 'A': return 0x101;
-    case 'B': return 0x102;
-    case 'T': return 0;
-    default: return 0x1FFF;
-    }
-}
-
 // 188-byte packets; payload packets end in their packet number.
 std::vector<Bytes> build(const std::vector<Pk>& rec) {
     std::vector<Bytes> out;
-    int cc[3] = {0, 0, 0};  // V, A, B; the PAT and NULL keep their own below
-    int patCc = 0;
+    int cc[4] = {};  // V, A, B, PAT
     auto payloadSize = [](const Pk& k) { return k.pcr ? 176 : 184; };
     for (size_t n = 0; n < rec.size(); ++n) {
         const Pk& k = rec[n];
-        const int pid = pidOf(k.stream);
-        Bytes p;
-        if (k.stream == 'T') {
-            p = psiPacket(0, k.what == 'S' ? patSection({{1, 0x1000}}) : Bytes(10, 0x55), k.what == 'S', patCc++);
-        } else {
-            p.assign(188, static_cast<uint8_t>(n));
+        const bool start = k.what == 'S', payload = k.what != 'F';
+        const int pid = k.stream == 'V'   ? 0x100
+                        : k.stream == 'A' ? 0x101
+                        : k.stream == 'B' ? 0x102
+                        : k.stream == 'T' ? 0
+                                          : 0x1FFF;
+        Bytes p(188, static_cast<uint8_t>(n));
+        if (k.stream == 'T') p = psiPacket(0, start ? patSection({{1, 0x1000}}) : Bytes(10, 0x55), start, cc[3]++);
+        if (k.stream != 'T') {
+            const int counter = pid == 0x1FFF ? 0 : payload ? cc[pid & 3]++ : cc[pid & 3] - 1;
             p[0] = 0x47;
-            p[1] = static_cast<uint8_t>((k.what == 'S' ? 0x40 : 0) | (pid >> 8));
+            p[1] = static_cast<uint8_t>((start ? 0x40 : 0) | (pid >> 8));
             p[2] = static_cast<uint8_t>(pid & 0xFF);
-            int& c = k.stream == 'N' ? patCc : cc[pid & 3];
-            const bool payload = k.what != 'F';
-            int counter = k.stream == 'N' ? 0 : payload ? c++ : c - 1;
             p[3] = static_cast<uint8_t>((payload ? 0x10 : 0) | (k.pcr || !payload ? 0x20 : 0) | (counter & 15));
-            if (k.pcr || !payload) {
-                p[4] = payload ? 7 : 183;
-                p[5] = k.pcr ? 0x10 : 0;
-                if (!payload) std::fill(p.begin() + 6, p.end(), 0xFF);
-                if (k.pcr) {
-                    const int64_t base = static_cast<int64_t>(n) * 90;
-                    const uint8_t pcr[6] = {static_cast<uint8_t>(base >> 25),
-                                            static_cast<uint8_t>(base >> 17),
-                                            static_cast<uint8_t>(base >> 9),
-                                            static_cast<uint8_t>(base >> 1),
-                                            static_cast<uint8_t>(((base & 1) << 7) | 0x7E),
-                                            0};
-                    std::copy(pcr, pcr + 6, p.begin() + 6);
-                }
-            }
-            if (k.what == 'S') {
-                size_t at = 188 - static_cast<size_t>(payloadSize(k));
-                int bytes = payloadSize(k);
-                for (size_t m = n + 1, left = static_cast<size_t>(k.units - 1); left > 0; ++m)
-                    if (rec[m].stream == k.stream) bytes += payloadSize(rec[m]), --left;
-                const int length = k.stream == 'A' ? bytes - 6 : 0;
-                const uint8_t pes[] = {0,
-                                       0,
-                                       1,
-                                       static_cast<uint8_t>(k.stream == 'V' ? 0xE0 : 0xC0),
-                                       static_cast<uint8_t>(length >> 8),
-                                       static_cast<uint8_t>(length)};
-                std::copy(std::begin(pes), std::end(pes), p.begin() + static_cast<long>(at));
-            }
         }
-        if (k.stream != 'N') p[187] = static_cast<uint8_t>(n);
+        if (k.pcr || !payload) {
+            p[4] = payload ? 7 : 183;
+            p[5] = k.pcr ? 0x10 : 0;
+            std::fill(p.begin() + 6, p.end(), 0xFF);
+            const int64_t base = static_cast<int64_t>(n) * 90;
+            for (int i = 0; k.pcr && i < 4; ++i)
+                p[6 + static_cast<size_t>(i)] = static_cast<uint8_t>(base >> (25 - 8 * i));
+            if (k.pcr) p[10] = static_cast<uint8_t>(((base & 1) << 7) | 0x7E), p[11] = 0;
+        }
+        if (start && k.stream != 'T') {
+            int bytes = payloadSize(k);  // of the PES's packets, for A's PES_packet_length
+            for (size_t m = n + 1, left = static_cast<size_t>(k.units - 1); left > 0; ++m)
+                if (rec[m].stream == k.stream) bytes += payloadSize(rec[m]), --left;
+            const int length = k.stream == 'A' ? bytes - 6 : 0;
+            uint8_t* pes = p.data() + 188 - payloadSize(k);
+            pes[0] = pes[1] = 0, pes[2] = 1, pes[3] = k.stream == 'V' ? 0xE0 : 0xC0;
+            pes[4] = static_cast<uint8_t>(length >> 8), pes[5] = static_cast<uint8_t>(length);
+        }
+        if (payload && pid != 0x1FFF) p[187] = static_cast<uint8_t>(n);
         out.push_back(p);
     }
     return out;
