@@ -261,7 +261,10 @@ Command addCutCommand(CLI::App& app) {
                    "packets of audio and other non-video streams that belong to a PES begun before\n"
                    "the start or cut off at the end are left out (a PCR they carry stays, in a\n"
                    "packet of its adaptation field only); the first PCR after a join where the\n"
-                   "clock jumps gets the discontinuity indicator. Video packets are never left out.");
+                   "clock jumps gets the discontinuity indicator. Video packets are never left out:\n"
+                   "one that continues a picture begun before the clip (a start moved by\n"
+                   "--adjust-pcr) and the PCR-PID packets of --add-acp keep their adaptation\n"
+                   "field only.");
     sub->add_option("-o", o->output, "output file")->type_name("OUT");
     auto* yes = sub->add_flag("--yes", o->yes, "overwrite an existing output without asking");
     auto* no = sub->add_flag("--no", o->no, "never overwrite (default: ask on a terminal, else no)");
