@@ -20,10 +20,27 @@ QPixmap shown(const QPixmap& pixmap) {
     return copy;
 }
 
+// The artwork of a disabled button: the shape dimmed to a dark slate, so
+// the grey caption stands out from it as the black one does from the
+// normal artwork.
+QPixmap dimmed(const QPixmap& shownPixmap) {
+    if (shownPixmap.isNull()) return shownPixmap;
+    QImage img = shownPixmap.toImage().convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < img.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(img.scanLine(y));
+        for (int x = 0; x < img.width(); ++x) {
+            const int a = qAlpha(line[x]);
+            if (a == 0) continue;
+            const int v = 52 + qGray(line[x]) * 40 / 255;
+            line[x] = qRgba(v, v + 4, v + 12, a);
+        }
+    }
+    return QPixmap::fromImage(img);
+}
+
 }  // namespace
 
-BitmapButton::BitmapButton(const QString& text, Kind kind, QWidget* parent)
-    : QPushButton(text, parent) {
+BitmapButton::BitmapButton(const QString& text, Kind kind, QWidget* parent) : QPushButton(text, parent) {
     const Skin& skin = Skin::instance();
     if (kind == Kind::Large)
         setPixmaps(skin.pixmap(Art::LargeNormal), skin.pixmap(Art::LargePressed));
@@ -31,8 +48,7 @@ BitmapButton::BitmapButton(const QString& text, Kind kind, QWidget* parent)
         setPixmaps(skin.pixmap(Art::SmallNormal), skin.pixmap(Art::SmallPressed));
 }
 
-BitmapButton::BitmapButton(const QString& text, const QPixmap& normal, const QPixmap& pressed,
-                           QWidget* parent)
+BitmapButton::BitmapButton(const QString& text, const QPixmap& normal, const QPixmap& pressed, QWidget* parent)
     : QPushButton(text, parent) {
     setPixmaps(normal, pressed);
 }
@@ -47,6 +63,7 @@ void BitmapButton::setPixmaps(const QPixmap& normal, const QPixmap& pressed) {
     m_pressed = pressed.isNull() ? normal : pressed;
     m_shownNormal = shown(m_normal);
     m_shownPressed = shown(m_pressed);
+    m_shownDisabled = dimmed(m_shownNormal);
     if (m_normal.isNull()) {
         clearMask();
         setMinimumSize(0, 0);
@@ -59,9 +76,7 @@ void BitmapButton::setPixmaps(const QPixmap& normal, const QPixmap& pressed) {
     update();
 }
 
-QSize BitmapButton::sizeHint() const {
-    return m_normal.isNull() ? QPushButton::sizeHint() : m_normal.size();
-}
+QSize BitmapButton::sizeHint() const { return m_normal.isNull() ? QPushButton::sizeHint() : m_normal.size(); }
 
 bool BitmapButton::hitButton(const QPoint& pos) const {
     if (!rect().contains(pos)) return false;
@@ -70,7 +85,7 @@ bool BitmapButton::hitButton(const QPoint& pos) const {
 
 void BitmapButton::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    const QPixmap& art = isDown() ? m_shownPressed : m_shownNormal;
+    const QPixmap& art = !isEnabled() ? m_shownDisabled : isDown() ? m_shownPressed : m_shownNormal;
     if (!art.isNull()) p.drawPixmap(0, 0, art);
 
     p.setPen(isEnabled() ? QColor(Qt::black) : Skin::disabledCaption());

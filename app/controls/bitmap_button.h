@@ -12,16 +12,16 @@ namespace tavrelcut {
 // A push button that is its artwork: it takes the size of the normal
 // pixmap, its window is cut to the pixmap's shape (every pixel of the key
 // colour 255,255,0 is left out, for painting and for the mouse), it shows
-// the pressed pixmap while down, and its caption is centred in black, grey
-// (180,180,180) when disabled. The text stays the accessible name.
+// the pressed pixmap while down, and its caption is centred in black. When
+// disabled, the artwork is dimmed to a dark slate and the caption is grey
+// (180,180,180), so it stays readable. The text stays the accessible name.
 class BitmapButton : public QPushButton {
     Q_OBJECT
 public:
     enum class Kind { Large, Small };  // artwork 133/132 or 130/131
 
     explicit BitmapButton(const QString& text, Kind kind = Kind::Large, QWidget* parent = nullptr);
-    BitmapButton(const QString& text, const QPixmap& normal, const QPixmap& pressed,
-                 QWidget* parent = nullptr);
+    BitmapButton(const QString& text, const QPixmap& normal, const QPixmap& pressed, QWidget* parent = nullptr);
 
     // Replaces the artwork; the button resizes and reshapes itself.
     void setPixmaps(const QPixmap& normal, const QPixmap& pressed);
@@ -39,8 +39,9 @@ protected:
     bool hitButton(const QPoint& pos) const override;
 
 private:
-    QPixmap m_normal, m_pressed;          // as given
+    QPixmap m_normal, m_pressed;            // as given
     QPixmap m_shownNormal, m_shownPressed;  // key colour made transparent
+    QPixmap m_shownDisabled;                // the normal artwork dimmed
 };
 
 // "←" / "→". A mouse press emits step(id) once. With auto-step on (the
@@ -63,6 +64,7 @@ public:
 
     int stepId() const { return m_id; }
 
+    // REPEAT: takes effect from the next press.
     void setAutoStep(bool on) { m_autoStep = on; }
     bool autoStep() const { return m_autoStep; }
 

@@ -15,6 +15,7 @@
 #include <QPalette>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
 #include <QSlider>
 #include <QWindow>
 
@@ -27,28 +28,19 @@ void tagControl(QWidget* w, int id, const QString& label) {
 }
 
 namespace {
-// Buttons drawn from the small (130) and large (133) artwork (the message
-// dialog's four among them); the others stay plain push buttons.
+// The small artwork (130) carries the GOP steps ("| <<", ">> |", "| <",
+// "←", "→", "> |", "←30" ... "30→", "← C", "C →"), "→" and the clip list's
+// "×", "▲", "▼"; every other push button is drawn from the large one (133).
 bool smallArtwork(int id) {
-    for (int i : {1004, 1006, 1007, 1005, 1009, 1016, 1017, 1018})
-        if (i == id) return true;
-    return false;
-}
-bool largeArtwork(int id) {
-    for (int i : {1001, 1015, 1002, 1013, 2, 1086, 1093, 1094, 1096, 1097})
+    for (int i : {1004, 1005, 1006, 1007, 1008, 1009, 1012, 1016, 1017, 1018, 1038, 1041, 1042, 1083, 1090, 1091})
         if (i == id) return true;
     return false;
 }
 }  // namespace
 
 QPushButton* makeButton(QWidget* parent, int id, const QString& label) {
-    QPushButton* b = nullptr;
-    if (smallArtwork(id))
-        b = new BitmapButton(label, BitmapButton::Kind::Small, parent);
-    else if (largeArtwork(id))
-        b = new BitmapButton(label, BitmapButton::Kind::Large, parent);
-    else
-        b = new QPushButton(label, parent);
+    QPushButton* b =
+        new BitmapButton(label, smallArtwork(id) ? BitmapButton::Kind::Small : BitmapButton::Kind::Large, parent);
     tagControl(b, id, label);
     // Enter never presses a button of the window.
     b->setAutoDefault(false);
@@ -70,6 +62,13 @@ QCheckBox* makeCheckBox(QWidget* parent, int id, const QString& label) {
     auto* c = new BitmapCheckBox(label, parent);
     tagControl(c, id, label);
     return c;
+}
+
+QLineEdit* makeNumberEdit(QWidget* parent, int id) {
+    auto* e = new QLineEdit(parent);
+    tagControl(e, id);
+    e->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), e));
+    return e;
 }
 
 QLineEdit* makeEdit(QWidget* parent, int id, bool readOnly) {

@@ -1,4 +1,4 @@
-// Factories for the main window's controls. Each control gets its resource
+// Factories for the program's controls. Each control gets its resource
 // id as object name and accessible description, and its label as accessible
 // name, so tests and assistive tools find it by id. The skinned controls of
 // tavrel_controls where there is one, plain Qt widgets elsewhere.
@@ -22,12 +22,16 @@ namespace tavrelcut {
 
 void tagControl(QWidget* w, int id, const QString& label = QString());
 
+// A bitmap button: the small artwork for the step buttons, "→" and the clip
+// list's buttons, the large artwork for every other.
 QPushButton* makeButton(QWidget* parent, int id, const QString& label);
 // "←" and "→" (StepButton: a mouse press emits step(), held presses repeat
 // when REPEAT is on; the keyboard emits clicked()); other ids a plain button.
 QPushButton* makeStepButton(QWidget* parent, int id, const QString& label, bool repeat);
 QCheckBox* makeCheckBox(QWidget* parent, int id, const QString& label);
 QLineEdit* makeEdit(QWidget* parent, int id, bool readOnly);
+// An edit that takes digits only (an empty text is left to its owner).
+QLineEdit* makeNumberEdit(QWidget* parent, int id);
 QSlider* makeSlider(QWidget* parent, int id);
 QProgressBar* makeProgressBar(QWidget* parent, int id);
 QListWidget* makeListBox(QWidget* parent, int id);

@@ -9,6 +9,7 @@
 
 #include "control_ids.h"
 #include "controls.h"
+#include "skin.h"
 
 namespace tavrelcut {
 
@@ -86,6 +87,7 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
     setObjectName(QString::number(ids::kAboutBox));
     setWindowTitle(QStringLiteral("Tavrel Cutter Info"));
     setWindowIcon(programIcon());
+    applySkin(this);
 
     auto* icon = new QLabel(this);
     icon->setPixmap(programIcon().pixmap(32, 32));

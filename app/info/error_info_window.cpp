@@ -9,6 +9,7 @@
 
 #include "control_ids.h"
 #include "controls.h"
+#include "skin.h"
 
 namespace tavrelcut {
 
@@ -45,6 +46,7 @@ ErrorInfoWindow::ErrorInfoWindow(QWidget* owner) : QDialog(owner) {
     setWindowTitle(QStringLiteral("Error Info"));
     tagControl(this, ids::kErrorInfoWindow, QStringLiteral("Error Info"));
     setModal(false);
+    applySkin(this);
 
     m_tree = new QTreeWidget(this);
     tagControl(m_tree, ids::kErrorTree, QStringLiteral("Error Info"));
@@ -63,8 +65,7 @@ ErrorInfoWindow::ErrorInfoWindow(QWidget* owner) : QDialog(owner) {
     connect(m_tree, &QTreeWidget::itemDoubleClicked, this,
             [this](QTreeWidgetItem* item, int) { emit packetChosen(item->data(0, kPacketRole).toLongLong()); });
 
-    auto* close = new QPushButton(QStringLiteral("Close"), this);
-    tagControl(close, ids::kClose, QStringLiteral("Close"));
+    QPushButton* close = makeButton(this, ids::kClose, QStringLiteral("Close"));
     connect(close, &QPushButton::clicked, this, &QDialog::hide);
 
     auto* buttons = new QHBoxLayout;

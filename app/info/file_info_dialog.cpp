@@ -8,12 +8,14 @@
 
 #include "control_ids.h"
 #include "controls.h"
+#include "skin.h"
 
 namespace tavrelcut {
 
 FileInfoDialog::FileInfoDialog(QWidget* parent, const QString& runText) : QDialog(parent) {
     setWindowTitle(QStringLiteral("File Info"));
     setModal(true);
+    applySkin(this);
 
     auto* text = new QPlainTextEdit(this);
     tagControl(text, ids::kFileInfoText, QStringLiteral("File Info"));
@@ -37,8 +39,7 @@ FileInfoDialog::FileInfoDialog(QWidget* parent, const QString& runText) : QDialo
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     text->setPlainText(shown);
 
-    auto* close = new QPushButton(QStringLiteral("Close"), this);
-    tagControl(close, ids::kClose, QStringLiteral("Close"));
+    QPushButton* close = makeButton(this, ids::kClose, QStringLiteral("Close"));
     close->setDefault(true);
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
 

@@ -7,8 +7,6 @@
 #include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
-#include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
@@ -29,6 +27,7 @@
 #include "clip_list.h"
 #include "control_ids.h"
 #include "error_info_window.h"
+#include "file_chooser.h"
 #include "file_info.h"
 #include "file_info_dialog.h"
 #include "gop_scan.h"
@@ -534,18 +533,16 @@ void MainWindow::onFileInfo() {
 }
 
 void MainWindow::onInput() {
-    const QString chosen = QFileDialog::getOpenFileName(this, u8("ファイル選択"), m_ui.inputEdit->text(),
-                                                        QStringLiteral("Files (*)"));
-    if (!chosen.isEmpty()) m_ui.inputEdit->setText(QDir::toNativeSeparators(chosen));
+    const QString chosen =
+        chooseFile(this, {u8("ファイル選択"), m_ui.inputEdit->text(), ChooserKind::ExistingFile, {}});
+    if (!chosen.isEmpty()) m_ui.inputEdit->setText(chosen);
     // Navigation and the clip list stay off until the next "Get GOP".
     dropGopList();
 }
 
 void MainWindow::onOutput() {
-    const QString chosen = QFileDialog::getSaveFileName(this, u8("ファイル選択"), m_ui.outputEdit->text(),
-                                                        QStringLiteral("Files (*)"), nullptr,
-                                                        QFileDialog::DontConfirmOverwrite);
-    if (!chosen.isEmpty()) m_ui.outputEdit->setText(QDir::toNativeSeparators(chosen));
+    const QString chosen = chooseFile(this, {u8("ファイル選択"), m_ui.outputEdit->text(), ChooserKind::AnyFile, {}});
+    if (!chosen.isEmpty()) m_ui.outputEdit->setText(chosen);
 }
 
 void MainWindow::onOutWindow(bool checked) {
