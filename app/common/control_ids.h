@@ -69,6 +69,41 @@ enum WindowControlId : int {
     // The dialogs' own "Close" is kClose.
 };
 
+// The "Option" sheet and its pages.
+enum OptionControlId : int {
+    kSheetOk = 1,
+    kSheetCancel = 2,
+    kEditPage = 193,
+    kClippingPage = 194,
+    kStatusPage = 195,
+    // "Edit"
+    kMarginFrontEdit = 1043,
+    kMarginBackEdit = 1092,
+    kBothMargins = 1054,
+    kMoveCountEdit = 1051,
+    kRepeatBox = 1046,
+    kSliderFocusBox = 1044,
+    // "Clipping"
+    kPidListView = 1030,
+    kSelectPidBox = 1032,
+    kRewriteTcBox = 1033,
+    kOptimizeBox = 1034,
+    kAddAcpBox = 1035,
+    kAddTopPsiBox = 1037,
+    kPidInputLabel = 1085,
+    kGetPid = 1099,
+    // "Status"
+    kSelGopBox = 1047,
+    kTimeVoptBox = 1048,
+    kSoundBox = 1049,
+    kGopFolderEdit = 1056,
+    kGopFolderButton = 1057,
+    kSoundPathEdit = 1058,
+    kSoundPathButton = 1060,
+    kOutTimeBox = 1077,
+    kCSizeEdit = 1079,
+};
+
 // The controls a running job switches off: everything that starts a
 // worker or changes what a worker reads.
 inline constexpr std::array<int, 30> kBusySet = {

@@ -15,6 +15,7 @@
 #include <QSlider>
 #include <QVBoxLayout>
 
+#include "bitmap_button.h"
 #include "control_ids.h"
 #include "controls.h"
 #include "edit_state.h"
@@ -46,6 +47,11 @@ QLabel* MainControls::addValue(QWidget* parent, int id) {
 }
 
 QPushButton* MainControls::button(int id) const { return qobject_cast<QPushButton*>(byId.value(id)); }
+
+void MainControls::setRepeat(bool on) {
+    for (int id : {kBack1, kForward1})
+        if (auto* b = qobject_cast<StepButton*>(byId.value(id))) b->setAutoStep(on);
+}
 
 void MainControls::addStep(QWidget* parent, QHBoxLayout* row, int id, const QString& label, tavrel::Step s,
                            bool repeat) {

@@ -55,6 +55,8 @@ struct MainControls {
     // Builds the controls into window and lays them out.
     void build(QDialog* window, const tavrel::Settings& settings);
     QPushButton* button(int id) const;
+    // REPEAT for "←" and "→", from their next press on.
+    void setRepeat(bool on);
 
 private:
     QPushButton* addButton(QWidget* parent, int id, const QString& label);

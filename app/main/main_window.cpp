@@ -33,6 +33,7 @@
 #include "gop_scan.h"
 #include "job_runner.h"
 #include "message_box.h"
+#include "option_sheet.h"
 #include "preview.h"
 #include "preview_pane.h"
 #include "skin.h"
@@ -174,9 +175,7 @@ void MainWindow::connectControls() {
     // GOP list of the old one off the controls.
     connect(m_ui.inputEdit, &QLineEdit::textChanged, this, &MainWindow::applyEnabled);
     connect(m_ui.button(kOutputButton), &QPushButton::clicked, this, &MainWindow::onOutput);
-    // The option pages come later; until then the button says so.
-    connect(m_ui.button(kOption), &QPushButton::clicked, this,
-            [this] { showMessage(QStringLiteral("Info"), u8("この機能はまだ使えません。"), 0); });
+    connect(m_ui.button(kOption), &QPushButton::clicked, this, &MainWindow::onOption);
     connect(m_ui.button(kFileInfo), &QPushButton::clicked, this, &MainWindow::onFileInfo);
     connect(m_ui.button(kErrorInfo), &QPushButton::clicked, this, &MainWindow::showErrorInfo);
     connect(m_ui.button(kClipping), &QPushButton::clicked, this, &MainWindow::onClipping);
@@ -543,6 +542,36 @@ void MainWindow::onInput() {
 void MainWindow::onOutput() {
     const QString chosen = chooseFile(this, {u8("ファイル選択"), m_ui.outputEdit->text(), ChooserKind::AnyFile, {}});
     if (!chosen.isEmpty()) m_ui.outputEdit->setText(chosen);
+}
+
+void MainWindow::onOption() {
+    if (isBusy()) return;
+    transferFromControls();
+    // "Get PID" reads from the GOP under the slider, while the list on
+    // screen is Input's; else from the start of the file.
+    const int at = m_ui.slider->value();
+    const bool onGop = gopListIsInput() && at >= 0 && static_cast<size_t>(at) < m_state.gopList.size();
+    m_state.currentPacket = onGop ? m_state.gopList[static_cast<size_t>(at)].packet : 0;
+    OptionSheetHost host;
+    host.messages = [this](const QString& caption, const QString& text, int kind) {
+        return showMessage(caption, text, kind);
+    };
+    host.getPids = [this] { acquirePidListAside(m_state, m_host); };
+    tavrel::Settings chosen;
+    holdBusy(BusyReason::Modal);
+    const bool ok = runOptionSheet(this, m_state, host, chosen);
+    releaseBusy(BusyReason::Modal);
+    if (ok) applyOptions(chosen);
+}
+
+// The margins on screen, the LR buttons' repeat at once, and the output
+// picture window at the custom width.
+void MainWindow::applyOptions(const tavrel::Settings& chosen) {
+    m_state.settings = chosen;
+    m_ui.marginLabel->setText(QString::number(chosen.pacMargin));
+    m_ui.marginBackLabel->setText(QString::number(chosen.pacMarginBack));
+    m_ui.setRepeat(chosen.repeat != 0);
+    m_preview->sendSizeMode(chosen.cSize);
 }
 
 void MainWindow::onOutWindow(bool checked) {

@@ -116,6 +116,9 @@ private:
     void onSeek();
     void onHelp();
     void onFileInfo();
+    // "Option": the sheet on a copy of the settings, taken back on OK.
+    void onOption();
+    void applyOptions(const tavrel::Settings& chosen);
     void onSliderMoved();
     void step(tavrel::Step s);
     void setInMark();

@@ -80,6 +80,8 @@ void PreviewPane::request(const tavrel::PreviewRequest& r) {
     m_requests.request(m_read);
 }
 
+void PreviewPane::sendSizeMode(int param) { emit pictureMessage(kMsgSizeMode, param); }
+
 void PreviewPane::setOutWindow(bool on) {
     m_settings.outWnd = on ? 1 : 0;
     if (on) {

@@ -38,6 +38,9 @@ public:
     void clear();
     // Asks for the picture of a GOP (made on the request thread).
     void request(const tavrel::PreviewRequest& r);
+    // Posts the size mode request (kMsgSizeMode) as the picture menu does:
+    // 0 for the native size, else the custom width.
+    void sendSizeMode(int param);
     // The output picture window follows OUT_WND; shown or hidden here.
     void setOutWindow(bool on);
 
