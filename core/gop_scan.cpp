@@ -502,7 +502,10 @@ BatchScanResult runBatchGopScan(const std::string& input, const std::string& ind
         return result;
     }
     PacketGeometry g;
-    if (!detectPacketGeometryLimited(in, g)) return result;
+    if (!detectPacketGeometryLimited(in, g)) {
+        result.status = BatchScanResult::NoPacketSize;
+        return result;
+    }
     const int64_t count = in.size() / g.size;
 
     OutputOptions indexOptions;

@@ -60,13 +60,17 @@ bool gopIndexFitsRecording(const GopIndexContent& content, int64_t recordingSize
 void decodeGopTimeCode(const uint8_t* p, int& h, int& m, int& s, int& pictures);
 
 struct BatchScanResult {
-    enum Status { Done, Failed, Cancelled, StopBatch } status = Failed;
+    enum Status { Done, Failed, Cancelled, StopBatch, NoPacketSize } status = Failed;
 };
 
 // Batch variant for one recording: no stale check and no load, geometry from
 // the limited detection, no GOP list. StopBatch means the input could not be
-// opened (the whole batch stops); Cancelled means the host's cancel flag was
-// seen and the partial index was removed.
+// opened (the whole batch stops); NoPacketSize that no packet size was found
+// (nothing written, no message: the input list marks the entry failed and
+// goes on); Failed that the index could not be created, written or
+// committed, or the recording could not be read (a message was shown, no
+// index is left); Cancelled that the host's cancel flag was seen and the
+// partial index was removed.
 BatchScanResult runBatchGopScan(const std::string& input, const std::string& indexPath,
                                 bool renumber, JobHost& host);
 

@@ -606,6 +606,18 @@ TEST(BatchGopScan, CancelRemovesPartialIndexAndMissingInputStops) {
     EXPECT_EQ(lines(readText(dir.path("nv.txt")))[3], "PID_VIDEO,ffff");
 }
 
+// No packet size is an outcome of its own: nothing written, nothing said.
+TEST(BatchGopScan, NoPacketSize) {
+    TempDir dir;
+    for (const char* name : {"random_bytes.bin", "empty.ts"}) {
+        RecordingHost host;
+        const std::string rec = dir.copy(name);
+        EXPECT_EQ(runBatchGopScan(rec, rec + ".txt", false, host).status, BatchScanResult::NoPacketSize) << name;
+        EXPECT_TRUE(host.events.empty()) << name;
+        EXPECT_FALSE(fileExists(rec + ".txt")) << name;
+    }
+}
+
 }  // namespace
 
 TEST(GopScan, LookingPastTheLastPacketOfARead) {
