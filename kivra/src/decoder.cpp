@@ -56,7 +56,7 @@ uint8_t* allocPlane(size_t n) {
 
 }  // namespace
 
-Decoder::Decoder() { reset(); }
+Decoder::Decoder() : m_tables(&tables()) { reset(); }
 
 Decoder::~Decoder() { freeStores(); }
 
@@ -91,6 +91,12 @@ void Decoder::beginRead() {
 }
 
 void Decoder::freeStores() {
+    if (m_borrowed) {
+        for (auto& s : m_store) s = FrameStore{};
+        m_borrowed = false;
+        m_initialised = false;
+        return;
+    }
     for (auto& s : m_store) {
         for (auto*& p : s.plane) {
             std::free(p);
@@ -369,6 +375,12 @@ Decoder::HeaderResult Decoder::readHeaders(int64_t endGuard) {
 
 bool Decoder::decodePicture() {
     if (!canDecode()) return false;
+    beginPicture();
+    decodeSlices();
+    return endPicture();
+}
+
+void Decoder::beginPicture() {
     const PictureState& p = m_pic;
     const bool field = p.structure != kFramePicture;
     if (!field) m_secondFieldPending = false;
@@ -383,7 +395,9 @@ bool Decoder::decodePicture() {
         m_cur = m_aux;
     }
     m_rec[m_cur] = PictureRecord{p.codingType, p.progressiveFrame, p.topFieldFirst * 2 + p.repeatFirstField};
+}
 
+void Decoder::decodeSlices() {
     BitReader& br = *m_br;
     for (;;) {
         if (br.dead()) break;
@@ -405,11 +419,43 @@ bool Decoder::decodePicture() {
         }
         if (done) break;
     }
+}
 
+bool Decoder::endPicture() {
+    const bool field = m_pic.structure != kFramePicture;
     const bool complete = !field || m_secondField;
     if (field) m_secondFieldPending = !m_secondFieldPending;
     if (!m_secondFieldPending) ++m_picturesDecoded;
     return complete;
+}
+
+bool Decoder::splittable() const {
+    return canDecode() && m_pic.codingType == kPicI && m_pic.structure == kFramePicture && m_seq.verticalSize <= 2800 &&
+           !m_pic.concealmentMotionVectors;
+}
+
+bool Decoder::collectSlices(std::vector<uint8_t>& out) { return m_br->collectSlices(out); }
+
+void Decoder::decodeSlicesIn(const uint8_t* p, const uint8_t* end, int mbLimit) {
+    BitReader local;
+    local.attachBytes(p, end);
+    BitReader* saved = m_br;
+    m_br = &local;
+    m_mbLimit = mbLimit;
+    decodeSlices();
+    m_mbLimit = INT_MAX;
+    m_br = saved;
+}
+
+void Decoder::borrowPicture(const Decoder& master) {
+    m_dsp = master.m_dsp;
+    m_seq = master.m_seq;
+    m_pic = master.m_pic;
+    m_cur = master.m_cur;
+    m_store[m_cur] = master.m_store[master.m_cur];
+    m_borrowed = true;
+    m_initialised = master.m_initialised;
+    m_fault = 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -497,7 +543,7 @@ bool Decoder::decodeSliceDc(int& mbAddr, bool& done, const DcGrid& grid) {
 // Parses the AC coefficients of an intra block up to its end of block.
 bool Decoder::skipIntraAc() {
     BitReader& br = *m_br;
-    const Tables& t = tables();
+    const Tables& t = *m_tables;
     const bool b15 = m_pic.intraVlcFormat != 0;
     const Vlc& vlc = b15 ? t.dct1 : t.dct0;
     const VlcEntry* tab = vlc.table();
@@ -527,7 +573,7 @@ bool Decoder::skipIntraAc() {
 
 bool Decoder::decodeMacroblockDc(int mbAddr, const DcGrid& g) {
     BitReader& br = *m_br;
-    const Tables& t = tables();
+    const Tables& t = *m_tables;
     const PictureState& p = m_pic;
     const bool framePic = p.structure == kFramePicture;
     const int mbx = mbAddr % m_seq.mbWidth;
@@ -610,7 +656,7 @@ int Decoder::readMbai() {
     BitReader& br = *m_br;
     int inc = 0;
     for (;;) {
-        int sym = readVlc(br, tables().mbai);
+        int sym = readVlc(br, m_tables->mbai);
         if (sym == kInvalid) return -1;
         if (sym == kMbaiEscape) {
             inc += 33;
@@ -628,7 +674,8 @@ bool Decoder::decodeSlice(int& mbAddr, bool& done) {
     const bool field = m_pic.structure != kFramePicture;
     // Whole macroblock rows only: a field of a progressive sequence with an
     // odd row count has no place for the half row.
-    const int total = m_seq.mbWidth * (field ? m_seq.mbHeight / 2 : m_seq.mbHeight);
+    int total = m_seq.mbWidth * (field ? m_seq.mbHeight / 2 : m_seq.mbHeight);
+    if (total > m_mbLimit) total = m_mbLimit;
     const int row = mbAddr;
     const int qcode = static_cast<int>(br.get(5));
     m_qscale = m_pic.qScaleType ? kNonLinearQuant[qcode] : qcode * 2;
@@ -716,7 +763,7 @@ void Decoder::dualPrimeVector(const int v[2], const int dmv[2], int m, int e, in
 int Decoder::readMotionDelta(int fcode, int pred) {
     BitReader& br = *m_br;
     if (fcode < 1 || fcode > 9) return kInvalid;
-    int code = readVlc(br, tables().motion);
+    int code = readVlc(br, m_tables->motion);
     if (code == kInvalid) return kInvalid;
     if (code != 0 && br.get1()) code = -code;
     int residual = 0;
@@ -767,7 +814,7 @@ bool Decoder::readMotionVectors(int s, bool fieldFormat, bool dmv, int count) {
 
 bool Decoder::decodeIntraBlock(int16_t* blk, int comp, const uint8_t* matrix, bool& dcOnly) {
     BitReader& br = *m_br;
-    const Tables& t = tables();
+    const Tables& t = *m_tables;
     int size = readVlc(br, comp == 0 ? t.dcLuma : t.dcChroma);
     if (size == kInvalid) return false;
     int diff = 0;
@@ -808,7 +855,7 @@ bool Decoder::decodeIntraBlock(int16_t* blk, int comp, const uint8_t* matrix, bo
 
 bool Decoder::decodeNonIntraBlock(int16_t* blk, const uint8_t* matrix, bool& dcOnly) {
     BitReader& br = *m_br;
-    const Vlc& vlc = tables().dct0;
+    const Vlc& vlc = m_tables->dct0;
     const uint8_t* scan = m_pic.alternateScan ? kAlternate : kZigZag;
     const int q = m_qscale;
     int i = -1;
@@ -841,7 +888,7 @@ bool Decoder::decodeNonIntraBlock(int16_t* blk, const uint8_t* matrix, bool& dcO
 
 bool Decoder::decodeMacroblock(int mbAddr) {
     BitReader& br = *m_br;
-    const Tables& t = tables();
+    const Tables& t = *m_tables;
     const PictureState& p = m_pic;
     const bool framePic = p.structure == kFramePicture;
     const int mbx = mbAddr % m_seq.mbWidth;

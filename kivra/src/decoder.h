@@ -3,12 +3,16 @@
 #pragma once
 
 #include <cstddef>
+#include <climits>
 #include <cstdint>
+#include <vector>
 
 #include "demux.h"
 #include "dsp.h"
 
 namespace kivra {
+
+struct Tables;
 
 // Fault codes (0 = none). Codes below 50 are cleared when a frame is handed
 // to the output; 50 and above end the read.
@@ -111,6 +115,20 @@ public:
     // when a complete frame (frame picture or second field) was finished.
     bool decodePicture();
 
+    // An I frame picture's slices on more than one thread: the caller
+    // collects the picture's slice data (collectSlices), lets helper
+    // decoders that borrowed the picture (borrowPicture) decode the slices
+    // of the lower rows (decodeSlicesIn) while this decoder does the upper
+    // ones, then ends the picture. Each decoder writes only its own
+    // macroblock rows (mbLimit stops a slice running into the next part), so
+    // the picture is the one decodePicture gives.
+    bool splittable() const;
+    bool collectSlices(std::vector<uint8_t>& out);
+    void beginPicture();
+    void decodeSlicesIn(const uint8_t* p, const uint8_t* end, int mbLimit);
+    bool endPicture();
+    void borrowPicture(const Decoder& master);
+
     // Reduced decoding of the I picture whose headers were just read: the
     // DC of each block, as the block's mean level (0..255), goes to one
     // sample of the grid; AC coefficients are parsed past. The grid has the
@@ -180,6 +198,7 @@ private:
     void parsePictureDisplayExtension();
     void loadMatrix(uint8_t* m);
 
+    void decodeSlices();
     bool decodeSlice(int& mbAddr, bool& pictureDone);
     bool decodeSliceDc(int& mbAddr, bool& pictureDone, const DcGrid& grid);
     bool decodeMacroblockDc(int mbAddr, const DcGrid& grid);
@@ -200,6 +219,7 @@ private:
                       int mvx, int mvy);
 
     const Dsp* m_dsp = nullptr;
+    const Tables* m_tables;  // the VLC tables, looked up once
     BitReader* m_br = nullptr;
     SequenceState m_seq;
     PictureState m_pic;
@@ -207,6 +227,8 @@ private:
     bool m_initialised = false;
     int64_t m_maxPixels = int64_t(8192) * 8192;
     bool m_allocateFrames = true;
+    bool m_borrowed = false;  // the stores belong to another decoder
+    int m_mbLimit = INT_MAX;
 
     FrameStore m_store[3];
     PictureRecord m_rec[3];

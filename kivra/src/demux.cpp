@@ -227,6 +227,57 @@ void BitReader::refill() {
     }
 }
 
+bool BitReader::collectSlices(std::vector<uint8_t>& out) {
+    byteAlign();
+    if (m_pad > 0) return false;  // the source has already stopped
+    // The whole bytes still in the window first, then whole spans of the
+    // source, scanned for the end as they arrive.
+    while (m_bits >= 8) {
+        out.push_back(static_cast<uint8_t>(m_cache >> 56));
+        m_cache <<= 8;
+        m_bits -= 8;
+    }
+    m_cache = 0;
+    m_bits = 0;
+    size_t spanAt = out.size();  // where the current span's bytes begin in out
+    size_t scanFrom = 0;
+    for (;;) {
+        if (m_p < m_end) {
+            spanAt = out.size();
+            out.insert(out.end(), m_p, m_end);
+            m_p = m_end;
+        }
+        const size_t n = out.size();
+        while (scanFrom + 4 <= n) {
+            const void* one = std::memchr(out.data() + scanFrom + 2, 1, n - scanFrom - 3);
+            if (one == nullptr) {
+                scanFrom = n - 3;
+                break;
+            }
+            const size_t at = static_cast<size_t>(static_cast<const uint8_t*>(one) - out.data()) - 2;
+            const uint8_t code = out[at + 3];
+            if (out[at] == 0 && out[at + 1] == 0 && (code == 0 || code > 0xAF)) {
+                // Give the start code and what follows back: the part in the
+                // current span by moving the span pointer back, the (at most
+                // three) bytes before it through the window.
+                const size_t inSpan = n - (at > spanAt ? at : spanAt);
+                m_p = m_end - inSpan;
+                for (size_t i = at; i < spanAt; ++i) {
+                    m_cache |= uint64_t(out[i]) << (56 - m_bits);
+                    m_bits += 8;
+                }
+                out.resize(at);
+                return true;
+            }
+            scanFrom = at + 1;
+        }
+        if (m_dmx == nullptr || !m_dmx->nextSpan(m_p, m_end)) {
+            m_p = m_end = nullptr;
+            return false;
+        }
+    }
+}
+
 bool BitReader::nextStartCode() {
     byteAlign();
     for (;;) {

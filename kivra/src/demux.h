@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace kivra {
 
@@ -88,7 +89,17 @@ class BitReader {
 public:
     void attach(Demux* d) {
         m_dmx = d;
+        m_memory = false;
         reset();
+    }
+    // Reads the bytes [p, end) alone (kept by the caller), then zero bits:
+    // dead once the real bits are used up.
+    void attachBytes(const uint8_t* p, const uint8_t* end) {
+        m_dmx = nullptr;
+        reset();
+        m_memory = true;
+        m_p = p;
+        m_end = end;
     }
     void reset() {
         m_cache = 0;
@@ -102,7 +113,7 @@ public:
     void setStrictStop(bool on) { m_strict = on; }
 
     bool dead() const {
-        if (m_dmx == nullptr) return true;
+        if (m_dmx == nullptr) return !m_memory || (m_p == m_end && (m_overrun || m_bits <= m_pad));
         if (m_dmx->stop() == Stop::None) return false;
         return m_strict || m_overrun || m_bits <= m_pad;
     }
@@ -148,6 +159,12 @@ public:
     // consumed). False when the source ended first.
     bool nextStartCode();
 
+    // Aligns and appends the bytes up to the next start code that is not a
+    // slice start code (not consumed) to out; the reader then stands at that
+    // start code. False when the source stopped first (out then holds what
+    // there was).
+    bool collectSlices(std::vector<uint8_t>& out);
+
 private:
     void refill();
 
@@ -156,6 +173,7 @@ private:
     int m_pad = 0;  // zero bits appended after the source stopped
     bool m_overrun = false;
     bool m_strict = true;
+    bool m_memory = false;
     const uint8_t* m_p = nullptr;
     const uint8_t* m_end = nullptr;
     Demux* m_dmx = nullptr;

@@ -24,8 +24,7 @@ unsigned cpuMaskFromEnv();
 
 // Motion compensation: put or average a w x h block, half-sample case
 // xh + 2 * yh.
-using McFunc = void (*)(uint8_t* dst, ptrdiff_t dstStride, const uint8_t* src, ptrdiff_t srcStride,
-                        int h);
+using McFunc = void (*)(uint8_t* dst, ptrdiff_t dstStride, const uint8_t* src, ptrdiff_t srcStride, int h);
 
 struct Dsp {
     // Inverse DCT in place (AP-922, row pass then column pass).
@@ -59,10 +58,10 @@ void idctPutC(uint8_t* dst, ptrdiff_t stride, int16_t* block);
 void idctAddC(uint8_t* dst, ptrdiff_t stride, int16_t* block);
 void idctPutDcC(uint8_t* dst, ptrdiff_t stride, int16_t* block);
 void idctAddDcC(uint8_t* dst, ptrdiff_t stride, int16_t* block);
-void upProgressiveC(uint8_t* dst, ptrdiff_t dstStride, const uint8_t* src, ptrdiff_t srcStride, int w,
-                    int rows);
-void upFieldC(uint8_t* dst, ptrdiff_t dstStride, const uint8_t* src, ptrdiff_t srcStride, int w,
-              int rows);
+// The eight row values of a DC-only block's transform (all columns alike).
+void idctDcColumnC(const int16_t* block, int16_t col[8]);
+void upProgressiveC(uint8_t* dst, ptrdiff_t dstStride, const uint8_t* src, ptrdiff_t srcStride, int w, int rows);
+void upFieldC(uint8_t* dst, ptrdiff_t dstStride, const uint8_t* src, ptrdiff_t srcStride, int w, int rows);
 void upHorizontalC(uint8_t* dst, const uint8_t* src, int m);
 void blendRowC(uint8_t* dst, const uint8_t* a, const uint8_t* b, int wa, int wb, int shift, int w);
 void yuvToBgrC(uint8_t* bgr, const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int w);

@@ -7,9 +7,7 @@ namespace kivra {
 
 namespace {
 
-inline int16_t sat16(int32_t v) {
-    return static_cast<int16_t>(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
-}
+inline int16_t sat16(int32_t v) { return static_cast<int16_t>(v < -32768 ? -32768 : (v > 32767 ? 32767 : v)); }
 inline uint8_t clamp255(int v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
 // High half of a signed 16 x 16 product (what pmulhw gives).
 inline int16_t mulhi(int16_t a, int16_t b) { return static_cast<int16_t>((int32_t(a) * b) >> 16); }
@@ -55,8 +53,8 @@ void idctRow(int16_t* r, int row) {
 // Column pass over c[0], c[s], ..., c[7s].
 void idctCol(int16_t* c, int s = 8) {
     constexpr int16_t T1 = 13036, T2 = 27146, T3m1 = -21746, C4 = 23170;
-    const int16_t x0 = c[0], x1 = c[s], x2 = c[2 * s], x3 = c[3 * s], x4 = c[4 * s], x5 = c[5 * s],
-                  x6 = c[6 * s], x7 = c[7 * s];
+    const int16_t x0 = c[0], x1 = c[s], x2 = c[2 * s], x3 = c[3 * s], x4 = c[4 * s], x5 = c[5 * s], x6 = c[6 * s],
+                  x7 = c[7 * s];
     auto add = [](int a, int b) { return sat16(a + b); };
     auto sub = [](int a, int b) { return sat16(a - b); };
     int16_t u17 = add(x1, mulhi(x7, T1));
@@ -138,30 +136,28 @@ void idctAddC(uint8_t* dst, ptrdiff_t stride, int16_t* block) {
 // A DC-only block: every row of the row pass is constant (row 0 from the DC,
 // the others from their bias alone), so all columns come out the same and
 // one column pass gives the whole block, exactly as the full transform.
-namespace {
-void dcColumn(const int16_t* block, int16_t col[8]) {
+void idctDcColumnC(const int16_t* block, int16_t col[8]) {
     // Row 0 holds v = c4 * DC + bias >> 11 in every entry; the zero rows
     // 1 and 2 hold 1 (their bias >> 11), the others 0. The column pass of
     // (v, 1, 1, 0, 0, 0, 0, 0) reduces to three values.
-    const int16_t v = sat16(wrapAdd(static_cast<uint32_t>(kRowTab[0][0] * int32_t(block[0])),
-                                    static_cast<uint32_t>(kRowBias[0])) >> 11);
+    const int16_t v = sat16(
+        wrapAdd(static_cast<uint32_t>(kRowTab[0][0] * int32_t(block[0])), static_cast<uint32_t>(kRowBias[0])) >> 11);
     const int16_t mid = static_cast<int16_t>(v >> 6);
     col[0] = static_cast<int16_t>(sat16(v + 2) >> 6);
     col[1] = col[2] = col[5] = col[6] = col[7] = mid;
     col[3] = col[4] = static_cast<int16_t>(sat16(v - 1) >> 6);
 }
-}  // namespace
 
 void idctPutDcC(uint8_t* dst, ptrdiff_t stride, int16_t* block) {
     int16_t col[8];
-    dcColumn(block, col);
+    idctDcColumnC(block, col);
     for (int y = 0; y < 8; ++y, dst += stride) std::memset(dst, clamp255(sat16(col[y] + 128)), 8);
     block[0] = 0;
 }
 
 void idctAddDcC(uint8_t* dst, ptrdiff_t stride, int16_t* block) {
     int16_t col[8];
-    dcColumn(block, col);
+    idctDcColumnC(block, col);
     for (int y = 0; y < 8; ++y, dst += stride)
         for (int x = 0; x < 8; ++x) dst[x] = clamp255(sat16(col[y] + dst[x]));
     block[0] = 0;

@@ -94,7 +94,8 @@ void rowPass(__m128i X[8]) {
     __m128i out[8][2];
     for (int half = 0; half < 2; ++half) {
         const __m128i* c = K.v[half];
-        const __m128i bias = _mm_setr_epi32(kBias[half * 4], kBias[half * 4 + 1], kBias[half * 4 + 2], kBias[half * 4 + 3]);
+        const __m128i bias =
+            _mm_setr_epi32(kBias[half * 4], kBias[half * 4 + 1], kBias[half * 4 + 2], kBias[half * 4 + 3]);
         __m128i x04, x26, x13, x57;
         if (half == 0) {
             x04 = _mm_unpacklo_epi16(X[0], X[4]);
@@ -210,6 +211,33 @@ void idctAddSse2(uint8_t* dst, ptrdiff_t stride, int16_t* block) {
     clearBlock(block);
 }
 
+// A DC-only block: the eight row values of the transform (shared with the C
+// reference), each put or added to a row of eight pixels.
+void idctPutDcSse2(uint8_t* dst, ptrdiff_t stride, int16_t* block) {
+    alignas(16) int16_t col[8];
+    idctDcColumnC(block, col);
+    const __m128i v = _mm_adds_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(col)), _mm_set1_epi16(128));
+    alignas(16) uint8_t px[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(px), _mm_packus_epi16(v, v));
+    for (int y = 0; y < 8; ++y, dst += stride) {
+        const uint64_t row = px[y] * 0x0101010101010101ull;
+        std::memcpy(dst, &row, 8);
+    }
+    block[0] = 0;
+}
+
+void idctAddDcSse2(uint8_t* dst, ptrdiff_t stride, int16_t* block) {
+    int16_t col[8];
+    idctDcColumnC(block, col);
+    const __m128i z = _mm_setzero_si128();
+    for (int y = 0; y < 8; ++y, dst += stride) {
+        const __m128i p = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(dst)), z);
+        const __m128i v = _mm_adds_epi16(p, _mm_set1_epi16(col[y]));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(v, v));
+    }
+    block[0] = 0;
+}
+
 // ---------------------------------------------------------------------------
 // Motion compensation
 
@@ -286,7 +314,8 @@ void blendRowSse2(uint8_t* dst, const uint8_t* a, const uint8_t* b, int wa, int 
 // Four B,G,R,0 pixels to twelve B,G,R bytes at the bottom of the register.
 inline __m128i pack12(__m128i p) {
     const __m128i keep3 = _mm_and_si128(p, _mm_set_epi32(0, 0x00FFFFFF, 0, 0x00FFFFFF));
-    const __m128i next3 = _mm_and_si128(_mm_srli_epi64(p, 8), _mm_set_epi32(0x0000FFFF, int(0xFF000000), 0x0000FFFF, int(0xFF000000)));
+    const __m128i next3 =
+        _mm_and_si128(_mm_srli_epi64(p, 8), _mm_set_epi32(0x0000FFFF, int(0xFF000000), 0x0000FFFF, int(0xFF000000)));
     const __m128i six = _mm_or_si128(keep3, next3);  // six bytes at the bottom of each half
     const __m128i low = _mm_and_si128(six, _mm_set_epi32(0, 0, 0x0000FFFF, -1));
     const __m128i high = _mm_srli_si128(_mm_and_si128(six, _mm_set_epi32(0x0000FFFF, -1, 0, 0)), 2);
@@ -312,7 +341,8 @@ inline void bgr8(const BgrConsts& k, uint8_t* o, __m128i y16, __m128i cb16, __m1
     const __m128i yvL = _mm_unpacklo_epi16(yy, v), yvH = _mm_unpackhi_epi16(yy, v);
     const __m128i uzL = _mm_unpacklo_epi16(u, z), uzH = _mm_unpackhi_epi16(u, z);
     auto chan = [&](__m128i lo, __m128i hi) {
-        return _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(lo, k.bias), 13), _mm_srai_epi32(_mm_add_epi32(hi, k.bias), 13));
+        return _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(lo, k.bias), 13),
+                               _mm_srai_epi32(_mm_add_epi32(hi, k.bias), 13));
     };
     const __m128i b = chan(_mm_madd_epi16(yuL, k.cBlue), _mm_madd_epi16(yuH, k.cBlue));
     const __m128i r = chan(_mm_madd_epi16(yvL, k.cRed), _mm_madd_epi16(yvH, k.cRed));
@@ -360,6 +390,8 @@ void initDspSse2(Dsp& d) {
     d.idct = idctSse2;
     d.idctPut = idctPutSse2;
     d.idctAdd = idctAddSse2;
+    d.idctPutDc = idctPutDcSse2;
+    d.idctAddDc = idctAddDcSse2;
     d.mc[0][0][0] = mcSse2<16, false, 0>;
     d.mc[0][1][0] = mcSse2<16, false, 1>;
     d.mc[0][2][0] = mcSse2<16, false, 2>;

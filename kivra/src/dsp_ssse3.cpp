@@ -32,7 +32,8 @@ inline void bgr16(uint8_t* o, __m128i y8, __m128i u8, __m128i v8, bool lastInRow
         const __m128i yvL = _mm_unpacklo_epi16(yy, v), yvH = _mm_unpackhi_epi16(yy, v);
         const __m128i uzL = _mm_unpacklo_epi16(u, z), uzH = _mm_unpackhi_epi16(u, z);
         auto fin = [&](__m128i lo, __m128i hi) {
-            return _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(lo, bias), 13), _mm_srai_epi32(_mm_add_epi32(hi, bias), 13));
+            return _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(lo, bias), 13),
+                                   _mm_srai_epi32(_mm_add_epi32(hi, bias), 13));
         };
         chan[0][half] = fin(_mm_madd_epi16(yuL, cBlue), _mm_madd_epi16(yuH, cBlue));
         chan[1][half] = fin(_mm_add_epi32(_mm_madd_epi16(yvL, cGreen), _mm_madd_epi16(uzL, cGreenU)),

@@ -4,6 +4,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <climits>
+#include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -20,6 +23,63 @@
 namespace kivra {
 
 namespace {
+
+// A second thread for the decode thread's picture: runs one job at a time,
+// which the decode thread posts and then waits for. Started with the first
+// job, ended by TsClose.
+class Helper {
+public:
+    ~Helper() { stop(); }
+    bool post(std::function<void()> job) {
+        if (!m_thread.joinable()) {
+            try {
+                m_thread = std::thread([this] { loop(); });
+            } catch (const std::system_error&) {
+                return false;
+            }
+        }
+        std::lock_guard<std::mutex> lock(m_mu);
+        m_job = std::move(job);
+        m_busy = true;
+        m_cv.notify_all();
+        return true;
+    }
+    void wait() {
+        std::unique_lock<std::mutex> lock(m_mu);
+        m_cv.wait(lock, [this] { return !m_busy; });
+    }
+    void stop() {
+        if (!m_thread.joinable()) return;
+        {
+            std::lock_guard<std::mutex> lock(m_mu);
+            m_quit = true;
+            m_cv.notify_all();
+        }
+        m_thread.join();
+        m_quit = false;
+    }
+
+private:
+    void loop() {
+        std::unique_lock<std::mutex> lock(m_mu);
+        for (;;) {
+            m_cv.wait(lock, [this] { return m_busy || m_quit; });
+            if (m_quit) return;
+            std::function<void()> job = std::move(m_job);
+            lock.unlock();
+            job();
+            lock.lock();
+            m_busy = false;
+            m_cv.notify_all();
+        }
+    }
+    std::thread m_thread;
+    std::mutex m_mu;
+    std::condition_variable m_cv;
+    std::function<void()> m_job;
+    bool m_busy = false;
+    bool m_quit = false;
+};
 
 struct Library {
     // Serialises TsOpen, TsRead and TsClose: the program calls TsRead from
@@ -45,6 +105,11 @@ struct Library {
     TavrelDecRead last{};
 
     std::thread thread;
+    int threadsWanted = 0;  // setDecodeThreads
+    int threads = 1;        // of this TsOpen
+    Helper helper;
+    std::unique_ptr<Decoder> helperDecoder;
+    std::vector<uint8_t> pictureData;  // an I picture's slices, for the split decode
     std::unique_ptr<Decoder> decoder;
     std::unique_ptr<Demux> demux;
     BitReader br;
@@ -93,8 +158,8 @@ void drawLocked(Library& L) {
     ++L.stats.draws;
     if (L.host.draw) {
         if (w == 0) {
-            L.host.draw(L.host.user, L.drawingWindow, L.rgb.header(), L.rgb.pixels(), KIVRA_UNSCALED,
-                        KIVRA_UNSCALED, KIVRA_STRETCH_NONE);
+            L.host.draw(L.host.user, L.drawingWindow, L.rgb.header(), L.rgb.pixels(), KIVRA_UNSCALED, KIVRA_UNSCALED,
+                        KIVRA_STRETCH_NONE);
         } else {
             L.host.draw(L.host.user, L.drawingWindow, L.rgb.header(), L.rgb.pixels(), w, dh,
                         stretchModeFor(L.last.stretchQuality, w, cw));
@@ -131,8 +196,72 @@ void outputPicture(Library& L) {
         fr.progressiveFrame = d.currentRecord().progressiveFrame;
         L.host.frame(L.host.user, &fr);
     }
-    L.pictureReady = L.rgb.convert(L.dsp, d.currentFrame(), s, d.currentRecord());
-    if (L.pictureReady) drawLocked(L);
+    L.pictureReady = L.rgb.begin(f, s);
+    if (L.pictureReady) {
+        // The lower half of the lines on the helper, when there is one.
+        const int half = (f.height / 2) & ~1;
+        const PictureRecord& rec = d.currentRecord();
+        if (L.threads > 1 && half > 0 &&
+            L.helper.post([&L, &f, &rec, half] { L.rgb.convertRows(L.dsp, f, rec, half, f.height, 1); })) {
+            L.rgb.convertRows(L.dsp, f, rec, 0, half, 0);
+            L.helper.wait();
+            L.stats.splitConvert = true;
+        } else {
+            L.rgb.convertRows(L.dsp, f, rec, 0, f.height, 0);
+        }
+        L.rgb.finish();
+        drawLocked(L);
+    }
+}
+
+// Decodes the I frame picture whose headers were just read with its slices
+// split between the decode thread (upper rows) and the helper (lower rows),
+// at a slice boundary near the middle of the data. Pictures whose slices do
+// not come row by row are decoded in one piece.
+bool decodeSplit(Library& L, Decoder& d) {
+    std::vector<uint8_t>& buf = L.pictureData;
+    buf.clear();
+    if (!d.collectSlices(buf)) return false;  // the source stopped: the caller ends the read
+    const uint8_t* p = buf.data();
+    const size_t n = buf.size();
+    int splitRow = -1;
+    size_t splitAt = 0;
+    bool ordered = true;
+    int lastRow = -1;
+    for (size_t i = 0; i + 3 < n; ++i) {
+        if (p[i + 2] > 1) {
+            i += 2;
+            continue;
+        }
+        if (p[i] != 0 || p[i + 1] != 0 || p[i + 2] != 1) continue;
+        const int row = p[i + 3] - 1;
+        if (row < lastRow) ordered = false;
+        if (splitRow < 0 && i >= n / 2 && row > lastRow && lastRow >= 0) {
+            splitRow = row;
+            splitAt = i;
+        }
+        lastRow = row;
+        i += 3;
+    }
+    d.beginPicture();
+    if (!ordered || splitRow < 0) {
+        d.decodeSlicesIn(p, p + n, INT_MAX);
+        return d.endPicture();
+    }
+    if (!L.helperDecoder) L.helperDecoder = std::make_unique<Decoder>();
+    Decoder& h = *L.helperDecoder;
+    h.borrowPicture(d);
+    if (!L.helper.post([&h, p, n, splitAt] { h.decodeSlicesIn(p + splitAt, p + n, INT_MAX); })) {
+        d.decodeSlicesIn(p, p + n, INT_MAX);
+        return d.endPicture();
+    }
+    d.decodeSlicesIn(p, p + splitAt, splitRow * d.sequence().mbWidth);
+    L.helper.wait();
+    {
+        std::lock_guard<std::mutex> lock(L.outMu);
+        L.stats.splitDecode = true;
+    }
+    return d.endPicture();
 }
 
 void decodeThread(int64_t position, int videoPid) {
@@ -194,7 +323,7 @@ void decodeThread(int64_t position, int videoPid) {
             KIVRA_TRACE("picture not decoded: %s\r\n", d.cannotDecodeReason());
             return finish();
         }
-        const bool complete = d.decodePicture();
+        const bool complete = L.threads > 1 && d.splittable() ? decodeSplit(L, d) : d.decodePicture();
         if (br.dead()) return finish();
         if (complete) {
             outputPicture(L);
@@ -237,6 +366,9 @@ void closeLocked(Library& L) {
                         static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(L.decoder->blockAddress(i))));
         L.decoder.reset();
     }
+    L.helper.stop();
+    L.helperDecoder.reset();
+    L.pictureData = std::vector<uint8_t>();
     if (L.demux) L.demux->setTransport(false);
     L.drawingWindow = nullptr;
 }
@@ -250,6 +382,8 @@ void setCpuMaskOverride(unsigned mask) {
 }
 
 void setMaxPicturePixels(int64_t px) { lib().maxPixels = px; }
+
+void setDecodeThreads(int threads) { lib().threadsWanted = threads; }
 
 ReadStats lastReadStats() {
     Library& L = lib();
@@ -301,6 +435,11 @@ KIVRA_API int TsOpen(const TavrelDecInit* init) {
     closeLocked(L);  // a second TsOpen without TsClose must not leak the first
 
     L.simd = simdLevel();
+    {
+        const unsigned cores = std::thread::hardware_concurrency();
+        L.threads = L.threadsWanted > 0 ? L.threadsWanted : (cores >= 2 ? 2 : 1);
+        if (L.threads > 2) L.threads = 2;
+    }
     const unsigned mask = L.cpuMaskForced ? L.cpuMask : cpuMaskFromEnv();
     initDsp(L.dsp, mask);
     if (!L.demux) L.demux = std::make_unique<Demux>();

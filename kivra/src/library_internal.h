@@ -9,6 +9,10 @@ namespace kivra {
 void setCpuMaskOverride(unsigned mask);
 // Largest coded picture the next TsOpen's decoder allocates for.
 void setMaxPicturePixels(int64_t px);
+// Threads one picture is decoded and converted on, from the next TsOpen:
+// 1 = the decode thread alone; 0 = as many as there are cores, at most 2
+// (the default).
+void setDecodeThreads(int threads);
 // Waits for the decode thread; false when the wait failed.
 bool waitForDecode();
 
@@ -19,6 +23,8 @@ struct ReadStats {
     bool drawn = false;
     int draws = 0;
     int resizeRequests = 0;
+    bool splitDecode = false;   // the picture's slices were decoded on two threads
+    bool splitConvert = false;  // and its conversion
 };
 // Counters of the last read (and draws since it started).
 ReadStats lastReadStats();

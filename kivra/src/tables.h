@@ -70,7 +70,7 @@ const Tables& tables();
 extern const VlcCode kMbai[], kCbp[], kMotion[], kDcLuma[], kDcChroma[], kDct0[], kDct1[];
 extern const int kMbaiCount, kCbpCount, kMotionCount, kDcLumaCount, kDcChromaCount, kDct0Count, kDct1Count;
 
-extern const uint8_t kZigZag[64];     // scan position -> raster index
+extern const uint8_t kZigZag[64];  // scan position -> raster index
 extern const uint8_t kAlternate[64];
 extern const uint8_t kDefaultIntraMatrix[64];  // raster order
 extern const uint8_t kNonLinearQuant[32];

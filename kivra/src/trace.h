@@ -12,8 +12,8 @@ void traceLine(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 using TraceSink = void (*)(void* ctx, const char* line);
 void setTraceSink(TraceSink sink, void* ctx);
 
-#define KIVRA_TRACE(...)                                  \
-    do {                                                  \
+#define KIVRA_TRACE(...)                                              \
+    do {                                                              \
         if (::kivra::traceEnabled()) ::kivra::traceLine(__VA_ARGS__); \
     } while (0)
 

@@ -49,10 +49,14 @@ TEST_P(SimdVsC, IdctMatchesOnRandomAndExtremeBlocks) {
         const int mode = iter % 4;
         for (int i = 0; i < 64; ++i) {
             int v;
-            if (mode == 0) v = rnd(-2048, 2047);
-            else if (mode == 1) v = rnd(0, 9) == 0 ? rnd(-300, 300) : 0;
-            else if (mode == 2) v = rnd(-32768, 32767);
-            else v = rnd(0, 1) ? 32767 : -32768;
+            if (mode == 0)
+                v = rnd(-2048, 2047);
+            else if (mode == 1)
+                v = rnd(0, 9) == 0 ? rnd(-300, 300) : 0;
+            else if (mode == 2)
+                v = rnd(-32768, 32767);
+            else
+                v = rnd(0, 1) ? 32767 : -32768;
             a[i] = b[i] = int16_t(v);
         }
         ref.idct(a);
@@ -76,6 +80,19 @@ TEST_P(SimdVsC, IdctPutAndAddMatchAndClearTheBlock) {
         }
         ASSERT_EQ(d1, d2) << "iteration " << iter;
         for (int i = 0; i < 64; ++i) ASSERT_EQ(b[i], 0);
+    }
+}
+
+TEST_P(SimdVsC, DcOnlyPutAndAddMatchAndClearTheDc) {
+    for (int iter = 0; iter < 20000; ++iter) {
+        alignas(64) int16_t a[64] = {}, b[64] = {};
+        a[0] = b[0] = int16_t(iter % 3 == 0 ? rnd(-32768, 32767) : rnd(-2048, 2047));
+        auto pa = randomPlane(8 * 24), pb = pa;
+        const bool add = iter & 1;
+        (add ? ref.idctAddDc : ref.idctPutDc)(pa.data() + 3, 24, a);
+        (add ? opt.idctAddDc : opt.idctPutDc)(pb.data() + 3, 24, b);
+        ASSERT_EQ(pa, pb) << "iteration " << iter << (add ? " add" : " put") << " dc " << a[0];
+        ASSERT_EQ(b[0], 0);
     }
 }
 
@@ -186,7 +203,8 @@ TEST_P(SimdVsC, FusedHalfWidthConversionMatches) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Simd, SimdVsC, testing::Values(DspCase{"SSE2", kCpuSse2}, DspCase{"SSSE3", kCpuSse2 | kCpuSsse3}),
+INSTANTIATE_TEST_SUITE_P(Simd, SimdVsC,
+                         testing::Values(DspCase{"SSE2", kCpuSse2}, DspCase{"SSSE3", kCpuSse2 | kCpuSsse3}),
                          [](const testing::TestParamInfo<DspCase>& i) { return std::string(i.param.name); });
 
 // ---------------------------------------------------------------------------
@@ -346,13 +364,13 @@ TEST(OutputFilters, ProgressiveVerticalFilterRows) {
     const uint8_t c[8] = {0, 100, 200, 40, 40, 40, 80, 120};
     uint8_t o[16];
     upProgressiveC(o, 1, c, 1, 1, 8);
-    EXPECT_EQ(o[0], 0);                             // first row copied
-    EXPECT_EQ(o[1], (3 * 0 + 100 + 2) >> 2);        // 25
-    EXPECT_EQ(o[2], (3 * 100 + 0 + 2) >> 2);        // 75
-    EXPECT_EQ(o[3], (3 * 100 + 200 + 2) >> 2);      // 125
-    EXPECT_EQ(o[13], (3 * 80 + 120 + 2) >> 2);      // 90
-    EXPECT_EQ(o[14], (3 * 120 + 80 + 2) >> 2);      // 110
-    EXPECT_EQ(o[15], 120);                          // last row copied
+    EXPECT_EQ(o[0], 0);                         // first row copied
+    EXPECT_EQ(o[1], (3 * 0 + 100 + 2) >> 2);    // 25
+    EXPECT_EQ(o[2], (3 * 100 + 0 + 2) >> 2);    // 75
+    EXPECT_EQ(o[3], (3 * 100 + 200 + 2) >> 2);  // 125
+    EXPECT_EQ(o[13], (3 * 80 + 120 + 2) >> 2);  // 90
+    EXPECT_EQ(o[14], (3 * 120 + 80 + 2) >> 2);  // 110
+    EXPECT_EQ(o[15], 120);                      // last row copied
 }
 
 TEST(OutputFilters, FieldVerticalFilterGroups) {
@@ -395,9 +413,9 @@ TEST(ColourConversion, Bt601KnownValues) {
         uint8_t y, cb, cr, b, g, r;
     };
     const Known k[] = {
-        {16, 128, 128, 0, 0, 0},        // black
+        {16, 128, 128, 0, 0, 0},         // black
         {235, 128, 128, 255, 255, 255},  // white
-        {81, 90, 240, 0, 0, 254},       // 75% red: the blue sum is negative
+        {81, 90, 240, 0, 0, 254},        // 75% red: the blue sum is negative
         {126, 128, 128, 128, 128, 128},  // mid grey
     };
     for (const auto& v : k) {
