@@ -69,6 +69,22 @@ enum WindowControlId : int {
     // The dialogs' own "Close" is kClose.
 };
 
+// The input list ("Input") and its controls.
+enum InputListId : int {
+    kInputListWindow = 168,
+    kInputListMenu = 187,  // the list's context menu
+    kInputList = 1065,
+    kInputGetGop = 1066,
+    kInputDelete = 1067,
+    kInputAdd = 1068,
+    kInputCancel = 1069,
+    kInputCheck = 1075,
+    // The context menu's items.
+    kInputMenuGetGop = 32771,
+    kInputMenuDelete = 32772,
+    kInputMenuExplorer = 32773,
+};
+
 // The "Option" sheet and its pages.
 enum OptionControlId : int {
     kSheetOk = 1,

@@ -31,6 +31,7 @@
 #include "file_info.h"
 #include "file_info_dialog.h"
 #include "gop_scan.h"
+#include "input_list_window.h"
 #include "job_runner.h"
 #include "message_box.h"
 #include "option_sheet.h"
@@ -91,6 +92,7 @@ MainWindow::MainWindow(const QString& iniPath, QWidget* parent)
     applyEnabled();
     setWindowTitle(kTitle);
     placeWindows();
+    m_inputList = std::make_unique<InputListWindow>(this);
     if (m_state.settings.outWnd == 1) m_preview->setOutWindow(true);
 }
 
@@ -666,6 +668,7 @@ void MainWindow::closeSequence() {
     record.geometry = m_state.geometry;
     record.windows = m_places.handBack();
     saveAppSettings(m_iniPath, record);
+    m_inputList->closeDown();
     closePreview();
     m_preview->view()->hide();
 }

@@ -23,6 +23,7 @@
 namespace tavrelcut {
 
 class ErrorInfoWindow;
+class InputListWindow;
 class JobRunner;
 class MessageSink;
 class PreviewPane;
@@ -88,6 +89,8 @@ public:
     void refreshErrorInfo();
     // The error view once it has been opened, else null.
     ErrorInfoWindow* errorInfoWindow() const { return m_errorInfo; }
+    // The input list, made at start and kept for the run.
+    InputListWindow* inputList() const { return m_inputList.get(); }
 
 public slots:
     void reject() override;
@@ -155,6 +158,8 @@ private:
     PreviewPane* m_preview = nullptr;
     SoundPlayer* m_sound = nullptr;
     ErrorInfoWindow* m_errorInfo = nullptr;  // made on the first "Error Info", then kept
+    // A window of its own, not a child: its controls are not the main window's.
+    std::unique_ptr<InputListWindow> m_inputList;
     WindowMover m_mover;
 };
 
