@@ -57,6 +57,8 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 # Settings in a folder of its own, so the screenshot always shows the
 # window as it opens the first time.
+# An empty input list, so no first-start message box covers the window.
+: > "$tmp/qxinput.txt"
 "$app" --ini "$tmp/tavrelcut.ini" "$sample" > "$tmp/log" 2>&1 &
 pid=$!
 if ! timeout 20 xdotool search --sync --onlyvisible --name '^Tavrel Cutter$' > /dev/null 2>&1; then

@@ -260,6 +260,10 @@ private slots:
         QFile ini(m_ini);
         QVERIFY(ini.open(QIODevice::WriteOnly));
         ini.write("[FILE]\nOUTTIME=1\n[DATA]\nSET_FC_SLIDER=1\n");
+        // An input list file, empty: the message of a first start without
+        // one belongs to the input list's tests.
+        QFile list(m_dir.filePath(QStringLiteral("qxinput.txt")));
+        QVERIFY(list.open(QIODevice::WriteOnly));
     }
 
     // Index, step, mark, collect two clips, cut, and close: the whole

@@ -156,6 +156,8 @@ unset QT_QPA_PLATFORM WAYLAND_DISPLAY
 rec=$work/rec.ts
 ini=$work/settings/tavrelcut.ini
 mkdir "$work/settings"
+# An empty input list, so no first-start message box takes the keyboard.
+: > "$work/settings/qxinput.txt"
 cp "$data/hd_1080i_aac.ts" "$rec"
 
 "$app" --ini "$ini" "$rec" > "$work/app.log" 2>&1 &
