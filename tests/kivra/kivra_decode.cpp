@@ -3,6 +3,8 @@
 // cropped to the sequence's horizontal and vertical size. A Y4M file holds
 // one picture size: at a sequence of another size (or chroma format) the
 // tool stops with a message and exit status 3, keeping what it wrote.
+// With --null it decodes every picture and writes nothing (a decoding
+// speed test on one thread).
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -26,7 +28,7 @@ using kivra_test::YuvFrame;
 namespace {
 
 int usage() {
-    std::fprintf(stderr, "usage: kivra-decode [--pid PID] [--frames N] [--c] FILE OUT.y4m\n");
+    std::fprintf(stderr, "usage: kivra-decode [--pid PID] [--frames N] [--c] (FILE OUT.y4m | --null FILE)\n");
     return 2;
 }
 
@@ -36,6 +38,7 @@ int main(int argc, char** argv) {
     int pid = -1;
     long maxFrames = -1;
     unsigned mask = cpuMaskFromEnv();
+    bool toNull = false;
     const char* in = nullptr;
     const char* out = nullptr;
     for (int i = 1; i < argc; ++i) {
@@ -46,6 +49,8 @@ int main(int argc, char** argv) {
             maxFrames = std::strtol(argv[++i], nullptr, 0);
         } else if (a == "--c") {
             mask = 0;
+        } else if (a == "--null") {
+            toNull = true;
         } else if (!in) {
             in = argv[i];
         } else if (!out) {
@@ -54,7 +59,7 @@ int main(int argc, char** argv) {
             return usage();
         }
     }
-    if (!in || !out) return usage();
+    if (!in || (!out && !toNull) || (out && toNull)) return usage();
 
     const auto head = kivra_test::readFile(in);
     size_t start = 0;
@@ -109,6 +114,10 @@ int main(int argc, char** argv) {
     };
     auto emit = [&](const FrameStore& f) {
         if (maxFrames >= 0 && written >= maxFrames) return;
+        if (toNull) {
+            ++written;
+            return;
+        }
         if (!sameSize()) return;
         const SequenceState& s = dec.sequence();
         // The planes bound the crop whatever the sequence state says.
@@ -137,7 +146,7 @@ int main(int argc, char** argv) {
     for (;;) {
         if (maxFrames >= 0 && written >= maxFrames) break;
         if (dec.readHeaders(-1) != Decoder::HeaderResult::Picture) break;
-        if (!sameSize()) break;
+        if (!toNull && !sameSize()) break;
         if (!dec.canDecode()) {
             const char* why = dec.cannotDecodeReason();
             if (why != lastReason) std::fprintf(stderr, "kivra-decode: picture not decoded: %s\n", why);
