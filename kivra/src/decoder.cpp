@@ -28,25 +28,6 @@ inline int readVlc(BitReader& br, const Vlc& v) {
     return e.sym;
 }
 
-enum class Coef { Level, EndOfBlock, Error };
-
-// One run/level pair of a DCT coefficient table, escape codes included.
-inline Coef readCoefficient(BitReader& br, const Vlc& vlc, int& run, int& level) {
-    const int sym = readVlc(br, vlc);
-    if (sym >= 0) {
-        run = sym & 0xFF;
-        level = sym >> 8;
-        if (br.get1()) level = -level;
-        return Coef::Level;
-    }
-    if (sym == kDctEob) return Coef::EndOfBlock;
-    if (sym != kDctEscape) return Coef::Error;
-    run = static_cast<int>(br.get(6));
-    level = static_cast<int>(br.get(12));
-    if (level > 2047) level -= 4096;
-    return Coef::Level;
-}
-
 uint8_t* allocPlane(size_t n) {
     size_t rounded = (n + 63) & ~size_t(63);
     void* p = std::aligned_alloc(64, rounded);
@@ -543,29 +524,31 @@ bool Decoder::decodeSliceDc(int& mbAddr, bool& done, const DcGrid& grid) {
 // Parses the AC coefficients of an intra block up to its end of block.
 bool Decoder::skipIntraAc() {
     BitReader& br = *m_br;
-    const Tables& t = *m_tables;
     const bool b15 = m_pic.intraVlcFormat != 0;
-    const Vlc& vlc = b15 ? t.dct1 : t.dct0;
-    const VlcEntry* tab = vlc.table();
-    const int root = vlc.rootBits();
+    const CoefTable& coef = b15 ? m_tables->coef1 : m_tables->coef0;
+    const CoefSkipTable& skip = b15 ? m_tables->skip1 : m_tables->skip0;
     int i = 0;
     for (;;) {
         br.need(32);
-        VlcEntry e = tab[br.peek(root)];
-        if (e.len < 0) {
-            br.drop(root);
-            e = tab[e.sym + br.peek(-e.len)];
+        const uint32_t w = br.peek(32);
+        const uint16_t s = skip.lookup(w);
+        if (CoefSkipTable::bits(s) != 0) {
+            // Several short codes at once.
+            br.drop(CoefSkipTable::bits(s));
+            i += CoefSkipTable::positions(s);
+            if (i > 63) return false;
+            if (CoefSkipTable::endOfBlock(s)) return true;
+            continue;
         }
-        if (e.len == 0) return false;
-        br.drop(e.len);
-        if (e.sym >= 0) {
-            i += (e.sym & 0xFF) + 1;
-            br.drop(1);  // sign
-        } else if (e.sym == kDctEob) {
-            return true;
+        const CoefEntry e = coef.lookup(w);
+        if (e.run >= 0) {
+            br.drop(e.len);
+            i += e.run + 1;
+        } else if (e.run == kCoefEscape) {
+            i += static_cast<int>(br.peek(e.len + 6) & 63) + 1;
+            br.drop(e.len + 18);  // the escape, its run and its level
         } else {
-            i += static_cast<int>(br.peek(6)) + 1;
-            br.drop(18);  // run and level of the escape
+            return false;  // an end of block always fits the skip table
         }
         if (i > 63) return false;
     }
@@ -834,45 +817,78 @@ bool Decoder::decodeIntraBlock(int16_t* blk, int comp, const uint8_t* matrix, bo
         br.drop(m_pic.intraVlcFormat ? 4 : 2);
         return true;
     }
-    const Vlc& vlc = m_pic.intraVlcFormat ? t.dct1 : t.dct0;
+    const CoefTable& coef = m_pic.intraVlcFormat ? t.coef1 : t.coef0;
     const uint8_t* scan = m_pic.alternateScan ? kAlternate : kZigZag;
     const int q = m_qscale;
     int i = 0;
-    dcOnly = true;
+    dcOnly = false;
     for (;;) {
+        br.need(32);
+        const CoefEntry e = coef.lookup(br.peek(32));
         int run, level;
-        const Coef c = readCoefficient(br, vlc, run, level);
-        if (c != Coef::Level) return c == Coef::EndOfBlock;
+        if (e.run >= 0) {
+            br.drop(e.len);
+            run = e.run;
+            level = e.level;
+        } else if (e.run == kCoefEob) {
+            br.drop(e.len);
+            return true;
+        } else if (e.run == kCoefEscape) {
+            br.drop(e.len);
+            run = static_cast<int>(br.peek(6));
+            level = static_cast<int>(br.peek(18) & 0xFFF);
+            br.drop(18);
+            if (level > 2047) level -= 4096;
+        } else {
+            return false;
+        }
         i += run + 1;
         if (i > 63) return false;
         const int pos = scan[i];
         const int a = level < 0 ? -level : level;
         const int val = (a * matrix[pos] * q) >> 4;
         blk[pos] = static_cast<int16_t>(level < 0 ? -val : val);
-        dcOnly = false;
     }
 }
 
 bool Decoder::decodeNonIntraBlock(int16_t* blk, const uint8_t* matrix, bool& dcOnly) {
     BitReader& br = *m_br;
-    const Vlc& vlc = m_tables->dct0;
+    const CoefTable& coef = m_tables->coef0;
     const uint8_t* scan = m_pic.alternateScan ? kAlternate : kZigZag;
     const int q = m_qscale;
     int i = -1;
-    bool first = true;
     dcOnly = true;
+    br.need(32);
+    // The first coefficient may be "1s": run 0, level 1.
+    if (br.peek(1) == 1) {
+        const int level = br.peek(2) & 1 ? -1 : 1;
+        br.drop(2);
+        i = 0;
+        const int pos = scan[0];
+        const int val = (3 * matrix[pos] * q) >> 5;
+        blk[pos] = static_cast<int16_t>(level < 0 ? -val : val);
+        if (pos != 0) dcOnly = false;
+    }
     for (;;) {
+        br.need(32);
+        const CoefEntry e = coef.lookup(br.peek(32));
         int run, level;
-        br.need(24);
-        if (first && br.peek(1) == 1) {
-            br.drop(1);
-            run = 0;
-            level = br.get1() ? -1 : 1;
+        if (e.run >= 0) {
+            br.drop(e.len);
+            run = e.run;
+            level = e.level;
+        } else if (e.run == kCoefEob) {
+            br.drop(e.len);
+            return true;
+        } else if (e.run == kCoefEscape) {
+            br.drop(e.len);
+            run = static_cast<int>(br.peek(6));
+            level = static_cast<int>(br.peek(18) & 0xFFF);
+            br.drop(18);
+            if (level > 2047) level -= 4096;
         } else {
-            const Coef c = readCoefficient(br, vlc, run, level);
-            if (c != Coef::Level) return c == Coef::EndOfBlock;
+            return false;
         }
-        first = false;
         i += run + 1;
         if (i > 63) return false;
         const int pos = scan[i];

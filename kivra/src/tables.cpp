@@ -308,7 +308,82 @@ Tables::Tables()
       dcLuma(9, kDcLuma, COUNT(kDcLuma)),
       dcChroma(10, kDcChroma, COUNT(kDcChroma)),
       dct0(8, kDct0, COUNT(kDct0)),
-      dct1(8, kDct1, COUNT(kDct1)) {}
+      dct1(8, kDct1, COUNT(kDct1)),
+      coef0(kDct0, COUNT(kDct0)),
+      coef1(kDct1, COUNT(kDct1)),
+      skip0(coef0),
+      skip1(coef1) {}
+
+CoefSkipTable::CoefSkipTable(const CoefTable& coef) : m_table(size_t(1) << kBits) {
+    for (uint32_t v = 0; v < (1u << kBits); ++v) {
+        int used = 0, positions = 0;
+        bool eob = false;
+        for (;;) {
+            const CoefEntry e = coef.lookup((v << (32 - kBits)) << used);
+            if (e.len <= 0 || e.len > kBits - used) break;
+            if (e.run >= 0) {
+                used += e.len;
+                positions += e.run + 1;
+                continue;
+            }
+            if (e.run == kCoefEob) {
+                used += e.len;
+                eob = true;
+            }
+            break;
+        }
+        if (positions > 127) positions = 127;
+        m_table[v] = static_cast<uint16_t>(used | (eob ? 16 : 0) | (positions << 5));
+    }
+}
+
+CoefTable::CoefTable(const VlcCode* codes, int count) {
+    // Every code with its sign bit (coefficients) as a bit string.
+    struct Full {
+        uint32_t bits;
+        int len;
+        CoefEntry e;
+    };
+    std::vector<Full> all;
+    for (int i = 0; i < count; ++i) {
+        auto [v, n] = parseBits(codes[i].bits);
+        const int sym = codes[i].sym;
+        if (sym == kDctEob || sym == kDctEscape) {
+            all.push_back({v, n, CoefEntry{int8_t(sym == kDctEob ? kCoefEob : kCoefEscape), int8_t(n), 0}});
+            continue;
+        }
+        const int run = sym & 0xFF, level = sym >> 8;
+        all.push_back({v << 1, n + 1, CoefEntry{int8_t(run), int8_t(n + 1), int16_t(level)}});
+        all.push_back({(v << 1) | 1, n + 1, CoefEntry{int8_t(run), int8_t(n + 1), int16_t(-level)}});
+    }
+    constexpr int R = kRootBits;
+    m_table.assign(size_t(1) << R, CoefEntry{kCoefInvalid, 0, 0});
+    std::map<uint32_t, int> subBits;  // root prefix -> index bits of its subtable
+    for (const Full& f : all) {
+        if (f.len <= R) {
+            const uint32_t first = f.bits << (R - f.len);
+            for (uint32_t k = 0; k < (1u << (R - f.len)); ++k) m_table[first + k] = f.e;
+        } else {
+            int& b = subBits[f.bits >> (f.len - R)];
+            b = std::max(b, f.len - R);
+        }
+    }
+    for (auto& [prefix, bits] : subBits) {
+        const size_t at = m_table.size();
+        m_table[prefix] = CoefEntry{kCoefSub, int8_t(bits), int16_t(at)};
+        m_table.resize(at + (size_t(1) << bits), CoefEntry{kCoefInvalid, 0, 0});
+        for (const Full& f : all) {
+            if (f.len <= R || (f.bits >> (f.len - R)) != prefix) continue;
+            const int rest = f.len - R;
+            const uint32_t low = f.bits & ((1u << rest) - 1);
+            const uint32_t first = low << (bits - rest);
+            for (uint32_t k = 0; k < (1u << (bits - rest)); ++k) {
+                CoefEntry e = f.e;
+                m_table[at + first + k] = e;
+            }
+        }
+    }
+}
 
 const Tables& tables() {
     static const Tables t;

@@ -38,6 +38,49 @@ private:
     double m_kraft = 0;
 };
 
+// DCT coefficient codes with their sign bit in one lookup: the entry of the
+// next kRootBits bits (or of a subtable) gives run and signed level and the
+// length of code and sign together.
+struct CoefEntry {
+    int8_t run;     // >= 0: a coefficient; else kCoefEob, kCoefEscape, kCoefSub, kCoefInvalid
+    int8_t len;     // bits of code and sign; for kCoefSub the subtable's index bits
+    int16_t level;  // signed level; for kCoefSub the subtable's offset
+};
+constexpr int8_t kCoefEob = -1, kCoefEscape = -2, kCoefSub = -3, kCoefInvalid = -4;
+
+class CoefTable {
+public:
+    static constexpr int kRootBits = 10;
+    CoefTable(const VlcCode* codes, int count);
+    // Entry of the code at the top of the 32-bit window w.
+    inline CoefEntry lookup(uint32_t w) const {
+        CoefEntry e = m_table[w >> (32 - kRootBits)];
+        if (e.run == kCoefSub) e = m_table[e.level + ((w << kRootBits) >> (32 - e.len))];
+        return e;
+    }
+
+private:
+    std::vector<CoefEntry> m_table;
+};
+
+// Skipping coefficients several at a time (the reduced pictures parse AC
+// coefficients past without using them): the entry of the next kBits bits
+// gives how many bits the whole coefficient codes (and an end of block)
+// inside them take, the scan positions they advance and whether the block
+// ended. 0 bits: the first code does not fit or is an escape.
+class CoefSkipTable {
+public:
+    static constexpr int kBits = 13;
+    explicit CoefSkipTable(const CoefTable& coef);
+    inline uint16_t lookup(uint32_t w) const { return m_table[w >> (32 - kBits)]; }
+    static int bits(uint16_t e) { return e & 15; }
+    static bool endOfBlock(uint16_t e) { return (e & 16) != 0; }
+    static int positions(uint16_t e) { return e >> 5; }
+
+private:
+    std::vector<uint16_t> m_table;
+};
+
 // Symbols of the DCT coefficient tables: run | level << 8, or these.
 constexpr int kDctEob = -1;
 constexpr int kDctEscape = -2;
@@ -60,7 +103,9 @@ struct Tables {
     Vlc cbp;
     Vlc motion;  // magnitude of motion_code; the sign bit follows unless 0
     Vlc dcLuma, dcChroma;
-    Vlc dct0, dct1;  // Tables B-14 and B-15 without the sign bit
+    Vlc dct0, dct1;          // Tables B-14 and B-15 without the sign bit
+    CoefTable coef0, coef1;  // the same with the sign bit
+    CoefSkipTable skip0, skip1;
     Tables();
 };
 
