@@ -18,6 +18,7 @@
 #include <QScrollBar>
 #include <QTreeWidget>
 #include <QUrl>
+#include <QWindow>
 #include <algorithm>
 #include <chrono>
 
@@ -494,6 +495,10 @@ bool InputListWindow::eventFilter(QObject* watched, QEvent* event) {
         // once both are up.
         if (event->type() == QEvent::Show && !m_shownOnce && !m_closed) {
             m_shownOnce = true;
+            // Owned by the main window, which runs modally: a window it
+            // owns takes input all the same.
+            winId();
+            if (QWindow* own = windowHandle()) own->setTransientParent(m_main->windowHandle());
             show();
             if (m_loadFailed)
                 QMetaObject::invokeMethod(

@@ -160,6 +160,8 @@ class InputListTest : public QObject {
         m_main.reset();
         m_main = std::make_unique<MainWindow>(m_dir.filePath(QStringLiteral("tavrelcut.ini")));
         m_main->setMessageSink(&m_sink);
+        // As the program runs it: the main window is modal.
+        m_main->setWindowModality(Qt::ApplicationModal);
         m_main->show();
         if (!QTest::qWaitForWindowExposed(m_main.get())) qFatal("main window not shown");
         return *m_main->inputList();
@@ -424,9 +426,13 @@ private slots:
         QCOMPARE(input->text(), c);
         QTRY_COMPARE(qobject_cast<QLabel*>(m_main->control(kPacketLabel))->text(), QStringLiteral("188"));
 
+        // A click through the window system reaches the list while the
+        // modal main window is up.
+        l.list()->clearSelection();
+        QTest::mouseClick(l.windowHandle(), Qt::LeftButton, {}, l.list()->viewport()->mapTo(&l, rowCentre(l, 1)));
+        QVERIFY(l.list()->topLevelItem(1)->isSelected());
         UrlCatcher catcher;
         QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
-        selectRows(l, {1});
         l.openFolder();
         QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
         QCOMPARE(catcher.opened, QList<QUrl>{QUrl::fromLocalFile(m_dir.path())});
