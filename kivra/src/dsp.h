@@ -12,6 +12,7 @@ namespace kivra {
 enum CpuFlags : unsigned {
     kCpuSse2 = 1u << 0,
     kCpuSsse3 = 1u << 1,
+    kCpuAvx2 = 1u << 2,
     kCpuAll = ~0u,
 };
 
@@ -71,6 +72,10 @@ void yuv422ToBgrC(uint8_t* bgr, const uint8_t* y, const uint8_t* cb, const uint8
 #define KIVRA_X86 1
 void initDspSse2(Dsp& dsp);
 void initDspSsse3(Dsp& dsp);
+void initDspAvx2(Dsp& dsp);
+// The SSSE3 conversions (the AVX2 ones finish a row's last 16 pixels with them).
+void yuvToBgrSsse3(uint8_t* bgr, const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int w);
+void yuv422ToBgrSsse3(uint8_t* bgr, const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int w);
 #endif
 
 }  // namespace kivra

@@ -281,6 +281,7 @@ void initDsp(Dsp& d, unsigned mask) {
 #ifdef KIVRA_X86
     if (flags & kCpuSse2) initDspSse2(d);
     if ((flags & kCpuSse2) && (flags & kCpuSsse3)) initDspSsse3(d);
+    if ((flags & kCpuSse2) && (flags & kCpuSsse3) && (flags & kCpuAvx2)) initDspAvx2(d);
 #else
     (void)flags;
 #endif
@@ -292,6 +293,7 @@ unsigned detectCpuFlags() {
     unsigned f = 0;
     if (__builtin_cpu_supports("sse2")) f |= kCpuSse2;
     if (__builtin_cpu_supports("ssse3")) f |= kCpuSsse3;
+    if (__builtin_cpu_supports("avx2")) f |= kCpuAvx2;
     return f;
 #else
     return 0;

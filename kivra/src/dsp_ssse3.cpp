@@ -61,6 +61,8 @@ inline void bgr16(uint8_t* o, __m128i y8, __m128i u8, __m128i v8, bool lastInRow
     _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 32), o2);
 }
 
+}  // namespace
+
 void yuvToBgrSsse3(uint8_t* bgr, const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int w) {
     if (w % 16 != 0) return yuvToBgrC(bgr, y, cb, cr, w);
     for (int x = 0; x < w; x += 16)
@@ -77,8 +79,6 @@ void yuv422ToBgrSsse3(uint8_t* bgr, const uint8_t* y, const uint8_t* cb, const u
         bgr16(bgr + 3 * x, _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + x)), u, v, x + 16 == w);
     }
 }
-
-}  // namespace
 
 void initDspSsse3(Dsp& d) {
     d.yuvToBgr = yuvToBgrSsse3;

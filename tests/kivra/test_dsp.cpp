@@ -187,7 +187,7 @@ TEST_P(SimdVsC, ColourConversionMatchesOnEveryValueMix) {
 }
 
 TEST_P(SimdVsC, FusedHalfWidthConversionMatches) {
-    for (int w : {16, 32, 720, 1440}) {
+    for (int w : {16, 32, 48, 720, 1440, 1920}) {
         auto y = randomPlane(size_t(w)), cb = randomPlane(size_t(w / 2)), cr = randomPlane(size_t(w / 2));
         std::vector<uint8_t> a(size_t(w) * 3 + 4, 0xEE), b(a), viaFull(a);
         ref.yuv422ToBgr(a.data(), y.data(), cb.data(), cr.data(), w);
