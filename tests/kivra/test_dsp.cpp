@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dsp.h"
+#include "tables.h"
 #include "output.h"
 
 using namespace kivra;
@@ -175,7 +176,7 @@ TEST_P(SimdVsC, ConvertedPictureEqualsTheReferenceFilters) {
 }
 
 TEST_P(SimdVsC, ColourConversionMatchesOnEveryValueMix) {
-    for (int w : {16, 32, 1440}) {
+    for (int w : {16, 32, 48, 1440}) {
         auto y = randomPlane(size_t(w)), cb = randomPlane(size_t(w)), cr = randomPlane(size_t(w));
         // Guard bytes catch writes past the row.
         std::vector<uint8_t> a(size_t(w) * 3 + 4, 0xEE), b(a);
@@ -204,7 +205,8 @@ TEST_P(SimdVsC, FusedHalfWidthConversionMatches) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Simd, SimdVsC,
-                         testing::Values(DspCase{"SSE2", kCpuSse2}, DspCase{"SSSE3", kCpuSse2 | kCpuSsse3}),
+                         testing::Values(DspCase{"SSE2", kCpuSse2}, DspCase{"SSSE3", kCpuSse2 | kCpuSsse3},
+                                         DspCase{"AVX2", kCpuSse2 | kCpuSsse3 | kCpuAvx2}),
                          [](const testing::TestParamInfo<DspCase>& i) { return std::string(i.param.name); });
 
 // ---------------------------------------------------------------------------
@@ -430,6 +432,68 @@ TEST(ColourConversion, Bt601KnownValues) {
             EXPECT_EQ(bgr[45], v.b) << int(v.y) << "," << int(v.cb) << "," << int(v.cr);
             EXPECT_EQ(bgr[46], v.g) << int(v.y) << "," << int(v.cb) << "," << int(v.cr);
             EXPECT_EQ(bgr[47], v.r) << int(v.y) << "," << int(v.cb) << "," << int(v.cr);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Coefficient tables with the sign bit, and the skip table, against the
+// plain VLC tables they are built from.
+
+// The code at the top of w through a Vlc table: symbol and length.
+std::pair<int, int> vlcAt(const Vlc& v, uint32_t w) {
+    VlcEntry e = v.table()[w >> (32 - v.rootBits())];
+    int extra = 0;  // a subtable's lengths count from its root bits
+    if (e.len < 0) {
+        e = v.table()[e.sym + ((w << v.rootBits()) >> (32 + e.len))];
+        extra = v.rootBits();
+    }
+    return {e.len == 0 ? INT32_MIN : e.sym, e.len + extra};
+}
+
+TEST(CoefficientTables, SignedLookupAndSkipAgreeWithTheCodeTables) {
+    const Tables& t = tables();
+    std::mt19937 rng(99);
+    for (int b15 = 0; b15 < 2; ++b15) {
+        const Vlc& vlc = b15 ? t.dct1 : t.dct0;
+        const CoefTable& coef = b15 ? t.coef1 : t.coef0;
+        const CoefSkipTable& skip = b15 ? t.skip1 : t.skip0;
+        for (int iter = 0; iter < 200000; ++iter) {
+            // Leading zeros now and then reach the long codes and the escape.
+            uint32_t w = rng();
+            if (iter % 3 == 0) w >>= rng() % 12;
+            const auto [sym, len] = vlcAt(vlc, w);
+            const CoefEntry e = coef.lookup(w);
+            if (sym == INT32_MIN) {
+                ASSERT_EQ(e.run, kCoefInvalid) << std::hex << w;
+            } else if (sym == kDctEob || sym == kDctEscape) {
+                ASSERT_EQ(e.run, sym == kDctEob ? kCoefEob : kCoefEscape) << std::hex << w;
+                ASSERT_EQ(e.len, len);
+            } else {
+                const bool negative = (w >> (31 - len)) & 1;
+                ASSERT_EQ(e.run, sym & 0xFF) << std::hex << w;
+                ASSERT_EQ(e.level, negative ? -(sym >> 8) : (sym >> 8)) << std::hex << w;
+                ASSERT_EQ(e.len, len + 1);
+            }
+            // The skip table: the whole codes inside its bits, one by one.
+            int used = 0, positions = 0;
+            bool eob = false;
+            for (;;) {
+                const auto [s2, l2] = vlcAt(vlc, w << used);
+                if (s2 == INT32_MIN || s2 == kDctEscape) break;
+                const int total = s2 == kDctEob ? l2 : l2 + 1;
+                if (used + total > CoefSkipTable::kBits) break;
+                used += total;
+                if (s2 == kDctEob) {
+                    eob = true;
+                    break;
+                }
+                positions += (s2 & 0xFF) + 1;
+            }
+            const uint16_t k = skip.lookup(w);
+            ASSERT_EQ(CoefSkipTable::bits(k), used) << std::hex << w;
+            ASSERT_EQ(CoefSkipTable::endOfBlock(k), eob) << std::hex << w;
+            ASSERT_EQ(CoefSkipTable::positions(k), positions) << std::hex << w;
         }
     }
 }
