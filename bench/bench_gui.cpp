@@ -225,8 +225,8 @@ int main(int argc, char** argv) {
             lastBeat = g_clock.nsecsElapsed();
         });
         beat.start();
-        const bool ended = spinUntil(
-            [&] { return lastChangeNs >= 0 && paintedNs > lastChangeNs && painted == reference; }, 20000);
+        const bool ended =
+            spinUntil([&] { return lastChangeNs >= 0 && paintedNs > lastChangeNs && painted == reference; }, 20000);
         beat.stop();
         if (!ended) {
             std::fprintf(stderr, "the final picture (GOP %d) never appeared\n", finalGop);
@@ -252,8 +252,8 @@ int main(int argc, char** argv) {
                 median(gaps), *std::max_element(gaps.begin(), gaps.end()));
     std::printf("    longest single slider change (setValue)      median %7.1f ms, max %.1f ms\n", median(changes),
                 *std::max_element(changes.begin(), changes.end()));
-    std::printf("    longest TsRead, on the request thread         median %7.1f ms, max %.1f ms\n",
-                median(reads), *std::max_element(reads.begin(), reads.end()));
+    std::printf("    longest TsRead, on the request thread         median %7.1f ms, max %.1f ms\n", median(reads),
+                *std::max_element(reads.begin(), reads.end()));
     std::printf("    last change to final picture painted          median %7.1f ms, max %.1f ms   (goal <= 50)\n",
                 median(finals), *std::max_element(finals.begin(), finals.end()));
 

@@ -38,9 +38,7 @@ private:
     std::string m_text;
 };
 
-std::string rangeText(int64_t lo, int64_t hi) {
-    return std::to_string(lo) + " to " + std::to_string(hi);
-}
+std::string rangeText(int64_t lo, int64_t hi) { return std::to_string(lo) + " to " + std::to_string(hi); }
 
 // The command the user named (the top app when none was reached).
 const CLI::App* selectedCommand(const CLI::App& app) {
@@ -70,8 +68,7 @@ std::optional<int64_t> parseNumber(const std::string& s) {
     if (at >= s.size()) return std::nullopt;
     for (size_t i = at; i < s.size(); ++i) {
         const char c = s[i];
-        const bool digit = (c >= '0' && c <= '9') ||
-                           (base == 16 && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')));
+        const bool digit = (c >= '0' && c <= '9') || (base == 16 && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')));
         if (!digit) return std::nullopt;
     }
     errno = 0;
@@ -119,8 +116,8 @@ std::optional<std::set<int32_t>> parsePidList(const std::string& s) {
     return pids;
 }
 
-CLI::Option* addNumberOption(CLI::App& app, const std::string& name, std::optional<int64_t>& target,
-                             int64_t lo, int64_t hi, const std::string& description) {
+CLI::Option* addNumberOption(CLI::App& app, const std::string& name, std::optional<int64_t>& target, int64_t lo,
+                             int64_t hi, const std::string& description) {
     auto* opt = app.add_option_function<std::string>(
         name,
         [&target, lo, hi, name](const std::string& s) {

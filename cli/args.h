@@ -38,8 +38,8 @@ std::optional<std::set<int32_t>> parsePidList(const std::string& s);
 
 // An option holding a number in [lo, hi]; anything else is a usage error
 // that names the range.
-CLI::Option* addNumberOption(CLI::App& app, const std::string& name, std::optional<int64_t>& target,
-                             int64_t lo, int64_t hi, const std::string& description);
+CLI::Option* addNumberOption(CLI::App& app, const std::string& name, std::optional<int64_t>& target, int64_t lo,
+                             int64_t hi, const std::string& description);
 // An option holding one PID (hexadecimal).
 CLI::Option* addPidOption(CLI::App& app, const std::string& name, std::optional<int32_t>& target,
                           const std::string& description);

@@ -66,8 +66,7 @@ int runErrors(const std::string& file) {
     // printed with the memory of a bounded number of records.
     int err = 0;
     const ErrorFileStatus status = walkErrorFileTree(
-        path, [](const ErrorTreeItem& item) { std::printf("%*s%s\n", item.level * 2, "", item.text.c_str()); },
-        &err);
+        path, [](const ErrorTreeItem& item) { std::printf("%*s%s\n", item.level * 2, "", item.text.c_str()); }, &err);
     std::fflush(stdout);
     switch (status) {
     case ErrorFileStatus::Ok: return kExitOk;

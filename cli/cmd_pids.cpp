@@ -32,8 +32,8 @@ int runPids(const PidsOptions& o) {
     }
     std::printf("PID   KIND  NAME                    SELECTED  MINIMUM\n");
     for (const ProgramEntry& e : state.pidList.entries)
-        std::printf("%04X  %-4d  %-22s  %-8d  %d\n", static_cast<unsigned>(e.pid), e.kind, e.name.c_str(),
-                    e.selected, e.minimum);
+        std::printf("%04X  %-4d  %-22s  %-8d  %d\n", static_cast<unsigned>(e.pid), e.kind, e.name.c_str(), e.selected,
+                    e.minimum);
     return host.errorCount() == 0 ? kExitOk : kExitFailure;
 }
 

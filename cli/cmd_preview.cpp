@@ -38,8 +38,7 @@ struct Capture {
     YuvImage yuv;
 };
 
-void onDraw(void* user, KivraWindow, const uint8_t* h, const uint8_t* pixels, int32_t dw, int32_t dh,
-            int32_t mode) {
+void onDraw(void* user, KivraWindow, const uint8_t* h, const uint8_t* pixels, int32_t dw, int32_t dh, int32_t mode) {
     auto* c = static_cast<Capture*>(user);
     std::lock_guard<std::mutex> lock(c->mu);
     auto rd32 = [h](int o) { return int32_t(h[o] | h[o + 1] << 8 | h[o + 2] << 16 | uint32_t(h[o + 3]) << 24); };
@@ -168,10 +167,10 @@ int runPreview(const PreviewOptions& o) {
         }
     }
     if (pos >= fileSize) {
-        host.showMessage("error",
-                         "position " + std::to_string(pos) + " is past the end of the file (" +
-                             std::to_string(fileSize) + " bytes)",
-                         MsgKind::Ok);
+        host.showMessage(
+            "error",
+            "position " + std::to_string(pos) + " is past the end of the file (" + std::to_string(fileSize) + " bytes)",
+            MsgKind::Ok);
         return kExitFailure;
     }
 
@@ -238,8 +237,7 @@ Command addPreviewCommand(CLI::App& app) {
     position->type_name("BYTES");
     gop->excludes(position);
     addPidOption(*sub, "--pid", o->pid, "video PID (hexadecimal; default: the GOP's or the recording's)");
-    addNumberOption(*sub, "--width", o->width, 0, 16383, "display width, 0 = coded size (default)")
-        ->type_name("W");
+    addNumberOption(*sub, "--width", o->width, 0, 16383, "display width, 0 = coded size (default)")->type_name("W");
     sub->add_option("--aspect", o->aspect, "9 = from the stream (default), 0 = 4:3, 3 = 16:9")
         ->check(CLI::IsMember({"9", "0", "3"}));
     sub->add_option("--grade", o->grade, "stretch quality: 0 = normal, 1 = low, 2 = high (default)")

@@ -38,7 +38,8 @@ bool checkRecording(const std::string& path, TerminalHost& host) {
     }
     char head[sizeof kIndexHeader - 1] = {};
     const int64_t got = f.read(head, sizeof head);
-    const bool indexHeader = got == static_cast<int64_t>(sizeof head) && std::memcmp(head, kIndexHeader, sizeof head) == 0;
+    const bool indexHeader =
+        got == static_cast<int64_t>(sizeof head) && std::memcmp(head, kIndexHeader, sizeof head) == 0;
     if (indexHeader || endsWithTxt(path)) {
         host.showFileError("GOP index files are not recordings; give the recording itself", path, 0);
         return false;

@@ -21,9 +21,8 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
 
     std::vector<Command> commands = {
-        addIndexCommand(app), addGopsCommand(app), addCheckCommand(app), addErrorsCommand(app),
-        addPidsCommand(app),  addInfoCommand(app), addCutCommand(app),   addPreviewCommand(app),
-        addThumbsCommand(app),
+        addIndexCommand(app), addGopsCommand(app), addCheckCommand(app),   addErrorsCommand(app), addPidsCommand(app),
+        addInfoCommand(app),  addCutCommand(app),  addPreviewCommand(app), addThumbsCommand(app),
     };
     for (Command& c : commands) c.app->group("commands");
 

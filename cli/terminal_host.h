@@ -18,8 +18,7 @@ public:
     // the question is asked when stdin is a terminal, else answered NO.
     explicit TerminalHost(std::optional<bool> preset = std::nullopt);
 
-    MsgResult showMessage(const std::string& caption, const std::string& text,
-                          MsgKind kind) override;
+    MsgResult showMessage(const std::string& caption, const std::string& text, MsgKind kind) override;
     // "error: <text>: <path>: <reason>" (no reason when err is 0).
     void showFileError(const std::string& text, const std::string& path, int err) override;
     void showNote(const std::string& text) override;

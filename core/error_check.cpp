@@ -129,8 +129,8 @@ void TransportErrorChecker::packet(const uint8_t* p, int64_t number, std::vector
             // A PID last seen before the current program began: kind 3.
             const uint8_t kind =
                 m_lastPacket[static_cast<size_t>(pid)] > m_changePoint ? kErrorCounter : kErrorCounterProgram;
-            out.push_back({m_sid, m_pmtPid, static_cast<uint16_t>(pid), kind,
-                           static_cast<uint8_t>(expected << 4 | cc), number});
+            out.push_back(
+                {m_sid, m_pmtPid, static_cast<uint16_t>(pid), kind, static_cast<uint8_t>(expected << 4 | cc), number});
         }
     }
     m_lastCc[static_cast<size_t>(pid)] = static_cast<uint8_t>(cc);
@@ -354,8 +354,7 @@ std::string errorEventText(const ErrorRecord& r) {
     if (r.kind == kErrorCounter || r.kind == kErrorCounterProgram)
         std::snprintf(detail, sizeof detail, "[%2d → %2d]", r.counters >> 4, r.counters & 0x0F);
     char line[96];
-    std::snprintf(line, sizeof line, "%s %s [%lld]", errorKindText(r.kind), detail,
-                  static_cast<long long>(r.packet));
+    std::snprintf(line, sizeof line, "%s %s [%lld]", errorKindText(r.kind), detail, static_cast<long long>(r.packet));
     return line;
 }
 

@@ -21,9 +21,9 @@ inline constexpr size_t kErrorFileHeaderSize = 16;
 inline constexpr size_t kErrorRecordSize = 16;
 
 enum ErrorKind : uint8_t {
-    kErrorDiscontinuity = 1,    // discontinuity_indicator set
-    kErrorCounter = 2,          // continuity counter error
-    kErrorCounterProgram = 3,   // the same, the PID last seen before a program change
+    kErrorDiscontinuity = 1,   // discontinuity_indicator set
+    kErrorCounter = 2,         // continuity counter error
+    kErrorCounterProgram = 3,  // the same, the PID last seen before a program change
 };
 
 // One event. On disk: SID, PMT PID, PID big-endian (2 bytes each), kind,
@@ -107,7 +107,7 @@ ErrorFileStatus loadErrorFile(const std::string& path, size_t maxRecords, std::v
 // The error view's tree in display order (depth first).
 struct ErrorTreeItem {
     enum Kind : uint8_t { Root, Program, Pid, Event } kind = Root;  // also picks the colour
-    int level = 0;          // Root 0, program 1, PID 2, event 3
+    int level = 0;                                                  // Root 0, program 1, PID 2, event 3
     std::string text;
     int64_t packet = 0;     // events: their packet; 0 for the others
     int64_t record = -1;    // events: index of their record

@@ -47,8 +47,8 @@ std::string differenceText(int64_t diff) {
 
 }  // namespace
 
-bool gatherPacket(std::span<const uint8_t> packet, int32_t syncOffset, int32_t pid, uint8_t* buf,
-                  size_t capacity, size_t& fill) {
+bool gatherPacket(std::span<const uint8_t> packet, int32_t syncOffset, int32_t pid, uint8_t* buf, size_t capacity,
+                  size_t& fill) {
     if (syncOffset < 0 || packet.size() < static_cast<size_t>(syncOffset) + 5) return false;
     const uint8_t* p = packet.data() + syncOffset;
     if (p[0] != 0x47) return false;
@@ -56,9 +56,9 @@ bool gatherPacket(std::span<const uint8_t> packet, int32_t syncOffset, int32_t p
     if (!packetPusi(p) && fill == 0) return false;
     size_t start = 0;
     switch (packetAfc(p)) {
-        case 1: start = static_cast<size_t>(syncOffset) + 4; break;
-        case 3: start = static_cast<size_t>(syncOffset) + 5 + p[4]; break;
-        default: return false;
+    case 1: start = static_cast<size_t>(syncOffset) + 4; break;
+    case 3: start = static_cast<size_t>(syncOffset) + 5 + p[4]; break;
+    default: return false;
     }
     if (start >= packet.size()) return false;
     const size_t n = packet.size() - start;
@@ -142,8 +142,8 @@ void decodeSequenceExtension(const uint8_t* h, FileInfoRecord& r) {
     r.vbvBufferSizeExtension = b[4];
 }
 
-bool examineFileInfoPosition(FileInfoScan& scan, FileInfoPass pass, int streamType, const uint8_t* data,
-                             size_t fill, size_t pos) {
+bool examineFileInfoPosition(FileInfoScan& scan, FileInfoPass pass, int streamType, const uint8_t* data, size_t fill,
+                             size_t pos) {
     if (pos + 4 > fill) return false;
     const uint8_t* s = data + pos;
     if (s[0] != 0 || s[1] != 0 || s[2] != 1) return false;
@@ -256,8 +256,9 @@ bool runFileInfoPass(const std::string& path, JobHost& host, FileInfoScan& scan,
     if (!f.seek(startByte)) return readError();
     const int64_t first = f.read(block.data(), static_cast<size_t>(size));
     if (first < 0) return readError();
-    if (first == size) gatherPacket({block.data(), static_cast<size_t>(size)}, g.syncOffset, pid, gathered.data(),
-                                    gathered.size(), fill);
+    if (first == size)
+        gatherPacket({block.data(), static_cast<size_t>(size)}, g.syncOffset, pid, gathered.data(), gathered.size(),
+                     fill);
 
     const int64_t blockBytes = kBlockPackets * size;
     const int64_t last = (f.size() - size) / blockBytes;
@@ -291,8 +292,7 @@ std::optional<std::string> runFileInfoPasses(const EditState& state, JobHost& ho
         ok = runFileInfoPass(state.inputPath, host, scan, FileInfoPass::Video, v->pid, v->streamType, startPacket);
     if (ok)
         if (const ProgramEntry* a = findProgramEntry(list, kKindAudio, FindBy::Kind))
-            ok = runFileInfoPass(state.inputPath, host, scan, FileInfoPass::Audio, a->pid, a->streamType,
-                                 startPacket);
+            ok = runFileInfoPass(state.inputPath, host, scan, FileInfoPass::Audio, a->pid, a->streamType, startPacket);
     if (!ok) return std::nullopt;
     if (recordOut) *recordOut = scan.record;
     return fileInfoText(scan.record);

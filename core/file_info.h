@@ -57,8 +57,8 @@ struct FileInfoScan {
 // payload_unit_start_indicator has been gathered. The payload runs to the
 // end of the stored packet. False when nothing was appended (also when it
 // would not fit in capacity).
-bool gatherPacket(std::span<const uint8_t> packet, int32_t syncOffset, int32_t pid, uint8_t* buf,
-                  size_t capacity, size_t& fill);
+bool gatherPacket(std::span<const uint8_t> packet, int32_t syncOffset, int32_t pid, uint8_t* buf, size_t capacity,
+                  size_t& fill);
 
 // The MPEG-1 audio frame size of the header at h[0] = 0xFF (4 bytes), by
 // the bit-rate and sampling-rate tables of ISO/IEC 11172-3; 0 when the
@@ -83,8 +83,8 @@ enum class FileInfoPass { Video, Audio };
 // Examines position pos of the gathered data (fill bytes) for a start code
 // and updates the scan. Bytes beyond fill are never read. True when the
 // pass's counts are complete.
-bool examineFileInfoPosition(FileInfoScan& scan, FileInfoPass pass, int streamType, const uint8_t* data,
-                             size_t fill, size_t pos);
+bool examineFileInfoPosition(FileInfoScan& scan, FileInfoPass pass, int streamType, const uint8_t* data, size_t fill,
+                             size_t pos);
 
 // The dialog text, with "\r\n" line ends.
 std::string fileInfoText(const FileInfoRecord& r);

@@ -46,9 +46,7 @@ int64_t decimalValue(const std::string& s) {
     return neg ? -v : v;
 }
 
-void copyText(char (&dst)[20], const char* s) {
-    std::snprintf(dst, sizeof dst, "%s", s);
-}
+void copyText(char (&dst)[20], const char* s) { std::snprintf(dst, sizeof dst, "%s", s); }
 
 }  // namespace
 
@@ -199,8 +197,8 @@ GopIndexReadResult parseGopIndex(const uint8_t* data, size_t size, GopIndexConte
     return reader.finish();
 }
 
-bool readGopIndexFile(const std::string& path, const std::string& recording, GopIndexContent& out,
-                      JobHost& host, bool reportMissingPid) {
+bool readGopIndexFile(const std::string& path, const std::string& recording, GopIndexContent& out, JobHost& host,
+                      bool reportMissingPid) {
     File f;
     const std::string name = fileExists(path) ? path : recording + ".txt";
     if (!f.openRead(name)) return false;
@@ -227,8 +225,7 @@ bool readGopIndexFile(const std::string& path, const std::string& recording, Gop
         return false;
     }
     if (!out.videoPidSet && reportMissingPid)
-        host.showMessage("error",
-                         "ビデオＰＩＤが見つかりませんでした\r\nＧＯＰ情報ファイルを確認してください",
+        host.showMessage("error", "ビデオＰＩＤが見つかりませんでした\r\nＧＯＰ情報ファイルを確認してください",
                          MsgKind::Ok);
     return true;
 }

@@ -38,8 +38,7 @@ std::string timeCodeText(int h, int m, int s, int pictures);
 
 // Where the index of a recording goes: next to it as PATH.txt, or in the GOP
 // folder when useGopFolder is set and that folder exists.
-std::string gopIndexPath(const std::string& recording, bool useGopFolder,
-                         const std::string& gopFolder);
+std::string gopIndexPath(const std::string& recording, bool useGopFolder, const std::string& gopFolder);
 
 // The buffered text writer of the index and the other text files.
 class BufferedTextWriter {
@@ -75,7 +74,7 @@ GopIndexReadResult parseGopIndex(const uint8_t* data, size_t size, GopIndexConte
 // Reads the index at path (falling back to recording + ".txt" when path does
 // not exist), reporting through host. Appends to out.entries. Without
 // reportMissingPid a missing PID_VIDEO line is left to the caller.
-bool readGopIndexFile(const std::string& path, const std::string& recording,
-                      GopIndexContent& out, JobHost& host, bool reportMissingPid = true);
+bool readGopIndexFile(const std::string& path, const std::string& recording, GopIndexContent& out, JobHost& host,
+                      bool reportMissingPid = true);
 
 }  // namespace tavrel

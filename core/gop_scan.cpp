@@ -109,9 +109,9 @@ struct ScanRun {
     bool syncNoted = false;
 
     // Results.
-    GopList* list = nullptr;           // main variant only
-    int32_t firstPid = -1;             // PID of the first GOP found
-    GopEntry last;                     // PID and PTS of the last GOP
+    GopList* list = nullptr;  // main variant only
+    int32_t firstPid = -1;    // PID of the first GOP found
+    GopEntry last;            // PID and PTS of the last GOP
 };
 
 // The scan walks the file in 100-packet chunks. To save system calls it
@@ -225,7 +225,8 @@ ScanStatus scanPackets(ScanRun& run) {
                 // captures, and the scan goes on over it.
                 if (!run.syncNoted) {
                     run.syncNoted = true;
-                    run.host.showNote("no sync byte at packet " + std::to_string(c + j) + ": " + printableName(run.inputPath));
+                    run.host.showNote("no sync byte at packet " + std::to_string(c + j) + ": " +
+                                      printableName(run.inputPath));
                 }
                 continue;
             }
@@ -492,8 +493,7 @@ std::string batchGopIndexPath(const std::string& recording, bool useGopFolder, c
     return recording + ".txt";
 }
 
-BatchScanResult runBatchGopScan(const std::string& input, const std::string& indexPath, bool renumber,
-                                JobHost& host) {
+BatchScanResult runBatchGopScan(const std::string& input, const std::string& indexPath, bool renumber, JobHost& host) {
     BatchScanResult result;
     File in;
     if (!in.openRead(input)) {
@@ -534,8 +534,7 @@ BatchScanResult runBatchGopScan(const std::string& input, const std::string& ind
 }
 
 bool obtainGopList(EditState& state, JobHost& host, bool listWithoutIndex, ScanReport* report) {
-    const std::string indexPath =
-        gopIndexPath(state.inputPath, state.settings.selGop == 1, state.settings.gopFolder);
+    const std::string indexPath = gopIndexPath(state.inputPath, state.settings.selGop == 1, state.settings.gopFolder);
     auto inTime = lastWriteTime(state.inputPath);
     auto idxTime = lastWriteTime(indexPath);
     ScanOptions opt;

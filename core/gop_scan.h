@@ -71,17 +71,14 @@ struct BatchScanResult {
 // committed, or the recording could not be read (a message was shown, no
 // index is left); Cancelled that the host's cancel flag was seen and the
 // partial index was removed.
-BatchScanResult runBatchGopScan(const std::string& input, const std::string& indexPath,
-                                bool renumber, JobHost& host);
+BatchScanResult runBatchGopScan(const std::string& input, const std::string& indexPath, bool renumber, JobHost& host);
 
 // Index path for the batch variant: the GOP folder must exist as a directory.
-std::string batchGopIndexPath(const std::string& recording, bool useGopFolder,
-                              const std::string& gopFolder);
+std::string batchGopIndexPath(const std::string& recording, bool useGopFolder, const std::string& gopFolder);
 
 // Loads the GOP list of a recording when a fresh index exists, else scans it
 // and writes the index: what the tools do before they use a GOP list. No
 // stale question is asked: a stale index is rebuilt.
-bool obtainGopList(EditState& state, JobHost& host, bool listWithoutIndex = false,
-                   ScanReport* report = nullptr);
+bool obtainGopList(EditState& state, JobHost& host, bool listWithoutIndex = false, ScanReport* report = nullptr);
 
 }  // namespace tavrel

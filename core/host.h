@@ -33,8 +33,7 @@ public:
 
     // The one message box; blocks until answered. Captions are "error",
     // "question" or "Info".
-    virtual MsgResult showMessage(const std::string& caption, const std::string& text,
-                                  MsgKind kind) = 0;
+    virtual MsgResult showMessage(const std::string& caption, const std::string& text, MsgKind kind) = 0;
 
     // A failure that concerns one file (caption "error"). The window shows
     // the text alone; the terminal adds the file and the system's reason

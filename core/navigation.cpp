@@ -9,20 +9,20 @@ std::optional<int64_t> stepTarget(Step step, int64_t p, int64_t gopCount, int32_
     if (gopCount <= 0) return std::nullopt;
     int64_t delta = 0;
     switch (step) {
-        case Step::Back1: delta = -1; break;
-        case Step::Forward1: delta = 1; break;
-        case Step::Back30: delta = -30; break;
-        case Step::Back60: delta = -60; break;
-        case Step::Forward30: delta = 30; break;
-        case Step::Forward60: delta = 60; break;
-        case Step::BackCustom: delta = -int64_t{ctGopMv}; break;
-        case Step::ForwardCustom: delta = ctGopMv; break;
-        case Step::JumpIn:
-        case Step::JumpOut: {
-            const int64_t mark = step == Step::JumpIn ? inMark : outMark;
-            if (mark < 0 || mark >= gopCount) return std::nullopt;
-            return mark;
-        }
+    case Step::Back1: delta = -1; break;
+    case Step::Forward1: delta = 1; break;
+    case Step::Back30: delta = -30; break;
+    case Step::Back60: delta = -60; break;
+    case Step::Forward30: delta = 30; break;
+    case Step::Forward60: delta = 60; break;
+    case Step::BackCustom: delta = -int64_t{ctGopMv}; break;
+    case Step::ForwardCustom: delta = ctGopMv; break;
+    case Step::JumpIn:
+    case Step::JumpOut: {
+        const int64_t mark = step == Step::JumpIn ? inMark : outMark;
+        if (mark < 0 || mark >= gopCount) return std::nullopt;
+        return mark;
+    }
     }
     int64_t t = 0;
     if (__builtin_add_overflow(p, delta, &t) || t < 0 || t >= gopCount) return std::nullopt;

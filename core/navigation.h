@@ -13,16 +13,16 @@ namespace tavrel {
 struct EditState;
 
 enum class Step {
-    Back1,       // "←"      p - 1
-    Forward1,    // "→"      p + 1
-    Back30,      // "←15"    p - 30
-    Back60,      // "←30"    p - 60
-    Forward30,   // "15→"    p + 30
-    Forward60,   // "30→"    p + 60
-    BackCustom,  // "← C"    p - CTGOPMV
+    Back1,          // "←"      p - 1
+    Forward1,       // "→"      p + 1
+    Back30,         // "←15"    p - 30
+    Back60,         // "←30"    p - 60
+    Forward30,      // "15→"    p + 30
+    Forward60,      // "30→"    p + 60
+    BackCustom,     // "← C"    p - CTGOPMV
     ForwardCustom,  // "C →" p + CTGOPMV
-    JumpIn,      // "| <<"   the in mark
-    JumpOut,     // ">> |"   the out mark
+    JumpIn,         // "| <<"   the in mark
+    JumpOut,        // ">> |"   the out mark
 };
 
 // The GOP a step from slider position p moves to, or nullopt when it does

@@ -8,12 +8,10 @@
 namespace tavrel {
 
 void formatTimeCodeWord(const TimeCodeCounter& tc, uint8_t out[4]) {
-    const uint32_t w = (static_cast<uint32_t>(tc.dropFrame & 1) << 31) |
-                       (static_cast<uint32_t>(tc.hours & 0x1F) << 26) |
-                       (static_cast<uint32_t>(tc.minutes & 0x3F) << 20) |
-                       (static_cast<uint32_t>(tc.markerBit & 1) << 19) |
-                       (static_cast<uint32_t>(tc.seconds & 0x3F) << 13) |
-                       (static_cast<uint32_t>(tc.pictures & 0x3F) << 7);
+    const uint32_t w =
+        (static_cast<uint32_t>(tc.dropFrame & 1) << 31) | (static_cast<uint32_t>(tc.hours & 0x1F) << 26) |
+        (static_cast<uint32_t>(tc.minutes & 0x3F) << 20) | (static_cast<uint32_t>(tc.markerBit & 1) << 19) |
+        (static_cast<uint32_t>(tc.seconds & 0x3F) << 13) | (static_cast<uint32_t>(tc.pictures & 0x3F) << 7);
     out[0] = static_cast<uint8_t>(w >> 24);
     out[1] = static_cast<uint8_t>(w >> 16);
     out[2] = static_cast<uint8_t>(w >> 8);
@@ -34,9 +32,7 @@ void advanceTimeCode(TimeCodeCounter& tc) {
 
 namespace {
 
-inline bool startCodeAt(const uint8_t* p, uint8_t code) {
-    return p[0] == 0 && p[1] == 0 && p[2] == 1 && p[3] == code;
-}
+inline bool startCodeAt(const uint8_t* p, uint8_t code) { return p[0] == 0 && p[1] == 0 && p[2] == 1 && p[3] == code; }
 
 }  // namespace
 

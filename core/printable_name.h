@@ -27,9 +27,7 @@ inline void appendEscape(std::string& out, unsigned char c) {
     out.push_back(hex[c & 0x0F]);
 }
 
-inline bool isControl(unsigned char c) {
-    return c < 0x20 || c == 0x7F;
-}
+inline bool isControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
 
 }  // namespace detail
 

@@ -18,32 +18,32 @@ namespace tavrel {
 
 StreamTypeInfo streamTypeInfo(uint8_t t) {
     switch (t) {
-        case 0x00: return {"Reserved", kKindPat, 0};
-        case 0x01: return {"MPEG-1 Video", kKindVideo, 1};
-        case 0x02: return {"MPEG-2 Video", kKindVideo, 1};
-        case 0x03: return {"MPEG-1 Audio", kKindAudio, 1};
-        case 0x04: return {"MPEG-4 Audio", kKindAudio, 1};
-        case 0x05: return {"MPEG-2 Sections", kKindPat, 0};
-        case 0x06: return {"MPEG-2 PES packets", kKindPat, 0};
-        case 0x07: return {"MHEG", kKindPat, 0};
-        case 0x08: return {"MPEG-2 Systems", kKindPat, 0};
-        case 0x09: return {"Network Adaptation", kKindPat, 0};
-        case 0x0A: return {"DSM-CC type A", kKindPat, 0};
-        case 0x0B: return {"DSM-CC type B", kKindPat, 0};
-        case 0x0C: return {"DSM-CC type C", kKindPat, 0};
-        case 0x0D: return {"DSM-CC type D", kKindPat, 0};
-        case 0x0E: return {"Auxiliary", kKindPat, 0};
-        case 0x0F: return {"MPEG-2 AAC", kKindAudio, 1};
-        case 0x10: return {"MPEG-4 Visual", kKindPat, 0};
-        case 0x11: return {"MPEG-4 Audio", kKindAudio, 1};
-        case 0x12: return {"MPEG-4 PES packets", kKindPat, 0};
-        case 0x13: return {"MPEG-4 Sections", kKindPat, 0};
-        case 0x14: return {"Extensions for DSM-CC", kKindPat, 0};
-        case 0x80: return {"unknown", kKindPat, 0};
-        case 0x81: return {"Dolby AC-3", kKindAudio, 0};
-        case 0x82: return {"unknown", kKindPat, 0};
-        case 0x83: return {"Linear PCM", kKindAudio, 0};
-        default: break;
+    case 0x00: return {"Reserved", kKindPat, 0};
+    case 0x01: return {"MPEG-1 Video", kKindVideo, 1};
+    case 0x02: return {"MPEG-2 Video", kKindVideo, 1};
+    case 0x03: return {"MPEG-1 Audio", kKindAudio, 1};
+    case 0x04: return {"MPEG-4 Audio", kKindAudio, 1};
+    case 0x05: return {"MPEG-2 Sections", kKindPat, 0};
+    case 0x06: return {"MPEG-2 PES packets", kKindPat, 0};
+    case 0x07: return {"MHEG", kKindPat, 0};
+    case 0x08: return {"MPEG-2 Systems", kKindPat, 0};
+    case 0x09: return {"Network Adaptation", kKindPat, 0};
+    case 0x0A: return {"DSM-CC type A", kKindPat, 0};
+    case 0x0B: return {"DSM-CC type B", kKindPat, 0};
+    case 0x0C: return {"DSM-CC type C", kKindPat, 0};
+    case 0x0D: return {"DSM-CC type D", kKindPat, 0};
+    case 0x0E: return {"Auxiliary", kKindPat, 0};
+    case 0x0F: return {"MPEG-2 AAC", kKindAudio, 1};
+    case 0x10: return {"MPEG-4 Visual", kKindPat, 0};
+    case 0x11: return {"MPEG-4 Audio", kKindAudio, 1};
+    case 0x12: return {"MPEG-4 PES packets", kKindPat, 0};
+    case 0x13: return {"MPEG-4 Sections", kKindPat, 0};
+    case 0x14: return {"Extensions for DSM-CC", kKindPat, 0};
+    case 0x80: return {"unknown", kKindPat, 0};
+    case 0x81: return {"Dolby AC-3", kKindAudio, 0};
+    case 0x82: return {"unknown", kKindPat, 0};
+    case 0x83: return {"Linear PCM", kKindAudio, 0};
+    default: break;
     }
     if (t < 0x80) return {"Reserved", kKindPat, 0};
     return {"User Private", kKindPat, 0};
@@ -77,8 +77,7 @@ ProgramEntry* findProgramEntry(ProgramList& list, int value, FindBy by) {
 
 namespace {
 
-void addEntry(ProgramList& list, uint8_t streamType, uint8_t kind, int32_t pid, const char* name,
-              int32_t minimum) {
+void addEntry(ProgramList& list, uint8_t streamType, uint8_t kind, int32_t pid, const char* name, int32_t minimum) {
     ProgramEntry e;
     e.streamType = streamType;
     e.kind = kind;
@@ -157,8 +156,7 @@ void parsePatSection(ProgramList& list, const uint8_t* s, size_t len) {
 void parsePmtSection(ProgramList& list, const uint8_t* s, size_t len) {
     if (len < 12 || s[0] != 0x02) return;
     // A later copy of an incomplete PMT replaces what the earlier one added.
-    if (list.pmtParsed && list.pmtEntriesFrom <= list.entries.size())
-        list.entries.resize(list.pmtEntriesFrom);
+    if (list.pmtParsed && list.pmtEntriesFrom <= list.entries.size()) list.entries.resize(list.pmtEntriesFrom);
     list.pmtEntriesFrom = list.entries.size();
     list.pmtParsed = true;
 
@@ -174,8 +172,7 @@ void parsePmtSection(ProgramList& list, const uint8_t* s, size_t len) {
         addEntry(list, type, info.kind, pid, info.name, info.minimum);
         i += 5 + esInfo;
     }
-    if (findProgramEntry(list, kKindVideo, FindBy::Kind) &&
-        findProgramEntry(list, kKindAudio, FindBy::Kind)) {
+    if (findProgramEntry(list, kKindVideo, FindBy::Kind) && findProgramEntry(list, kKindAudio, FindBy::Kind)) {
         addEntry(list, 0, kKindNull, 0x1FFF, "NULL", 0);
         list.pmtComplete = 1;
     }
@@ -246,8 +243,7 @@ struct Acquisition {
     std::vector<std::string> messages;
 };
 
-void acquisitionWorker(std::shared_ptr<Acquisition> acq, std::string input, int64_t start,
-                       AcquisitionHooks hooks) {
+void acquisitionWorker(std::shared_ptr<Acquisition> acq, std::string input, int64_t start, AcquisitionHooks hooks) {
     if (hooks.started) hooks.started();
     File f;
     PacketGeometry g;
@@ -277,14 +273,13 @@ void acquisitionWorker(std::shared_ptr<Acquisition> acq, std::string input, int6
 
 }  // namespace
 
-int acquirePids(EditState& state, JobHost& host, int64_t startPacket, ProgramListChoice which,
-                int waitMs, const AcquisitionHooks* hooks) {
+int acquirePids(EditState& state, JobHost& host, int64_t startPacket, ProgramListChoice which, int waitMs,
+                const AcquisitionHooks* hooks) {
     if (state.inputPath.empty()) return 0;
     auto acq = std::make_shared<Acquisition>();
     std::thread worker;
     try {
-        worker = std::thread(acquisitionWorker, acq, state.inputPath, startPacket,
-                             hooks ? *hooks : AcquisitionHooks{});
+        worker = std::thread(acquisitionWorker, acq, state.inputPath, startPacket, hooks ? *hooks : AcquisitionHooks{});
     } catch (const std::system_error&) {
         host.showMessage("error", "ＧＯＰ情報取得スレッドの作成に失敗しました", MsgKind::Ok);
         return 0;

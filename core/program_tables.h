@@ -104,7 +104,7 @@ struct AcquisitionHooks {
     std::function<void()> started;
     std::function<void()> ended;
 };
-int acquirePids(EditState& state, JobHost& host, int64_t startPacket, ProgramListChoice which,
-                int waitMs = 100000, const AcquisitionHooks* hooks = nullptr);
+int acquirePids(EditState& state, JobHost& host, int64_t startPacket, ProgramListChoice which, int waitMs = 100000,
+                const AcquisitionHooks* hooks = nullptr);
 
 }  // namespace tavrel

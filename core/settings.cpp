@@ -205,8 +205,8 @@ void IniDocument::insertLine(size_t at, std::string text) {
 
 bool IniDocument::set(std::string_view section, std::string_view key, std::string_view value) {
     if (section.empty() || trim(section) != section || hasLineBreakOrNul(section)) return false;
-    if (key.empty() || trim(key) != key || hasLineBreakOrNul(key) || key.find('=') != key.npos ||
-        key.front() == '[' || key.front() == ';' || key.front() == '#')
+    if (key.empty() || trim(key) != key || hasLineBreakOrNul(key) || key.find('=') != key.npos || key.front() == '[' ||
+        key.front() == ';' || key.front() == '#')
         return false;
     if (hasLineBreakOrNul(value)) return false;
     const std::string encoded = encodeValue(value);

@@ -81,8 +81,8 @@ private:
         std::string text;  // without its line ending
         std::string eol;   // "\n", "\r\n" or "" (last line without one)
         Kind kind = Kind::Other;
-        std::string name;      // section or key name, trimmed
-        size_t valuePos = 0;   // keys: offset just past the '='
+        std::string name;     // section or key name, trimmed
+        size_t valuePos = 0;  // keys: offset just past the '='
     };
     static void classify(Line& line);
     // Index of the first header named section (npos when none), and of the
@@ -102,17 +102,17 @@ bool readIniFile(const std::string& path, IniDocument& doc, int* error = nullptr
 
 // Window places and sizes kept in the settings file.
 struct WindowSettings {
-    int32_t left = -1;            // WND/left: main window
-    int32_t top = -1;             // WND/top
-    int32_t viewLeft = -1;        // WND/Vleft: output picture window
-    int32_t viewTop = -1;         // WND/Vtop
-    int32_t inputLeft = -1;       // INPUT/left: input list window
-    int32_t inputTop = -1;        // INPUT/top
-    int32_t inputWidth = 320;     // INPUT/wide
-    int32_t inputHeight = 260;    // INPUT/height
+    int32_t left = -1;                               // WND/left: main window
+    int32_t top = -1;                                // WND/top
+    int32_t viewLeft = -1;                           // WND/Vleft: output picture window
+    int32_t viewTop = -1;                            // WND/Vtop
+    int32_t inputLeft = -1;                          // INPUT/left: input list window
+    int32_t inputTop = -1;                           // INPUT/top
+    int32_t inputWidth = 320;                        // INPUT/wide
+    int32_t inputHeight = 260;                       // INPUT/height
     int32_t inputColumns[4] = {100, 100, 100, 100};  // INPUTLIST/IN_ITEM1..4
-    int32_t errorInfoLeft = -1;   // ERRINFO/left: error information window
-    int32_t errorInfoTop = -1;    // ERRINFO/top
+    int32_t errorInfoLeft = -1;                      // ERRINFO/left: error information window
+    int32_t errorInfoTop = -1;                       // ERRINFO/top
     // The error window was opened this run: saveSettings writes its place
     // too (the file keeps the old one otherwise).
     bool errorInfoPlaced = false;

@@ -70,8 +70,8 @@ bool detectFromFile(File& f, PacketGeometry& g, int64_t blockLimit) {
 }
 
 int64_t readPcrBase(const uint8_t* b) {
-    return (static_cast<int64_t>(b[0]) << 25) | (static_cast<int64_t>(b[1]) << 17) |
-           (static_cast<int64_t>(b[2]) << 9) | (static_cast<int64_t>(b[3]) << 1) | (b[4] >> 7);
+    return (static_cast<int64_t>(b[0]) << 25) | (static_cast<int64_t>(b[1]) << 17) | (static_cast<int64_t>(b[2]) << 9) |
+           (static_cast<int64_t>(b[3]) << 1) | (b[4] >> 7);
 }
 
 int32_t readPcrExt(const uint8_t* b) { return ((b[4] & 1) << 8) | b[5]; }

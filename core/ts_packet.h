@@ -75,8 +75,7 @@ inline int packetAfc(const uint8_t* p) { return (p[3] >> 4) & 3; }
 // q points at the PES_packet_length field (the byte after the stream id).
 // The caller guarantees 15 readable bytes. Text buffers, when given, get the
 // 90 kHz time texts. Fails (writing nothing) when the header has no PTS.
-bool readPesTimestamps(const uint8_t* q, int64_t& pts, int64_t& dts, char* ptsText = nullptr,
-                       char* dtsText = nullptr);
+bool readPesTimestamps(const uint8_t* q, int64_t& pts, int64_t& dts, char* ptsText = nullptr, char* dtsText = nullptr);
 
 // "%02d:%02d:%02d:%03d" of a 90 kHz value; hours are not wrapped. buf >= 16.
 void formatTime90k(int64_t v, char* buf);

@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     tavrel::TransportErrorChecker checker(true);
     std::vector<tavrel::ErrorRecord> out;
-    for (size_t off = 0; off + 188 <= size; off += 188) checker.packet(data + off, static_cast<int64_t>(off / 188), out);
+    for (size_t off = 0; off + 188 <= size; off += 188)
+        checker.packet(data + off, static_cast<int64_t>(off / 188), out);
     for (const auto& r : out)
         if (r.kind < 1 || r.kind > 3) __builtin_trap();
     return 0;

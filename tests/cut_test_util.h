@@ -34,9 +34,9 @@ inline std::vector<Bytes> sectionPackets(int pid, const Bytes& section) {
     int cc = 1;
     while (pos < section.size()) {
         const size_t n = std::min<size_t>(184, section.size() - pos);
-        out.push_back(psiPacket(pid, Bytes(section.begin() + static_cast<long>(pos),
-                                           section.begin() + static_cast<long>(pos + n)),
-                                false, cc++));
+        out.push_back(psiPacket(
+            pid, Bytes(section.begin() + static_cast<long>(pos), section.begin() + static_cast<long>(pos + n)), false,
+            cc++));
         pos += n;
     }
     return out;
@@ -73,8 +73,14 @@ struct EsItem {
 };
 
 inline Bytes pmtSection(int pcrPid, const std::vector<EsItem>& streams, size_t programInfo = 0) {
-    Bytes body{0x00, 0x01, 0xC1, 0x00, 0x00, static_cast<uint8_t>(0xE0 | (pcrPid >> 8)),
-               static_cast<uint8_t>(pcrPid & 0xFF), static_cast<uint8_t>(0xF0 | (programInfo >> 8)),
+    Bytes body{0x00,
+               0x01,
+               0xC1,
+               0x00,
+               0x00,
+               static_cast<uint8_t>(0xE0 | (pcrPid >> 8)),
+               static_cast<uint8_t>(pcrPid & 0xFF),
+               static_cast<uint8_t>(0xF0 | (programInfo >> 8)),
                static_cast<uint8_t>(programInfo & 0xFF)};
     body.insert(body.end(), programInfo, 0x0A);
     for (const EsItem& e : streams) {

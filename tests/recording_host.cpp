@@ -33,9 +33,7 @@ void RecordingHost::showCurrentPreview() { events.push_back("preview"); }
 void RecordingHost::focusSlider() { events.push_back("focus slider"); }
 void RecordingHost::playSound(const std::string& path) { events.push_back("sound " + path); }
 
-bool RecordingHost::cancelRequested() {
-    return cancelAfterChecks >= 0 && m_cancelChecks++ >= cancelAfterChecks;
-}
+bool RecordingHost::cancelRequested() { return cancelAfterChecks >= 0 && m_cancelChecks++ >= cancelAfterChecks; }
 
 std::vector<std::string> RecordingHost::messages() const {
     std::vector<std::string> out;

@@ -109,12 +109,11 @@ TEST(ClipList, InvalidRangesAreRefused) {
         int front, back;
     };
     const Case refused[] = {
-        {2, 2, 0, 0},   // in = out
-        {3, 2, 0, 0},   // reversed
-        {1, -1, 0, 0},  // out unset
-        {0, -1, 0, 3},  // out unset, not rescued by the back margin
-        {-1, -1, 0, 0},
-        {7, 9, 0, 0},   // beyond the list: clamped out, in after it
+        {2, 2, 0, 0},                  // in = out
+        {3, 2, 0, 0},                  // reversed
+        {1, -1, 0, 0},                 // out unset
+        {0, -1, 0, 3},                 // out unset, not rescued by the back margin
+        {-1, -1, 0, 0}, {7, 9, 0, 0},  // beyond the list: clamped out, in after it
     };
     for (const Case& c : refused) {
         SCOPED_TRACE(std::to_string(c.in) + "," + std::to_string(c.out));
@@ -222,6 +221,6 @@ TEST(ClipList, DeleteAndMoveFollowTheSelection) {
     EXPECT_FALSE(deleteClip(s, host));
     EXPECT_FALSE(moveClipUp(s, host));
     EXPECT_EQ(l.count(), 1u);
-    EXPECT_EQ(host.events, (std::vector<std::string>{"message error: Clip List 取得エラー",
-                                                     "message error: Clip List 取得エラー"}));
+    EXPECT_EQ(host.events,
+              (std::vector<std::string>{"message error: Clip List 取得エラー", "message error: Clip List 取得エラー"}));
 }

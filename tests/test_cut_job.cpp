@@ -210,8 +210,8 @@ TEST(CutJob, CopiesGopRangesForEveryPacketSize) {
         SCOPED_TRACE(name);
         const Rec r = load(dir, name);
         EditState s = jobFor(dir, r);
-        addRange(s, r, 1, 3);                   // GOPs 1 and 2: the out-GOP is not copied
-        addRange(s, r, 4, r.lastIndex());       // to the end of the file
+        addRange(s, r, 1, 3);              // GOPs 1 and 2: the out-GOP is not copied
+        addRange(s, r, 4, r.lastIndex());  // to the end of the file
         RecordingHost host;
         ASSERT_EQ(run(s, host), CutOutcome::Completed);
         Bytes want = plainClip(r, r.packet(1), r.packet(3) - 1);
@@ -220,8 +220,7 @@ TEST(CutJob, CopiesGopRangesForEveryPacketSize) {
         EXPECT_EQ(host.events.front(), "busy on");
         EXPECT_EQ(host.events[1], "progress range 200");
         EXPECT_EQ(host.events[2], "progress 0");
-        EXPECT_EQ(tail(host.events, 3),
-                  (std::vector<std::string>{"progress 0", "busy off", "title Tavrel Cutter"}));
+        EXPECT_EQ(tail(host.events, 3), (std::vector<std::string>{"progress 0", "busy off", "title Tavrel Cutter"}));
         EXPECT_TRUE(host.messages().empty());
     }
 }
@@ -270,8 +269,7 @@ TEST(CutJob, OnePacketClipShowsFullProgress) {
     ASSERT_EQ(run(s, host), CutOutcome::Completed);
     EXPECT_EQ(output(s), plainClip(r, 250, 250));
     EXPECT_EQ(host.events, (std::vector<std::string>{"busy on", "progress range 100", "progress 0", "progress 100",
-                                                     "title 100％", "progress 0", "busy off",
-                                                     "title Tavrel Cutter"}));
+                                                     "title 100％", "progress 0", "busy off", "title Tavrel Cutter"}));
 }
 
 TEST(CutJob, JoinsRecordingsWithTheFirstClipsGeometry) {
@@ -388,8 +386,7 @@ TEST(CutJob, TimeCodeRewriteSkipsGopHeadersInTheNextPacket) {
     const Rec r = load(dir, "gop_header_next_packet.ts");
     ASSERT_EQ(r.gops.size(), 7u);
     // GOPs 1 and 3 open with a packet that holds no GOP header.
-    for (size_t g = 0; g < 6; ++g)
-        EXPECT_EQ(gopHeaderOffset(r.units.packet(r.packet(g))) >= 0, g != 1 && g != 3) << g;
+    for (size_t g = 0; g < 6; ++g) EXPECT_EQ(gopHeaderOffset(r.units.packet(r.packet(g))) >= 0, g != 1 && g != 3) << g;
     EditState s = jobFor(dir, r);
     s.settings.rewriteTc = 1;
     addRange(s, r, 0, r.lastIndex());
@@ -416,9 +413,8 @@ TEST(CutJob, ClipHeadPacketsGoBeforeLaterClipsOnly) {
         const char* name;
         bool out188;
     };
-    for (Case c : {Case{"sd_480p_mp2.ts", false}, Case{"hd_1080i_aac_192.ts", false},
-                   Case{"hd_1080i_aac_192.ts", true}, Case{"sd_480p_204.ts", false},
-                   Case{"sd_480p_208.ts", false}, Case{"hd_1080i_aac.ts", false}}) {
+    for (Case c : {Case{"sd_480p_mp2.ts", false}, Case{"hd_1080i_aac_192.ts", false}, Case{"hd_1080i_aac_192.ts", true},
+                   Case{"sd_480p_204.ts", false}, Case{"sd_480p_208.ts", false}, Case{"hd_1080i_aac.ts", false}}) {
         SCOPED_TRACE(std::string(c.name) + (c.out188 ? " 188out" : ""));
         const Rec r = load(dir, c.name);
         EditState s = jobFor(dir, r);
@@ -455,10 +451,10 @@ TEST(CutJob, ClipHeadPrefixesAreZeroWhenThePatIsJustBeforeTheStart) {
     const Bytes out = output(s);
     const size_t head = static_cast<size_t>(r.packet(1) - r.packet(0)) * 192;
     ASSERT_EQ(out.size(), head + 3 * 192 + 10 * 192);
-    EXPECT_EQ(Bytes(out.begin() + head, out.begin() + head + 4), Bytes(4, 0));              // prefix 3
-    EXPECT_EQ(Bytes(out.begin() + head + 192, out.begin() + head + 196), Bytes(4, 0));      // prefix 4
+    EXPECT_EQ(Bytes(out.begin() + head, out.begin() + head + 4), Bytes(4, 0));          // prefix 3
+    EXPECT_EQ(Bytes(out.begin() + head + 192, out.begin() + head + 196), Bytes(4, 0));  // prefix 4
     EXPECT_EQ(Bytes(out.begin() + head + 384, out.begin() + head + 388),
-              Bytes(r.units.unit(pat), r.units.unit(pat) + 4));                                  // prefix 5
+              Bytes(r.units.unit(pat), r.units.unit(pat) + 4));  // prefix 5
     EXPECT_EQ(Bytes(out.begin() + head, out.begin() + head + 3 * 192), expectedHead(r, pat + 1, false));
 }
 
@@ -760,12 +756,15 @@ TEST(CutJob, ClipChecksInOrder) {
         {"start after end", [](EditState& s) { s.clipList.clips[0].endPacket = s.clipList.clips[0].startPacket - 1; },
          "パケットの範囲指定が終了位置より開始位置の方が大きくなっています"},
         {"no source", [](EditState& s) { s.clipList.clips[0].sourcePath.clear(); }, "入力ファイルがありません"},
-        {"packet size 0", [](EditState& s) { s.geometry.size = s.clipList.clips[0].geometry.size = 0; }, "パケットサイズは１～１０００に設定してください"},
+        {"packet size 0", [](EditState& s) { s.geometry.size = s.clipList.clips[0].geometry.size = 0; },
+         "パケットサイズは１～１０００に設定してください"},
         {"packet size 1001", [](EditState& s) { s.geometry.size = s.clipList.clips[0].geometry.size = 1001; },
          "パケットサイズは１～１０００に設定してください"},
-        {"packet size not above the header", [](EditState& s) { s.geometry.size = s.clipList.clips[0].geometry.size = 4; },
+        {"packet size not above the header",
+         [](EditState& s) { s.geometry.size = s.clipList.clips[0].geometry.size = 4; },
          "パケットヘッダサイズが不正です"},
-        {"packet size 221", [](EditState& s) { s.geometry.size = s.clipList.clips[0].geometry.size = 221; }, "リードバッファがオーバーフローしました。"},
+        {"packet size 221", [](EditState& s) { s.geometry.size = s.clipList.clips[0].geometry.size = 221; },
+         "リードバッファがオーバーフローしました。"},
         {"empty source and start after end",
          [](EditState& s) {
              s.clipList.clips[0].sourcePath.clear();
@@ -832,7 +831,9 @@ TEST(CutJob, HdCutReadsCleanlyWithTheKeptFrames) {
         if ((packet >= r.packet(1) && packet < r.packet(3)) || packet >= r.packet(4)) ++kept;
     }
     ASSERT_GT(kept, 30);
-    const std::string frames = capture("ffprobe -v error -select_streams v -count_packets -show_entries "
-                                       "stream=nb_read_packets -of csv=p=0 '" + s.outputPath + "'");
+    const std::string frames = capture(
+        "ffprobe -v error -select_streams v -count_packets -show_entries "
+        "stream=nb_read_packets -of csv=p=0 '" +
+        s.outputPath + "'");
     EXPECT_EQ(std::stoll(frames), kept);
 }

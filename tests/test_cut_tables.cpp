@@ -57,8 +57,7 @@ std::vector<Bytes> tables(const Bytes& pat, int pmtPid, const Bytes& pmt) {
 
 TEST(ProgramTables, SingleProgramListsTablesStreamsAndNull) {
     ProgramList list;
-    ASSERT_TRUE(feed(list, tables(patSection({{1, 0x100}}), 0x100,
-                                  pmtSection(0x111, {{0x02, 0x111}, {0x0F, 0x112}}))));
+    ASSERT_TRUE(feed(list, tables(patSection({{1, 0x100}}), 0x100, pmtSection(0x111, {{0x02, 0x111}, {0x0F, 0x112}}))));
     expectList(list, {{0x0000, 0, "PAT", 1, 0},
                       {0x0100, 2, "PMT", 1, 0},
                       {0x0111, 3, "PCR PID", 1, 0},
@@ -160,11 +159,21 @@ TEST(ProgramTables, StreamTypeTable) {
     };
     // The ranges and the names that share a text or differ in the minimum set.
     const Row rows[] = {
-        {0x00, "Reserved", 0, 0},        {0x02, "MPEG-2 Video", 4, 1},  {0x04, "MPEG-4 Audio", 5, 1},
-        {0x11, "MPEG-4 Audio", 5, 1},    {0x0F, "MPEG-2 AAC", 5, 1},    {0x10, "MPEG-4 Visual", 0, 0},
-        {0x14, "Extensions for DSM-CC", 0, 0}, {0x15, "Reserved", 0, 0}, {0x7F, "Reserved", 0, 0},
-        {0x80, "unknown", 0, 0},         {0x81, "Dolby AC-3", 5, 0},    {0x82, "unknown", 0, 0},
-        {0x83, "Linear PCM", 5, 0},      {0x84, "User Private", 0, 0},  {0xFF, "User Private", 0, 0},
+        {0x00, "Reserved", 0, 0},
+        {0x02, "MPEG-2 Video", 4, 1},
+        {0x04, "MPEG-4 Audio", 5, 1},
+        {0x11, "MPEG-4 Audio", 5, 1},
+        {0x0F, "MPEG-2 AAC", 5, 1},
+        {0x10, "MPEG-4 Visual", 0, 0},
+        {0x14, "Extensions for DSM-CC", 0, 0},
+        {0x15, "Reserved", 0, 0},
+        {0x7F, "Reserved", 0, 0},
+        {0x80, "unknown", 0, 0},
+        {0x81, "Dolby AC-3", 5, 0},
+        {0x82, "unknown", 0, 0},
+        {0x83, "Linear PCM", 5, 0},
+        {0x84, "User Private", 0, 0},
+        {0xFF, "User Private", 0, 0},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.type);
@@ -177,8 +186,8 @@ TEST(ProgramTables, StreamTypeTable) {
 
 TEST(ProgramTables, FindEntryByKindOrStreamType) {
     ProgramList list;
-    feed(list, tables(patSection({{1, 0x100}}), 0x100,
-                      pmtSection(0x111, {{0x02, 0x111}, {0x03, 0x112}, {0x03, 0x113}})));
+    feed(list,
+         tables(patSection({{1, 0x100}}), 0x100, pmtSection(0x111, {{0x02, 0x111}, {0x03, 0x112}, {0x03, 0x113}})));
     ASSERT_NE(findProgramEntry(list, kKindAudio, FindBy::Kind), nullptr);
     EXPECT_EQ(findProgramEntry(list, kKindAudio, FindBy::Kind)->pid, 0x112);
     EXPECT_EQ(findProgramEntry(list, 0x02, FindBy::StreamType)->pid, 0x111);
@@ -226,14 +235,30 @@ TEST(ProgramTables, AcquisitionOfRecordings) {
         std::vector<Expected> want;
     };
     const Case cases[] = {
-        {"sd_480p_mp2.ts", 188, 0,
-         {{0, 0, "PAT", 1, 0}, {0x1000, 2, "PMT", 1, 0}, {0x100, 3, "PCR PID", 1, 0},
-          {0x100, 4, "MPEG-2 Video", 1, 2}, {0x101, 5, "MPEG-1 Audio", 1, 3}, {0x1FFF, 99, "NULL", 0, 0}}},
-        {"sd_480p_208.ts", 208, 4,
-         {{0, 0, "PAT", 1, 0}, {0x1000, 2, "PMT", 1, 0}, {0x100, 3, "PCR PID", 1, 0},
-          {0x100, 4, "MPEG-2 Video", 1, 2}, {0x101, 5, "MPEG-1 Audio", 1, 3}, {0x1FFF, 99, "NULL", 0, 0}}},
-        {"no_video.ts", 188, 0,
-         {{0, 0, "PAT", 1, 0}, {0x1000, 2, "PMT", 1, 0}, {0x100, 3, "PCR PID", 1, 0},
+        {"sd_480p_mp2.ts",
+         188,
+         0,
+         {{0, 0, "PAT", 1, 0},
+          {0x1000, 2, "PMT", 1, 0},
+          {0x100, 3, "PCR PID", 1, 0},
+          {0x100, 4, "MPEG-2 Video", 1, 2},
+          {0x101, 5, "MPEG-1 Audio", 1, 3},
+          {0x1FFF, 99, "NULL", 0, 0}}},
+        {"sd_480p_208.ts",
+         208,
+         4,
+         {{0, 0, "PAT", 1, 0},
+          {0x1000, 2, "PMT", 1, 0},
+          {0x100, 3, "PCR PID", 1, 0},
+          {0x100, 4, "MPEG-2 Video", 1, 2},
+          {0x101, 5, "MPEG-1 Audio", 1, 3},
+          {0x1FFF, 99, "NULL", 0, 0}}},
+        {"no_video.ts",
+         188,
+         0,
+         {{0, 0, "PAT", 1, 0},
+          {0x1000, 2, "PMT", 1, 0},
+          {0x100, 3, "PCR PID", 1, 0},
           {0x100, 5, "MPEG-1 Audio", 1, 3}}},
     };
     for (const Case& c : cases) {
@@ -302,8 +327,7 @@ TEST(ProgramTables, ALateWorkerLeavesTheListAlone) {
     RecordingHost host;
     std::promise<void> release;
     std::promise<void> ended;
-    AcquisitionHooks hooks{[gate = release.get_future().share()] { gate.wait(); },
-                           [&ended] { ended.set_value(); }};
+    AcquisitionHooks hooks{[gate = release.get_future().share()] { gate.wait(); }, [&ended] { ended.set_value(); }};
     EXPECT_EQ(acquirePids(s, host, 0, ProgramListChoice::Clipping, 0, &hooks), 1);
     release.set_value();
     ended.get_future().wait();

@@ -41,11 +41,26 @@ Packet makePat(int cc, int sid, int pmtPid) {
     Packet p = makePacket(0, cc);
     p[1] |= 0x40;
     p[4] = 0;  // pointer_field
-    const uint8_t section[] = {0x00, 0xB0, 17, 0x00, 0x01, 0xC1, 0x00, 0x00,
-                               0x00, 0x00, 0xE0, 0x10,  // program 0: network PID 0x10
-                               static_cast<uint8_t>(sid >> 8), static_cast<uint8_t>(sid),
-                               static_cast<uint8_t>(0xE0 | pmtPid >> 8), static_cast<uint8_t>(pmtPid),
-                               0, 0, 0, 0};
+    const uint8_t section[] = {0x00,
+                               0xB0,
+                               17,
+                               0x00,
+                               0x01,
+                               0xC1,
+                               0x00,
+                               0x00,
+                               0x00,
+                               0x00,
+                               0xE0,
+                               0x10,  // program 0: network PID 0x10
+                               static_cast<uint8_t>(sid >> 8),
+                               static_cast<uint8_t>(sid),
+                               static_cast<uint8_t>(0xE0 | pmtPid >> 8),
+                               static_cast<uint8_t>(pmtPid),
+                               0,
+                               0,
+                               0,
+                               0};
     std::memcpy(p.data() + 5, section, sizeof section);
     return p;
 }
@@ -59,7 +74,7 @@ struct Feed {
 };
 
 ErrorRecord rec(int sid, int pmt, int pid, int kind, int counters, int64_t packet) {
-    return {static_cast<uint16_t>(sid), static_cast<uint16_t>(pmt), static_cast<uint16_t>(pid),
+    return {static_cast<uint16_t>(sid), static_cast<uint16_t>(pmt),     static_cast<uint16_t>(pid),
             static_cast<uint8_t>(kind), static_cast<uint8_t>(counters), packet};
 }
 
@@ -85,7 +100,7 @@ TEST(ErrorCheckRules, AdaptationOnlyPacketsAreSkippedAndKeepTheCounter) {
     f(makePacket(0x200, 9, 2, 7));  // no payload: neither checked nor remembered
     f(makePacket(0x200, 5, 3, 7));  // follows 4: no error
     f(makePacket(0x200, 2, 2, 7));
-    f(makePacket(0x200, 7));        // 6 expected: the afc 2 packet did not move it
+    f(makePacket(0x200, 7));  // 6 expected: the afc 2 packet did not move it
     const std::vector<ErrorRecord> want = {rec(0, 0, 0x200, 2, 0x67, 4)};
     EXPECT_EQ(f.out, want);
 }
@@ -121,11 +136,10 @@ TEST(ErrorCheckRules, ProgramChangeMakesKindThreeForPidsSeenBeforeIt) {
     f(makePacket(0x100, 9));   // packet 7: last seen at 4 > 3: kind 2
     f(makePat(2, 2, 0x1100));  // packet 8: program 2
     EXPECT_EQ(f.checker.changePoint(), 8);
-    f(makePacket(0x110, 7));   // packet 9: last seen at 5 < 8: kind 3
-    f(makePacket(0x110, 9));   // packet 10: last seen at 9 > 8: kind 2
-    const std::vector<ErrorRecord> want = {
-        rec(0, 0, 0x100, 2, 0x12, 2), rec(1, 0x1000, 0x100, 2, 0x49, 7), rec(2, 0x1100, 0x110, 3, 0x17, 9),
-        rec(2, 0x1100, 0x110, 2, 0x89, 10)};
+    f(makePacket(0x110, 7));  // packet 9: last seen at 5 < 8: kind 3
+    f(makePacket(0x110, 9));  // packet 10: last seen at 9 > 8: kind 2
+    const std::vector<ErrorRecord> want = {rec(0, 0, 0x100, 2, 0x12, 2), rec(1, 0x1000, 0x100, 2, 0x49, 7),
+                                           rec(2, 0x1100, 0x110, 3, 0x17, 9), rec(2, 0x1100, 0x110, 2, 0x89, 10)};
     EXPECT_EQ(f.out, want);
     // A PAT with another table_id names no program.
     Packet bad = makePat(3, 2, 0x1100);
@@ -139,12 +153,12 @@ TEST(ErrorCheckRules, ProgramChangeMakesKindThreeForPidsSeenBeforeIt) {
 TEST(ErrorCheckRules, DiscontinuityOnlyWithSettingAndNonEmptyField) {
     for (bool discon : {false, true}) {
         Feed f(discon);
-        f(makePacket(0x100, 0, 3, 0, 0x80));  // empty field: the 0x80 is payload
-        f(makePacket(0x100, 1, 3, 1, 0x80));  // packet 1: indicator set
+        f(makePacket(0x100, 0, 3, 0, 0x80));    // empty field: the 0x80 is payload
+        f(makePacket(0x100, 1, 3, 1, 0x80));    // packet 1: indicator set
         f(makePacket(0x100, 2, 2, 183, 0x80));  // packet 2: adaptation only, set
-        f(makePacket(0x100, 2, 1, 1, 0x80));  // afc 1: no adaptation field
-        f(makePacket(0x01E, 0, 3, 1, 0x80));  // PID 0x1E is never recorded
-        f(makePacket(0x101, 0, 3, 1, 0x00));  // flag clear
+        f(makePacket(0x100, 2, 1, 1, 0x80));    // afc 1: no adaptation field
+        f(makePacket(0x01E, 0, 3, 1, 0x80));    // PID 0x1E is never recorded
+        f(makePacket(0x101, 0, 3, 1, 0x00));    // flag clear
         std::vector<ErrorRecord> want;
         if (discon) want = {rec(0, 0, 0x100, 1, 0, 1), rec(0, 0, 0x100, 1, 0, 2)};
         EXPECT_EQ(f.out, want) << "discon " << discon;
@@ -188,12 +202,10 @@ TEST(ErrorFile, ParseRefusesWrongHeaderAndPartialRecords) {
 
 TEST(ErrorTree, ProgramsAndPidsGroupAndAProgramThatComesBackGetsANewItem) {
     const std::vector<ErrorRecord> records = {
-        rec(0, 0, 0x100, 2, 0x12, 5),          // before any PAT
-        rec(1, 0x1000, 0x100, 2, 0x12, 10),
-        rec(1, 0x1000, 0x110, 2, 0x34, 11),
-        rec(1, 0x1000, 0x100, 3, 0x57, 12),    // joins the first 0x0100 item
-        rec(2, 0x1FC8, 0x1011, 1, 0, 20),
-        rec(1, 0x1000, 0x110, 2, 0xF0, 30),    // program 1 again: a new item
+        rec(0, 0, 0x100, 2, 0x12, 5),  // before any PAT
+        rec(1, 0x1000, 0x100, 2, 0x12, 10), rec(1, 0x1000, 0x110, 2, 0x34, 11),
+        rec(1, 0x1000, 0x100, 3, 0x57, 12),                                      // joins the first 0x0100 item
+        rec(2, 0x1FC8, 0x1011, 1, 0, 20),   rec(1, 0x1000, 0x110, 2, 0xF0, 30),  // program 1 again: a new item
     };
     std::vector<std::pair<int, std::string>> got;
     std::vector<ErrorTreeItem> items = buildErrorTree(records);
@@ -267,7 +279,8 @@ TEST(ErrorTree, FileWalkWithLittleMemoryGivesTheSameTree) {
         SCOPED_TRACE(held);
         std::vector<ItemTuple> got;
         int err = -1;
-        EXPECT_EQ(walkErrorFileTree(path, [&got](const ErrorTreeItem& i) { got.push_back(tupleOf(i)); }, &err, held),
+        EXPECT_EQ(walkErrorFileTree(
+                      path, [&got](const ErrorTreeItem& i) { got.push_back(tupleOf(i)); }, &err, held),
                   ErrorFileStatus::Ok);
         EXPECT_EQ(err, 0);
         EXPECT_EQ(got, want);

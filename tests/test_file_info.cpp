@@ -91,7 +91,8 @@ TEST(FileInfo, MpegAudioFrameSizeFollowsLayerBitRateAndSamplingRate) {
     const uint8_t l1s[4] = {0xFF, 0xFF, 0x10, 0x00};
     EXPECT_EQ(mpegAudioFrameSize(l1s), 32);
     // Free format, bad bit rate, reserved rate and reserved layer give 0.
-    const uint8_t bad[4][4] = {{0xFF, 0xFD, 0x04, 0}, {0xFF, 0xFD, 0xF4, 0}, {0xFF, 0xFD, 0xAC, 0}, {0xFF, 0xF9, 0xA4, 0}};
+    const uint8_t bad[4][4] = {
+        {0xFF, 0xFD, 0x04, 0}, {0xFF, 0xFD, 0xF4, 0}, {0xFF, 0xFD, 0xAC, 0}, {0xFF, 0xF9, 0xA4, 0}};
     for (const auto& h : bad) EXPECT_EQ(mpegAudioFrameSize(h), 0);
 
     FileInfoRecord r;
@@ -105,13 +106,13 @@ TEST(FileInfo, MpegAudioFrameSizeFollowsLayerBitRateAndSamplingRate) {
 }
 
 TEST(FileInfo, MpegAudioSyncNeedsAPlausibleFrameSize) {
-    const uint8_t ok576[4] = {0xFF, 0xFD, 0xA4, 0xC0};    // 576 = 18 * 32
-    const uint8_t l2small[4] = {0xFF, 0xFD, 0x54, 0x00};  // 80 kbit/s, 48 kHz: 240, too small
-    const uint8_t l2at32[4] = {0xFF, 0xFD, 0x58, 0x00};   // 80 kbit/s, 32 kHz: 360, too small
-    const uint8_t l2_384[4] = {0xFF, 0xFD, 0xA8, 0x00};   // 192 kbit/s, 32 kHz: 864 = 27 * 32
-    const uint8_t l2big[4] = {0xFF, 0xFD, 0xE8, 0x00};    // 384 kbit/s, 32 kHz: 1728, too large
-    const uint8_t l3odd[4] = {0xFF, 0xFB, 0x90, 0x00};    // 417 at 44.1 kHz: not a multiple of 32
-    const uint8_t l2pad[4] = {0xFF, 0xFD, 0xA6, 0x00};    // 577 with padding
+    const uint8_t ok576[4] = {0xFF, 0xFD, 0xA4, 0xC0};     // 576 = 18 * 32
+    const uint8_t l2small[4] = {0xFF, 0xFD, 0x54, 0x00};   // 80 kbit/s, 48 kHz: 240, too small
+    const uint8_t l2at32[4] = {0xFF, 0xFD, 0x58, 0x00};    // 80 kbit/s, 32 kHz: 360, too small
+    const uint8_t l2_384[4] = {0xFF, 0xFD, 0xA8, 0x00};    // 192 kbit/s, 32 kHz: 864 = 27 * 32
+    const uint8_t l2big[4] = {0xFF, 0xFD, 0xE8, 0x00};     // 384 kbit/s, 32 kHz: 1728, too large
+    const uint8_t l3odd[4] = {0xFF, 0xFB, 0x90, 0x00};     // 417 at 44.1 kHz: not a multiple of 32
+    const uint8_t l2pad[4] = {0xFF, 0xFD, 0xA6, 0x00};     // 577 with padding
     const uint8_t notMpeg1[4] = {0xFF, 0xF5, 0xA4, 0x00};  // ID 0 (second byte below 0xFA)
     EXPECT_TRUE(plausibleMpegAudioSync(ok576));
     EXPECT_FALSE(plausibleMpegAudioSync(l2small));
@@ -137,8 +138,8 @@ TEST(FileInfo, AdtsIsFoundWithEitherIdentifier) {
         uint8_t layerByte;
         const char* format;
     };
-    for (const Case c : {Case{0xF1, "MPEG4 AAC"}, Case{0xF0, "MPEG4 AAC"}, Case{0xF9, "MPEG2 AAC"},
-                         Case{0xF8, "MPEG2 AAC"}}) {
+    for (const Case c :
+         {Case{0xF1, "MPEG4 AAC"}, Case{0xF0, "MPEG4 AAC"}, Case{0xF9, "MPEG2 AAC"}, Case{0xF8, "MPEG2 AAC"}}) {
         SCOPED_TRACE(c.format);
         const Bytes pes = pesHeader(0xC0, 90000) + adtsHeader(c.layerByte, 384, 0x123);
         bool complete = false;
@@ -174,7 +175,8 @@ TEST(FileInfo, VariableRateShowsVbrAndDashes) {
               std::string::npos)
         << text;
     // One below 0x7FF is a plain rate.
-    const FileInfoScan cbr = examineAll(pesHeader(0xC0, 90000) + adtsHeader(0xF9, 300, 0x7FE), FileInfoPass::Audio, 0x0F);
+    const FileInfoScan cbr =
+        examineAll(pesHeader(0xC0, 90000) + adtsHeader(0xF9, 300, 0x7FE), FileInfoPass::Audio, 0x0F);
     EXPECT_EQ(lineOf(fileInfoText(cbr.record), "    Frame Length"), "    Frame Length  = 300 (6.25 ms)");
 }
 
@@ -346,8 +348,8 @@ void checkAgainstFfprobe(const std::string& name) {
     EXPECT_TRUE(host.messages().empty());
     EXPECT_TRUE(state.fileInfoPidList.empty());
 
-    EXPECT_EQ(lineOf(*text, "    Resolution"), "    Resolution    = " + probeValue(path, "v:0", "width") + " x " +
-                                                   probeValue(path, "v:0", "height"));
+    EXPECT_EQ(lineOf(*text, "    Resolution"),
+              "    Resolution    = " + probeValue(path, "v:0", "width") + " x " + probeValue(path, "v:0", "height"));
     std::string dar = probeValue(path, "v:0", "display_aspect_ratio");
     dar.replace(dar.find(':'), 1, " : ");
     EXPECT_EQ(lineOf(*text, "    Aspect ratio"), "    Aspect ratio  = " + dar);
@@ -377,18 +379,18 @@ void checkAgainstFfprobe(const std::string& name) {
         EXPECT_EQ(rec.audioFormat, "MPEG1");
         EXPECT_EQ(rec.audioLayer, "Layer-2");
         EXPECT_EQ(channels == 1, rec.channelText == "Single channel (Mono)") << rec.channelText;
-        EXPECT_EQ(lineOf(*text, "    Bitrate"),
-                  "    Bitrate       = " +
-                      std::to_string(std::atoi(probeValue(path, "a:0", "bit_rate").c_str()) / 1000));
+        EXPECT_EQ(
+            lineOf(*text, "    Bitrate"),
+            "    Bitrate       = " + std::to_string(std::atoi(probeValue(path, "a:0", "bit_rate").c_str()) / 1000));
         const double khz = std::atoi(probeValue(path, "a:0", "sample_rate").c_str()) / 1000.0;
         EXPECT_EQ(rec.frameLength, static_cast<int>(144 * rec.audioBitRate / khz));
     }
     // The dialog's pieces in order, nothing else.
     size_t at = 0;
-    for (const char* piece : {"\r\n < Video >\r\n", "    Resolution", "    Aspect ratio", "    Frame rate",
-                              "    bitrate       = ", "    VBV Buffer", "    Video PTS", "\r\n < Audio >\r\n",
-                              "    Format", "    Sampling rate", "    Bitrate", "    Channel", "    Frame Length",
-                              "    Audio PTS", "\r\n    Audio "}) {
+    for (const char* piece :
+         {"\r\n < Video >\r\n", "    Resolution", "    Aspect ratio", "    Frame rate",
+          "    bitrate       = ", "    VBV Buffer", "    Video PTS", "\r\n < Audio >\r\n", "    Format",
+          "    Sampling rate", "    Bitrate", "    Channel", "    Frame Length", "    Audio PTS", "\r\n    Audio "}) {
         const size_t next = text->find(piece, at);
         ASSERT_NE(next, std::string::npos) << piece;
         at = next;
@@ -405,7 +407,8 @@ TEST(FileInfo, Ac3AudioDecodesNoHeader) {
     test::TempDir dir;
     const std::string path = dir.path("ac3.ts");
     ASSERT_EQ(std::system(("ffmpeg -v error -f lavfi -i testsrc=size=352x288:rate=25 -f lavfi -i sine=r=48000 "
-                           "-t 2 -c:v mpeg2video -c:a ac3 -f mpegts '" + path + "'")
+                           "-t 2 -c:v mpeg2video -c:a ac3 -f mpegts '" +
+                           path + "'")
                               .c_str()),
               0);
     EditState state;

@@ -159,8 +159,8 @@ TEST(GopIndexRead, FieldRules) {
 
 TEST(GopIndexRead, OverlongFieldsAreHeaderErrors) {
     const std::string huge(5000, '7');
-    for (const std::string& line : {"0100," + huge + ",x,1,2", "0100,t," + std::string(20, 'p') + ",1,2",
-                                    "0100,t,p,1," + huge}) {
+    for (const std::string& line :
+         {"0100," + huge + ",x,1,2", "0100,t," + std::string(20, 'p') + ",1,2", "0100,t,p,1," + huge}) {
         auto r = load("KIVRA2\r\nrec.ts\r\n" + line + "\r\nPID_VIDEO,0100\r\n");
         EXPECT_FALSE(r.ok);
         EXPECT_EQ(r.messages, std::vector<std::string>{"error: ファイルヘッダエラー"});

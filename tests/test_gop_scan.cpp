@@ -102,7 +102,9 @@ TEST(GopScan, HdRecordingEventsAndIndexFile) {
         EXPECT_EQ(f[3], std::to_string(e.pts));
         EXPECT_EQ(f[4], std::to_string(e.packet));
         EXPECT_TRUE(opensGopWithSequenceHeader(bytes, 188, 0, e.packet));
-        if (i > 0) { EXPECT_GT(e.packet, s.gopList[static_cast<size_t>(i) - 1].packet); }
+        if (i > 0) {
+            EXPECT_GT(e.packet, s.gopList[static_cast<size_t>(i) - 1].packet);
+        }
     }
     EXPECT_STREQ(s.gopList[0].timeCode, "00:00:00  00");
     EXPECT_EQ(l[8], "LAST       ," + std::to_string(count));
@@ -118,14 +120,12 @@ TEST(GopScan, HdRecordingEventsAndIndexFile) {
     // Loading the file back gives the same GOPs.
     EditState again = stateFor(rec);
     RecordingHost h2;
-    std::filesystem::last_write_time(rec + ".txt",
-                                     std::filesystem::last_write_time(rec) + std::chrono::seconds(5));
+    std::filesystem::last_write_time(rec + ".txt", std::filesystem::last_write_time(rec) + std::chrono::seconds(5));
     ASSERT_TRUE(runGopScan(again, h2));
     EXPECT_TRUE(h2.messages().empty());
     EXPECT_EQ(h2.events[1], "input " + rec);
     ASSERT_EQ(again.gopList.size(), 7u);
-    for (size_t i = 0; i < 6; ++i)
-        EXPECT_EQ(std::memcmp(&again.gopList[i], &s.gopList[i], sizeof(GopEntry)), 0);
+    for (size_t i = 0; i < 6; ++i) EXPECT_EQ(std::memcmp(&again.gopList[i], &s.gopList[i], sizeof(GopEntry)), 0);
     EXPECT_EQ(again.gopList[6].pid, 0xFFFF);
     EXPECT_EQ(again.gopList[6].packet, count);
 }
@@ -174,8 +174,9 @@ TEST(GopScan, GopHeaderInNextPacket) {
     r.settings.reNo = 1;
     RecordingHost h2;
     ASSERT_TRUE(runGopScan(r, h2, ScanOptions{false}));
-    EXPECT_EQ(timeCodeColumn(rec + ".txt", 6), (std::vector<std::string>{"00:00:00  00", "00:00:00  00", "00:00:00  15", "00:00:00  15",
-                                               "00:00:01  00", "00:00:01  15"}));
+    EXPECT_EQ(timeCodeColumn(rec + ".txt", 6),
+              (std::vector<std::string>{"00:00:00  00", "00:00:00  00", "00:00:00  15", "00:00:00  15", "00:00:01  00",
+                                        "00:00:01  15"}));
 }
 
 TEST(GopScan, RenumberedTimeCodesRunHalfASecondPerGop) {
@@ -216,7 +217,9 @@ TEST(GopScan, NoVideoAndTwoVideoPids) {
     for (size_t i = 0; i + 1 < two.gopList.size(); ++i) {
         first += two.gopList[i].pid == 0x100;
         second += two.gopList[i].pid == 0x101;
-        if (i > 0) { EXPECT_GT(two.gopList[i].packet, two.gopList[i - 1].packet); }
+        if (i > 0) {
+            EXPECT_GT(two.gopList[i].packet, two.gopList[i - 1].packet);
+        }
     }
     EXPECT_EQ(first, 6);
     EXPECT_EQ(second, 6);
@@ -369,7 +372,8 @@ TEST(GopScan, IndexThatDoesNotFitItsRecordingIsRebuilt) {
     // The recording grew after it was indexed (still recording).
     {
         const auto bytes = tavrel::test::readBytes(rec);
-        std::ofstream(rec, std::ios::binary | std::ios::app).write(reinterpret_cast<const char*>(bytes.data()), 188 * 300);
+        std::ofstream(rec, std::ios::binary | std::ios::app)
+            .write(reinterpret_cast<const char*>(bytes.data()), 188 * 300);
         std::filesystem::last_write_time(idx, std::filesystem::last_write_time(rec) + std::chrono::seconds(60));
         EditState s = stateFor(rec);
         RecordingHost host;
@@ -546,8 +550,7 @@ TEST(GopScan, Failures) {
         EditState s = stateFor(dir.copy("truncated_last_packet.ts"));
         RecordingHost host;
         ASSERT_TRUE(runGopScan(s, host));
-        EXPECT_EQ(s.gopList.back().packet,
-                  static_cast<int64_t>(std::filesystem::file_size(s.inputPath) / 188));
+        EXPECT_EQ(s.gopList.back().packet, static_cast<int64_t>(std::filesystem::file_size(s.inputPath) / 188));
     }
 }
 
@@ -582,8 +585,9 @@ TEST(BatchGopScan, LinesTitleAndPid) {
 
     RecordingHost renum;
     runBatchGopScan(rec, rec + ".txt", true, renum);
-    EXPECT_EQ(timeCodeColumn(rec + ".txt", 6), (std::vector<std::string>{"00:00:00  00", "00:00:00  15", "00:00:01  00", "00:00:01  15",
-                                               "00:00:02  00", "00:00:02  15"}));
+    EXPECT_EQ(timeCodeColumn(rec + ".txt", 6),
+              (std::vector<std::string>{"00:00:00  00", "00:00:00  15", "00:00:01  00", "00:00:01  15", "00:00:02  00",
+                                        "00:00:02  15"}));
 }
 
 TEST(BatchGopScan, CancelRemovesPartialIndexAndMissingInputStops) {
@@ -601,8 +605,7 @@ TEST(BatchGopScan, CancelRemovesPartialIndexAndMissingInputStops) {
     EXPECT_EQ(h2.messages(), std::vector<std::string>{"error: Input ファイルオープンエラー"});
 
     RecordingHost h3;
-    EXPECT_EQ(runBatchGopScan(dir.copy("no_video.ts"), dir.path("nv.txt"), false, h3).status,
-              BatchScanResult::Done);
+    EXPECT_EQ(runBatchGopScan(dir.copy("no_video.ts"), dir.path("nv.txt"), false, h3).status, BatchScanResult::Done);
     EXPECT_EQ(lines(readText(dir.path("nv.txt")))[3], "PID_VIDEO,ffff");
 }
 

@@ -41,8 +41,8 @@ TEST(Navigation, StepsMoveOnlyToTargetsInsideTheList) {
         int64_t in, out;
         std::optional<int64_t> want;
     } cases[] = {
-        {Step::Forward1, 4, 6, 120, -1, -1, 5},      // onto the LAST entry
-        {Step::Forward1, 5, 6, 120, -1, -1, none},   // past it: nothing, no clamping
+        {Step::Forward1, 4, 6, 120, -1, -1, 5},     // onto the LAST entry
+        {Step::Forward1, 5, 6, 120, -1, -1, none},  // past it: nothing, no clamping
         {Step::Back1, 0, 6, 120, -1, -1, none},
         {Step::Forward60, 10, 100, 120, -1, -1, 70},
         {Step::Back30, 29, 100, 120, -1, -1, none},

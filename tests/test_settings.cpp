@@ -9,8 +9,8 @@
 #include "test_util.h"
 
 using namespace tavrel;
-using tavrel::test::FileSizeLimit;
 using tavrel::test::filesIn;
+using tavrel::test::FileSizeLimit;
 using tavrel::test::readText;
 using tavrel::test::TempDir;
 using tavrel::test::writeText;

@@ -41,23 +41,23 @@ TEST_P(GeometryOfRecordings, DetectsSizeAndLeavesFileAtStart) {
     PacketGeometry limited;
     EXPECT_EQ(detectPacketGeometryLimited(f, limited), c.found);
     EXPECT_EQ(f.tell(), 0);
-    if (c.found) { EXPECT_EQ(limited.size, c.size); }
+    if (c.found) {
+        EXPECT_EQ(limited.size, c.size);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Recordings, GeometryOfRecordings,
-                         ::testing::Values(GeometryCase{"sd_480p_mp2.ts", true, 188, 0},
-                                           GeometryCase{"hd_1080i_aac_192.ts", true, 192, 4},
-                                           GeometryCase{"sd_480p_204.ts", true, 204, 0},
-                                           GeometryCase{"sd_480p_208.ts", true, 208, 4},
-                                           GeometryCase{"starts_mid_packet.ts", false, 0, 0},
-                                           GeometryCase{"empty.ts", false, 0, 0},
-                                           GeometryCase{"random_bytes.bin", false, 0, 0}),
-                         [](const ::testing::TestParamInfo<GeometryCase>& info) {
-                             std::string name = info.param.file;
-                             for (char& ch : name)
-                                 if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Recordings, GeometryOfRecordings,
+    ::testing::Values(GeometryCase{"sd_480p_mp2.ts", true, 188, 0}, GeometryCase{"hd_1080i_aac_192.ts", true, 192, 4},
+                      GeometryCase{"sd_480p_204.ts", true, 204, 0}, GeometryCase{"sd_480p_208.ts", true, 208, 4},
+                      GeometryCase{"starts_mid_packet.ts", false, 0, 0}, GeometryCase{"empty.ts", false, 0, 0},
+                      GeometryCase{"random_bytes.bin", false, 0, 0}),
+    [](const ::testing::TestParamInfo<GeometryCase>& info) {
+        std::string name = info.param.file;
+        for (char& ch : name)
+            if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+        return name;
+    });
 
 std::vector<uint8_t> syncOnlyPackets(int size, int count) {
     std::vector<uint8_t> v(static_cast<size_t>(size) * count, 0);

@@ -108,10 +108,10 @@ inline bool onCi() {
 
 // In a test that needs an outside tool (ffmpeg, ffprobe): skips when it is
 // missing, but fails under CI=true, where the scripts install it.
-#define TAVREL_REQUIRE_TOOL(tool)                                                          \
-    do {                                                                                 \
-        if (std::system(tool " -version > /dev/null 2>&1") != 0) {                       \
-            if (::tavrel::test::onCi()) FAIL() << tool " is required when CI=true";       \
-            GTEST_SKIP() << tool " not installed";                                       \
-        }                                                                                \
+#define TAVREL_REQUIRE_TOOL(tool)                                                   \
+    do {                                                                            \
+        if (std::system(tool " -version > /dev/null 2>&1") != 0) {                  \
+            if (::tavrel::test::onCi()) FAIL() << tool " is required when CI=true"; \
+            GTEST_SKIP() << tool " not installed";                                  \
+        }                                                                           \
     } while (0)

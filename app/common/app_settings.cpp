@@ -9,9 +9,7 @@
 
 namespace tavrelcut {
 
-QString defaultSettingsPath() {
-    return QString::fromStdString(tavrel::defaultSettingsPath(tavrel::programFilePath()));
-}
+QString defaultSettingsPath() { return QString::fromStdString(tavrel::defaultSettingsPath(tavrel::programFilePath())); }
 
 QString helpFilePath() {
     const QDir dir(QCoreApplication::applicationDirPath());
@@ -28,8 +26,7 @@ QStringList settingsNotes(const QString& path) {
     std::vector<std::string> notes;
     tavrel::loadSettings(path.toStdString(), &notes);
     QStringList lines;
-    for (const std::string& n : notes)
-        lines << QStringLiteral("note: %1: %2").arg(path, QString::fromStdString(n));
+    for (const std::string& n : notes) lines << QStringLiteral("note: %1: %2").arg(path, QString::fromStdString(n));
     return lines;
 }
 

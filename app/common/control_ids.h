@@ -123,22 +123,22 @@ enum OptionControlId : int {
 // The controls a running job switches off: everything that starts a
 // worker or changes what a worker reads.
 inline constexpr std::array<int, 30> kBusySet = {
-    kInputEdit,  kInputButton, kOutputEdit, kOutputButton, kGetGop,  kClipping,   kBack1,     kForward1,
-    kInMark,     kOutMark,     kAddClip,    kDeleteClip,   kClipUp,  kClipDown,   kSlider,    kClipList,
-    kClose,      kOption,      kFileInfo,   kErrorInfo,    kBack60,  kBack30,     kBackCustom, kForwardCustom,
-    kForward30,  kForward60,   kJumpIn,     kJumpOut,      kOutWindow, kOut188};
+    kInputEdit, kInputButton, kOutputEdit, kOutputButton, kGetGop,    kClipping, kBack1,      kForward1,
+    kInMark,    kOutMark,     kAddClip,    kDeleteClip,   kClipUp,    kClipDown, kSlider,     kClipList,
+    kClose,     kOption,      kFileInfo,   kErrorInfo,    kBack60,    kBack30,   kBackCustom, kForwardCustom,
+    kForward30, kForward60,   kJumpIn,     kJumpOut,      kOutWindow, kOut188};
 
 // The slider and the GOP step buttons.
-inline constexpr std::array<int, 13> kNavigationSet = {kSlider,  kInMark,     kOutMark,      kBack1,     kForward1,
-                                                       kJumpIn,  kJumpOut,    kForward30,    kBack60,    kForward60,
-                                                       kBack30,  kBackCustom, kForwardCustom};
+inline constexpr std::array<int, 13> kNavigationSet = {kSlider, kInMark,     kOutMark,      kBack1,  kForward1,
+                                                       kJumpIn, kJumpOut,    kForward30,    kBack60, kForward60,
+                                                       kBack30, kBackCustom, kForwardCustom};
 
 // What works on the GOP list on screen: navigation, adding a clip from the
 // marks and the clip list itself. These are on only while the list belongs
 // to the recording named in Input.
-inline constexpr std::array<int, 15> kGopListSet = {kSlider,  kInMark,     kOutMark,       kBack1,    kForward1,
-                                                    kJumpIn,  kJumpOut,    kForward30,     kBack60,   kForward60,
-                                                    kBack30,  kBackCustom, kForwardCustom, kAddClip,  kClipList};
+inline constexpr std::array<int, 15> kGopListSet = {kSlider, kInMark,     kOutMark,       kBack1,   kForward1,
+                                                    kJumpIn, kJumpOut,    kForward30,     kBack60,  kForward60,
+                                                    kBack30, kBackCustom, kForwardCustom, kAddClip, kClipList};
 
 template <std::size_t N>
 constexpr bool contains(const std::array<int, N>& set, int id) {

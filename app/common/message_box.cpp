@@ -86,9 +86,7 @@ void MessageDialog::layoutButtons() {
         place(m_no, w / 2 - 32);
         place(m_cancel, (w / 4) * 3 - 21);
         break;
-    default:
-        place(m_ok, w / 2 - 32);
-        break;
+    default: place(m_ok, w / 2 - 32); break;
     }
 }
 
@@ -102,11 +100,8 @@ void MessageDialog::keyPressEvent(QKeyEvent* e) {
     switch (e->key()) {
     case Qt::Key_Escape:
     case Qt::Key_Return:
-    case Qt::Key_Enter:
-        e->accept();
-        return;
-    default:
-        QDialog::keyPressEvent(e);
+    case Qt::Key_Enter: e->accept(); return;
+    default: QDialog::keyPressEvent(e);
     }
 }
 

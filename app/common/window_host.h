@@ -24,8 +24,7 @@ public:
 
     WindowHost(QWidget* window, MessageBox messages);
 
-    tavrel::MsgResult showMessage(const std::string& caption, const std::string& text,
-                                  tavrel::MsgKind kind) override;
+    tavrel::MsgResult showMessage(const std::string& caption, const std::string& text, tavrel::MsgKind kind) override;
     // The window's own title.
     void setTitle(const std::string& title) override;
     void setProgressRange(int32_t max) override;
@@ -41,14 +40,16 @@ protected:
 
     bool onGuiThread() const { return QThread::currentThread() == m_window->thread(); }
     // f on the GUI thread: at once there, else queued behind earlier calls.
-    template <class F> void post(F&& f) {
+    template <class F>
+    void post(F&& f) {
         if (onGuiThread())
             f();
         else
             QMetaObject::invokeMethod(m_window, std::forward<F>(f), Qt::QueuedConnection);
     }
     // f on the GUI thread, the caller waiting until it has run.
-    template <class F> void send(F&& f) {
+    template <class F>
+    void send(F&& f) {
         if (onGuiThread())
             f();
         else

@@ -38,8 +38,7 @@ QImage transparentImage(int w, int h) {
 QImage drawBackground() {
     QImage img(8, 8, QImage::Format_RGB32);
     for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 8; ++x)
-            img.setPixel(x, y, (y % 2) ? qRgb(44, 51, 64) : qRgb(37, 43, 55));
+        for (int x = 0; x < 8; ++x) img.setPixel(x, y, (y % 2) ? qRgb(44, 51, 64) : qRgb(37, 43, 55));
     img.setPixel(2, 2, qRgb(52, 60, 75));
     img.setPixel(6, 6, qRgb(52, 60, 75));
     return img;
@@ -51,16 +50,12 @@ struct Gel {
 };
 
 Gel blueGel(bool pressed) {
-    if (pressed)
-        return {QColor(36, 66, 124), QColor(150, 188, 234), QColor(66, 124, 204),
-                QColor(108, 166, 238), 110};
-    return {QColor(58, 96, 156), QColor(216, 234, 252), QColor(136, 186, 240),
-            QColor(182, 222, 255), 190};
+    if (pressed) return {QColor(36, 66, 124), QColor(150, 188, 234), QColor(66, 124, 204), QColor(108, 166, 238), 110};
+    return {QColor(58, 96, 156), QColor(216, 234, 252), QColor(136, 186, 240), QColor(182, 222, 255), 190};
 }
 
 Gel greyGel() {
-    return {QColor(96, 100, 108), QColor(214, 216, 220), QColor(168, 172, 178),
-            QColor(196, 198, 204), 120};
+    return {QColor(96, 100, 108), QColor(214, 216, 220), QColor(168, 172, 178), QColor(196, 198, 204), 120};
 }
 
 // A rounded gel shape filling `r`; `radius` is the corner radius.

@@ -14,19 +14,19 @@ namespace tavrelcut {
 // Artwork ids. The numbers are the ones the rest of the program uses for
 // them (button sizes, the slider selection, the header), so they stay fixed.
 enum class Art {
-    Background = 129,     // tile of dialogs, pages, check boxes, slider selection
-    SmallNormal = 130,    // small push button ("←", "→", "×", ...)
+    Background = 129,   // tile of dialogs, pages, check boxes, slider selection
+    SmallNormal = 130,  // small push button ("←", "→", "×", ...)
     SmallPressed = 131,
-    LargePressed = 132,   // large push button
+    LargePressed = 132,  // large push button
     LargeNormal = 133,
-    CheckOff = 152,       // check box glyph
+    CheckOff = 152,  // check box glyph
     CheckOn = 153,
     CheckDisabled = 155,
-    Thumb = 156,          // slider thumb
+    Thumb = 156,  // slider thumb
     ThumbDisabled = 157,
-    HeaderItem = 188,     // list header: item background
-    HeaderLeft = 190,     //   separator at an item's left edge
-    HeaderRight = 191,    //   separator at an item's right edge
+    HeaderItem = 188,   // list header: item background
+    HeaderLeft = 190,   //   separator at an item's left edge
+    HeaderRight = 191,  //   separator at an item's right edge
 };
 
 class Skin {

@@ -8,16 +8,14 @@
 
 namespace tavrelcut {
 
-SkinHeader::SkinHeader(Qt::Orientation orientation, QWidget* parent)
-    : QHeaderView(orientation, parent) {
+SkinHeader::SkinHeader(Qt::Orientation orientation, QWidget* parent) : QHeaderView(orientation, parent) {
     setFont(itemFont());
     setMinimumSectionSize(8);
 }
 
 QFont SkinHeader::itemFont() {
-    QFont f = QFontDatabase::families().contains(QStringLiteral("DotumChe"))
-                  ? QFont(QStringLiteral("DotumChe"))
-                  : QFont();
+    QFont f =
+        QFontDatabase::families().contains(QStringLiteral("DotumChe")) ? QFont(QStringLiteral("DotumChe")) : QFont();
     f.setPixelSize(14);
     return f;
 }
@@ -39,15 +37,14 @@ void SkinHeader::paintSection(QPainter* painter, const QRect& rect, int logicalI
     painter->save();
     painter->drawPixmap(rect, item);
     painter->drawPixmap(QRect(rect.left(), rect.top(), left.width(), rect.height()), left);
-    painter->drawPixmap(QRect(rect.right() - right.width() + 1, rect.top(), right.width(), rect.height()),
-                        right);
+    painter->drawPixmap(QRect(rect.right() - right.width() + 1, rect.top(), right.width(), rect.height()), right);
 
-    const QString text = model() ? model()->headerData(logicalIndex, orientation(), Qt::DisplayRole).toString()
-                                 : QString();
+    const QString text =
+        model() ? model()->headerData(logicalIndex, orientation(), Qt::DisplayRole).toString() : QString();
     if (!text.isEmpty()) {
         QVariant align = model()->headerData(logicalIndex, orientation(), Qt::TextAlignmentRole);
-        const Qt::Alignment a = align.isValid() ? Qt::Alignment(align.toInt())
-                                                : (defaultAlignment() | Qt::AlignVCenter);
+        const Qt::Alignment a =
+            align.isValid() ? Qt::Alignment(align.toInt()) : (defaultAlignment() | Qt::AlignVCenter);
         painter->setFont(itemFont());
         painter->setPen(isEnabled() ? QColor(Qt::black) : QColor(128, 128, 128));
         painter->setBackgroundMode(Qt::TransparentMode);

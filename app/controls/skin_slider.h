@@ -25,8 +25,8 @@ public:
 
     // Where things are drawn, in widget coordinates.
     QRect channelRect() const;
-    QRect thumbRect() const;       // the thumb at the current value
-    QRect selectionRect() const;   // empty without a selection in range
+    QRect thumbRect() const;      // the thumb at the current value
+    QRect selectionRect() const;  // empty without a selection in range
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;

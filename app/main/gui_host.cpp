@@ -8,9 +8,8 @@
 namespace tavrelcut {
 
 GuiHost::GuiHost(MainWindow* window)
-    : WindowHost(window, [window](const QString& caption, const QString& text, int kind) {
-          return window->showMessage(caption, text, kind);
-      }),
+    : WindowHost(window, [window](const QString& caption, const QString& text,
+                                  int kind) { return window->showMessage(caption, text, kind); }),
       m_main(window) {}
 
 void GuiHost::showProgressRange(int max) { m_main->setProgressRange(max); }

@@ -129,7 +129,8 @@ void MainWindow::placeWindows() {
     else
         move(placeOnScreen(QPoint(saved.left, saved.top), frameGeometry().size()));
     ViewWindow* view = m_preview->view();
-    const QPoint viewAt = saved.viewLeft < 0 || saved.viewTop < 0 ? QPoint(0, 0) : QPoint(saved.viewLeft, saved.viewTop);
+    const QPoint viewAt =
+        saved.viewLeft < 0 || saved.viewTop < 0 ? QPoint(0, 0) : QPoint(saved.viewLeft, saved.viewTop);
     view->move(placeOnScreen(viewAt, view->frameGeometry().size()));
 
     m_places.track(this, [](tavrel::WindowSettings& w, const QWidget& window) {
@@ -170,8 +171,7 @@ void MainWindow::connectControls() {
     connect(m_ui.button(kDeleteClip), &QPushButton::clicked, this, &MainWindow::onDeleteClip);
     connect(m_ui.button(kClipUp), &QPushButton::clicked, this, [this] { onMoveClip(true); });
     connect(m_ui.button(kClipDown), &QPushButton::clicked, this, [this] { onMoveClip(false); });
-    connect(m_ui.clipList, &QListWidget::currentRowChanged, this,
-            [this](int row) { m_state.clipList.selected = row; });
+    connect(m_ui.clipList, &QListWidget::currentRowChanged, this, [this](int row) { m_state.clipList.selected = row; });
     connect(m_ui.button(kInputButton), &QPushButton::clicked, this, &MainWindow::onInput);
     // Whatever puts another path into Input (the chooser, a drop) takes the
     // GOP list of the old one off the controls.
@@ -448,9 +448,9 @@ void MainWindow::onClipping() {
     transferFromControls();
     if (!tavrel::startCutJob(m_state, m_host, m_ui.out188->isChecked(), m_cutJob)) return;
     setBusy(true);
-    const bool started = m_jobs->start(
-        [this] { return tavrel::runCutJob(m_state, m_host, m_cutJob) == tavrel::CutOutcome::Completed; },
-        [this](bool) { tavrel::finishCutJob(m_host, m_cutJob); });
+    const bool started =
+        m_jobs->start([this] { return tavrel::runCutJob(m_state, m_host, m_cutJob) == tavrel::CutOutcome::Completed; },
+                      [this](bool) { tavrel::finishCutJob(m_host, m_cutJob); });
     if (!started) tavrel::finishCutJob(m_host, m_cutJob);
 }
 
@@ -476,8 +476,8 @@ void MainWindow::showErrorInfo() {
         });
         const tavrel::WindowSettings& saved = m_places.saved();
         if (saved.errorInfoLeft >= 0 || saved.errorInfoTop >= 0)
-            m_errorInfo->move(placeOnScreen(QPoint(saved.errorInfoLeft, saved.errorInfoTop),
-                                            m_errorInfo->frameGeometry().size()));
+            m_errorInfo->move(
+                placeOnScreen(QPoint(saved.errorInfoLeft, saved.errorInfoTop), m_errorInfo->frameGeometry().size()));
         m_places.track(m_errorInfo, [](tavrel::WindowSettings& w, const QWidget& window) {
             w.errorInfoLeft = window.x();
             w.errorInfoTop = window.y();

@@ -109,15 +109,15 @@ int PictureMenu::choose(const QPoint& globalPos) {
 
 std::pair<int, int> PictureMenu::messageFor(int command, int csize) {
     switch (command) {
-        case kCmdCustom: return {kMsgSizeMode, csize};
-        case kCmdNative: return {kMsgSizeMode, 0};
-        case kCmdAuto: return {kMsgAspect, 9};
-        case kCmdAspect4x3: return {kMsgAspect, 0};
-        case kCmdAspect16x9: return {kMsgAspect, 3};
-        case kCmdNomal: return {kMsgQuality, 0};
-        case kCmdLow: return {kMsgQuality, 1};
-        case kCmdHigh: return {kMsgQuality, 2};
-        default: return {0, 0};
+    case kCmdCustom: return {kMsgSizeMode, csize};
+    case kCmdNative: return {kMsgSizeMode, 0};
+    case kCmdAuto: return {kMsgAspect, 9};
+    case kCmdAspect4x3: return {kMsgAspect, 0};
+    case kCmdAspect16x9: return {kMsgAspect, 3};
+    case kCmdNomal: return {kMsgQuality, 0};
+    case kCmdLow: return {kMsgQuality, 1};
+    case kCmdHigh: return {kMsgQuality, 2};
+    default: return {0, 0};
     }
 }
 

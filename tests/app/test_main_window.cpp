@@ -240,7 +240,8 @@ private:
     QTemporaryDir m_dir;
     QString m_ini, m_recording;
 
-    template <class T = QWidget> T* ctl(MainWindow& w, int id) {
+    template <class T = QWidget>
+    T* ctl(MainWindow& w, int id) {
         T* c = w.findChild<T*>(QString::number(id));
         if (!c) qFatal("no control %d", id);
         return c;
@@ -396,8 +397,8 @@ private slots:
         QVERIFY(src.open(QIODevice::ReadOnly));
         QVERIFY(dst.open(QIODevice::ReadOnly));
         const QByteArray all = src.readAll();
-        const QByteArray expected = all.mid(gops[1].packet * 188, (gops[3].packet - gops[1].packet) * 188) +
-                                    all.mid(gops[4].packet * 188);
+        const QByteArray expected =
+            all.mid(gops[1].packet * 188, (gops[3].packet - gops[1].packet) * 188) + all.mid(gops[4].packet * 188);
         const QByteArray written = dst.readAll();
         QCOMPARE(written.size(), expected.size());
         QVERIFY(written == expected);
@@ -427,8 +428,9 @@ private slots:
         QVERIFY(touch.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
         touch.close();
         QSet<int> disabledDuringScan;
-        sink.expect({QStringLiteral("question"), QStringLiteral("GOPファイルよりTSファイルの更新日時が新しくなっています。"),
-                     2, 3, [&] { disabledDuringScan = disabledIds(w); }});
+        sink.expect({QStringLiteral("question"),
+                     QStringLiteral("GOPファイルよりTSファイルの更新日時が新しくなっています。"), 2, 3,
+                     [&] { disabledDuringScan = disabledIds(w); }});
         slider->setValue(2);
         click(w, kGetGop);
         QTRY_VERIFY(sink.done());
@@ -538,10 +540,7 @@ private slots:
         QCOMPARE(tree->font().family(), QStringLiteral("Arial"));
         auto line = [](const Dropped& d) {
             const int expected = d.counter, found = (d.counter + 1) % 16;
-            return QStringLiteral("      CC [%1 → %2] [%3]")
-                .arg(expected, 2)
-                .arg(found, 2)
-                .arg(d.nextOfPid);
+            return QStringLiteral("      CC [%1 → %2] [%3]").arg(expected, 2).arg(found, 2).arg(d.nextOfPid);
         };
         // The second video loss joins the first under its PID.
         const QStringList want = {QStringLiteral("Root"),
@@ -879,8 +878,8 @@ private slots:
         QCOMPARE(seen.checked, (QStringList{"Custom", "16:9", "Low"}));
         QVERIFY(slider->hasFocus());
         outputEdit->setFocus();
-        QWheelEvent wheel(QPointF(30, 30), view->mapToGlobal(QPointF(30, 30)), QPoint(), QPoint(0, -120),
-                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QWheelEvent wheel(QPointF(30, 30), view->mapToGlobal(QPointF(30, 30)), QPoint(), QPoint(0, -120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(view, &wheel);
         QVERIFY(slider->hasFocus());
 
@@ -1085,9 +1084,8 @@ private slots:
         const QRect screen = w.screen()->availableGeometry();
         auto* view = w.findChild<tavrelcut::PictureArea*>(QStringLiteral("View"));
         QVERIFY(view && view->isVisible());
-        QVERIFY2(screen.contains(view->frameGeometry()), qPrintable(QStringLiteral("view at %1,%2")
-                                                                         .arg(view->x())
-                                                                         .arg(view->y())));
+        QVERIFY2(screen.contains(view->frameGeometry()),
+                 qPrintable(QStringLiteral("view at %1,%2").arg(view->x()).arg(view->y())));
         QVERIFY(screen.contains(w.frameGeometry().topLeft()));
         QCOMPARE(view->x(), 100);
         const QString recording = m_dir.filePath(QStringLiteral("places.ts"));
@@ -1120,17 +1118,18 @@ private slots:
                 return;
             }
             item = about->text();
-            whenShown([] { return QApplication::activeModalWidget(); }, [&](QWidget* box) {
-                title = box->windowTitle();
-                for (QLabel* l : box->findChildren<QLabel*>()) {
-                    if (!l->text().isEmpty()) name = l->text();
-                    if (!l->pixmap().isNull()) icon = l->pixmap().toImage();
-                }
-                auto* button = box->findChild<QPushButton*>(QStringLiteral("1"));
-                if (!button) return;
-                ok = button->text();
-                QTest::mouseClick(button, Qt::LeftButton);
-            });
+            whenShown([] { return QApplication::activeModalWidget(); },
+                      [&](QWidget* box) {
+                          title = box->windowTitle();
+                          for (QLabel* l : box->findChildren<QLabel*>()) {
+                              if (!l->text().isEmpty()) name = l->text();
+                              if (!l->pixmap().isNull()) icon = l->pixmap().toImage();
+                          }
+                          auto* button = box->findChild<QPushButton*>(QStringLiteral("1"));
+                          if (!button) return;
+                          ok = button->text();
+                          QTest::mouseClick(button, Qt::LeftButton);
+                      });
             QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(about).center());
         });
         // Through the window, as the platform delivers it: the right click

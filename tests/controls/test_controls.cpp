@@ -171,8 +171,8 @@ void ControlsTest::heldPressRepeatsUntilRelease() {
     b.setAutoStep(true);
     QSignalSpy clicked(&b, &QPushButton::clicked);
     QElapsedTimer clock;
-    QList<qint64> at;         // ms from the press to each step
-    QList<int> waitsAfter;    // the wait armed when each step was handed out
+    QList<qint64> at;       // ms from the press to each step
+    QList<int> waitsAfter;  // the wait armed when each step was handed out
     connect(&b, &StepButton::step, &b, [&](int id) {
         QCOMPARE(id, 1006);
         at << clock.elapsed();
@@ -190,8 +190,7 @@ void ControlsTest::heldPressRepeatsUntilRelease() {
 
     // Each step arms the wait of the next one: 125 ms up to the 10th, then
     // faster after the 10th, 20th and 30th.
-    for (int k = 1; k <= 31; ++k)
-        QCOMPARE(waitsAfter[k - 1], StepButton::nextInterval(k + 1));
+    for (int k = 1; k <= 31; ++k) QCOMPARE(waitsAfter[k - 1], StepButton::nextInterval(k + 1));
     // Lower bounds only: timers may be late on a busy machine, never early.
     const int slack = 3;
     QVERIFY2(at[0] >= 125 - slack, qPrintable(QString::number(at[0])));
@@ -283,8 +282,7 @@ void ControlsTest::checkBoxTogglesOnReleaseInside() {
     BitmapCheckBox box("repeat LR boutton");
     box.setBold(true);
     box.resize(box.sizeHint());
-    QCOMPARE(QAccessible::queryAccessibleInterface(&box)->text(QAccessible::Name),
-             QStringLiteral("repeat LR boutton"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(&box)->text(QAccessible::Name), QStringLiteral("repeat LR boutton"));
     QSignalSpy toggled(&box, &QCheckBox::toggled);
     QSignalSpy clicked(&box, &QCheckBox::clicked);
 
