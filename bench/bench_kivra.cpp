@@ -161,9 +161,9 @@ BENCHMARK(BM_Libmpeg2DecodeIPictureToRgb)->Unit(benchmark::kMillisecond);
 std::atomic<int64_t> g_drawnAt{0};
 
 void onDraw(void*, KivraWindow, const uint8_t*, const uint8_t*, int32_t, int32_t, int32_t) {
-    g_drawnAt.store(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                        std::chrono::steady_clock::now().time_since_epoch())
-                        .count());
+    g_drawnAt.store(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
 }
 void onResize(void*, KivraWindow, KivraWindow, uint32_t) {}
 
@@ -192,8 +192,7 @@ void BM_TsReadToDraw(benchmark::State& state) {
             state.SkipWithError("nothing drawn");
             break;
         }
-        const int64_t start =
-            std::chrono::duration_cast<std::chrono::nanoseconds>(t0.time_since_epoch()).count();
+        const int64_t start = std::chrono::duration_cast<std::chrono::nanoseconds>(t0.time_since_epoch()).count();
         state.SetIterationTime(double(drawn - start) * 1e-9);
     }
     TsClose();

@@ -28,7 +28,7 @@ extern "C" {
 #define KIVRA_MSG_RESIZE 0x1403
 
 /* Stretch modes handed to the draw callback (the platform's values). */
-#define KIVRA_STRETCH_NONE 0         /* unscaled copy to the top-left corner */
+#define KIVRA_STRETCH_NONE 0 /* unscaled copy to the top-left corner */
 #define KIVRA_STRETCH_BLACKONWHITE 1
 #define KIVRA_STRETCH_COLORONCOLOR 3
 #define KIVRA_STRETCH_HALFTONE 4
@@ -47,21 +47,21 @@ typedef struct TavrelDecInit {
 } TavrelDecInit;
 
 typedef struct TavrelDecRead {
-    int64_t position;          /* byte offset where the picture search starts */
+    int64_t position; /* byte offset where the picture search starts */
     int32_t videoPid;
-    int32_t displayWidth;      /* 0: coded size, unscaled */
-    int32_t windowMode;        /* 1: outWindow, 0: previewWindow, else unchanged */
-    int32_t aspectMode;        /* 9: from the stream, 3: 16:9, else 4:3 */
-    int32_t stretchQuality;    /* 1: fast, 2: smooth, else automatic */
+    int32_t displayWidth;   /* 0: coded size, unscaled */
+    int32_t windowMode;     /* 1: outWindow, 0: previewWindow, else unchanged */
+    int32_t aspectMode;     /* 9: from the stream, 3: 16:9, else 4:3 */
+    int32_t stretchQuality; /* 1: fast, 2: smooth, else automatic */
 } TavrelDecRead;
 
 /* Decoded planes of the picture about to be drawn (optional host hook). */
 typedef struct TavrelDecFrame {
-    const uint8_t* planes[3];  /* Y, Cb, Cr */
+    const uint8_t* planes[3]; /* Y, Cb, Cr */
     int32_t strides[3];
     int32_t codedWidth, codedHeight;
-    int32_t width, height;     /* horizontal_size, vertical_size */
-    int32_t chromaFormat;      /* 1: 4:2:0, 2: 4:2:2 */
+    int32_t width, height; /* horizontal_size, vertical_size */
+    int32_t chromaFormat;  /* 1: 4:2:0, 2: 4:2:2 */
     int32_t aspectRatioCode;
     int32_t progressiveFrame;
 } TavrelDecFrame;
@@ -71,11 +71,10 @@ typedef struct TavrelDecHost {
     /* Draws the bitmap (40-byte BITMAPINFOHEADER layout, BGR rows bottom-up)
      * into window: stretched to destWidth x destHeight with stretchMode, or
      * unscaled at 0,0 when stretchMode is KIVRA_STRETCH_NONE. */
-    void (*draw)(void* user, KivraWindow window, const uint8_t* header40, const uint8_t* pixels,
-                 int32_t destWidth, int32_t destHeight, int32_t stretchMode);
+    void (*draw)(void* user, KivraWindow window, const uint8_t* header40, const uint8_t* pixels, int32_t destWidth,
+                 int32_t destHeight, int32_t stretchMode);
     /* Posts KIVRA_MSG_RESIZE (never blocks on the host). */
-    void (*postResize)(void* user, KivraWindow notifyWindow, KivraWindow window,
-                       uint32_t packedWidthHeight);
+    void (*postResize)(void* user, KivraWindow notifyWindow, KivraWindow window, uint32_t packedWidthHeight);
     /* Dialog frame width (one side) added to the output window's size. */
     int32_t dialogFrameWidth;
     /* Optional: called with the decoded planes just before conversion. */

@@ -215,7 +215,7 @@ private:
         b.put(1, 4);
         b.put(0x48, 8);  // main profile, main level
         b.put(uint32_t(g_progressiveSequence), 1);
-        b.put(1, 2);     // 4:2:0
+        b.put(1, 2);  // 4:2:0
         b.put(0, 2);
         b.put(0, 2);
         b.put(0, 12);
@@ -543,13 +543,15 @@ private:
                     auto cv = [comp](int a) { return comp ? a / 2 : a; };
                     if (kind == 1) {
                         const int r = y < bh / 2 ? 0 : 1;
-                        v = refSample(rec, prev, f, comp, sel[r], 2 * (x0 + x) + cv(mv[r][0]), 2 * (y0 + y) + cv(mv[r][1]));
+                        v = refSample(rec, prev, f, comp, sel[r], 2 * (x0 + x) + cv(mv[r][0]),
+                                      2 * (y0 + y) + cv(mv[r][1]));
                     } else {
                         const int vx = mv[0][0], vy = mv[0][1];
                         const int ox = ((vx + (vx > 0)) >> 1) + dmv[0];
                         const int oy = ((vy + (vy > 0)) >> 1) + dmv[1] + (f == 1 ? 1 : -1);
                         const int a = refSample(rec, prev, f, comp, f, 2 * (x0 + x) + cv(vx), 2 * (y0 + y) + cv(vy));
-                        const int b = refSample(rec, prev, f, comp, 1 - f, 2 * (x0 + x) + cv(ox), 2 * (y0 + y) + cv(oy));
+                        const int b =
+                            refSample(rec, prev, f, comp, 1 - f, 2 * (x0 + x) + cv(ox), 2 * (y0 + y) + cv(oy));
                         v = (a + b + 1) >> 1;
                     }
                     rec.p[comp].at(x0 + x, fieldRow(y0 + y, f)) = uint8_t(v);

@@ -57,7 +57,6 @@ struct PreviewResult {
     YuvFrame frame;
     std::vector<DrawCall> draws;
 };
-PreviewResult previewOnce(const std::string& path, int packetSize, int pid, int64_t position,
-                          int displayWidth = 0);
+PreviewResult previewOnce(const std::string& path, int packetSize, int pid, int64_t position, int displayWidth = 0);
 
 }  // namespace kivra_test

@@ -46,8 +46,8 @@ class Conformance : public testing::TestWithParam<StreamCase> {};
 
 // Streams of the other components' tests (made with their own encoder
 // settings) are used when present.
-#define SKIP_IF_MISSING(c)                                                              \
-    do {                                                                                \
+#define SKIP_IF_MISSING(c)                                                                   \
+    do {                                                                                     \
         if (!std::filesystem::exists(dataPath((c).file))) GTEST_SKIP() << "no " << (c).file; \
     } while (0)
 
@@ -105,8 +105,8 @@ TEST_P(Conformance, WholeStreamDecodeAtLeast40dBMeanAnd35dBEach) {
     const StreamCase& c = GetParam();
     SKIP_IF_MISSING(c);
     const std::string ours = testTemp(tagOf(c) + ".kivra.y4m");
-    const std::string cmd = std::string("'") + KIVRA_DECODE_TOOL + "' '" + dataPath(c.file) + "' '" + ours +
-                            "' 2> /dev/null";
+    const std::string cmd =
+        std::string("'") + KIVRA_DECODE_TOOL + "' '" + dataPath(c.file) + "' '" + ours + "' 2> /dev/null";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     const std::string ref = testTemp(tagOf(c) + ".ref.y4m");
     ASSERT_TRUE(ffmpegDecode(referenceInput(c), ref, false));
@@ -124,40 +124,40 @@ TEST_P(Conformance, WholeStreamDecodeAtLeast40dBMeanAnd35dBEach) {
     EXPECT_GE(sum / double(a.size()), 40.0) << c.file;
 }
 
-INSTANTIATE_TEST_SUITE_P(Streams, Conformance,
-                         testing::Values(StreamCase{"sd_ibp.ts", true}, StreamCase{"hd_interlaced.ts", true},
-                                         StreamCase{"mpeg2enc_i1.ts", true}, StreamCase{"yuv422.ts", true},
-                                         StreamCase{"yuv422_interlaced.ts", true}, StreamCase{"dc10.ts", true},
-                                         StreamCase{"matrices.ts", true}, StreamCase{"altscan.ts", true},
-                                         StreamCase{"pkt192.ts", true}, StreamCase{"pkt204.ts", false},
-                                         StreamCase{"pkt208.ts", false}, StreamCase{"field_intra.ts", true},
-                                         StreamCase{"field_ip.ts", true},
-                                         StreamCase{"field_mix.ts", true}, StreamCase{"field_b.ts", true},
-                                         StreamCase{"frame_dp.ts", true},
-                                         StreamCase{"sif_progressive.ts", true},
-                                         StreamCase{"sif_interlaced.ts", true},
-                                         StreamCase{"../hd_1080i_aac.ts", true},
-                                         StreamCase{"../hd_1080i_aac_192.ts", true},
-                                         StreamCase{"../mpeg2enc_i1.ts", true},
-                                         StreamCase{"../sd_480p_208.ts", false},
-                                         StreamCase{"../starts_mid_packet.ts", true}),
-                         [](const testing::TestParamInfo<StreamCase>& i) {
-                             std::string n = i.param.file;
-                             const bool other = n.rfind("../", 0) == 0;
-                             if (other) n = n.substr(3);
-                             return (other ? "shared_" : "") + n.substr(0, n.find('.'));
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Streams, Conformance,
+    testing::Values(StreamCase{"sd_ibp.ts", true}, StreamCase{"hd_interlaced.ts", true},
+                    StreamCase{"mpeg2enc_i1.ts", true}, StreamCase{"yuv422.ts", true},
+                    StreamCase{"yuv422_interlaced.ts", true}, StreamCase{"dc10.ts", true},
+                    StreamCase{"matrices.ts", true}, StreamCase{"altscan.ts", true}, StreamCase{"pkt192.ts", true},
+                    StreamCase{"pkt204.ts", false}, StreamCase{"pkt208.ts", false}, StreamCase{"field_intra.ts", true},
+                    StreamCase{"field_ip.ts", true}, StreamCase{"field_mix.ts", true}, StreamCase{"field_b.ts", true},
+                    StreamCase{"frame_dp.ts", true}, StreamCase{"sif_progressive.ts", true},
+                    StreamCase{"sif_interlaced.ts", true}, StreamCase{"../hd_1080i_aac.ts", true},
+                    StreamCase{"../hd_1080i_aac_192.ts", true}, StreamCase{"../mpeg2enc_i1.ts", true},
+                    StreamCase{"../sd_480p_208.ts", false}, StreamCase{"../starts_mid_packet.ts", true}),
+    [](const testing::TestParamInfo<StreamCase>& i) {
+        std::string n = i.param.file;
+        const bool other = n.rfind("../", 0) == 0;
+        if (other) n = n.substr(3);
+        return (other ? "shared_" : "") + n.substr(0, n.find('.'));
+    });
 
 // --frames stops after N pictures; --pid names the PID (a wrong one: no picture).
 TEST(KivraDecodeTool, FramesAndPidOptions) {
     const std::string tool = std::string("'") + KIVRA_DECODE_TOOL + "' ";
     const std::string out = tempPath("frames.y4m");
-    ASSERT_EQ(std::system((tool + "--frames 5 --pid 0x100 '" + dataPath("sd_ibp.ts") + "' '" + out + "' 2>/dev/null").c_str()), 0);
+    ASSERT_EQ(std::system(
+                  (tool + "--frames 5 --pid 0x100 '" + dataPath("sd_ibp.ts") + "' '" + out + "' 2>/dev/null").c_str()),
+              0);
     std::vector<YuvFrame> f;
     ASSERT_TRUE(readY4m(out, f));
     EXPECT_EQ(f.size(), 5u);
     EXPECT_EQ(f[0].width, 720);
-    EXPECT_NE(std::system((tool + "--pid 0x101 '" + dataPath("sd_ibp.ts") + "' '" + tempPath("none.y4m") + "' 2>/dev/null").c_str()), 0);
+    EXPECT_NE(
+        std::system(
+            (tool + "--pid 0x101 '" + dataPath("sd_ibp.ts") + "' '" + tempPath("none.y4m") + "' 2>/dev/null").c_str()),
+        0);
 }
 
 // The C kernels give the same pictures as the default (SIMD) ones.

@@ -407,7 +407,8 @@ TEST_F(Exports, ProgramStreamIsReadAsPlainBytes) {
         int off = 4;
         if (p[3] & 0x20) off += 1 + p[4];
         if ((p[3] & 0x10) == 0 || off >= 188) continue;
-        if ((p[1] & 0x40) && p[off] == 0 && p[off + 1] == 0 && p[off + 2] == 1 && p[off + 3] == 0xE0) off += 9 + p[off + 8];
+        if ((p[1] & 0x40) && p[off] == 0 && p[off + 1] == 0 && p[off + 2] == 1 && p[off + 3] == 0xE0)
+            off += 9 + p[off + 8];
         ps.insert(ps.end(), p + off, p + 188);
     }
     const std::string path = tempPath("plain.mpg");

@@ -58,8 +58,8 @@ int rl(int run, int level) { return run | (level << 8); }
 
 TEST(CodeTables, AllArePrefixFreeAndTheCompleteOnesAddUp) {
     const Tables& t = tables();
-    for (const Vlc* v : {&t.mbai, &t.mbTypeI, &t.mbTypeP, &t.mbTypeB, &t.cbp, &t.motion, &t.dcLuma, &t.dcChroma,
-                         &t.dct0, &t.dct1})
+    for (const Vlc* v :
+         {&t.mbai, &t.mbTypeI, &t.mbTypeP, &t.mbTypeB, &t.cbp, &t.motion, &t.dcLuma, &t.dcChroma, &t.dct0, &t.dct1})
         EXPECT_TRUE(v->prefixFree());
     EXPECT_DOUBLE_EQ(t.dcLuma.kraftSum(), 1.0);
     EXPECT_DOUBLE_EQ(t.dcChroma.kraftSum(), 1.0);
@@ -112,7 +112,7 @@ TEST(MotionVectors, DeltaAndWrapAround) {
     EXPECT_EQ(Decoder::decodeMotionComponent(0, 5, 0, 1), 5);
     EXPECT_EQ(Decoder::decodeMotionComponent(15, 1, 0, 1), -16);   // past +15 wraps
     EXPECT_EQ(Decoder::decodeMotionComponent(-16, -1, 0, 1), 15);  // past -16 wraps
-    EXPECT_EQ(Decoder::decodeMotionComponent(0, 3, 1, 2), 6);       // (3-1)*2 + 1 + 1
+    EXPECT_EQ(Decoder::decodeMotionComponent(0, 3, 1, 2), 6);      // (3-1)*2 + 1 + 1
     EXPECT_EQ(Decoder::decodeMotionComponent(0, -3, 1, 2), -6);
     EXPECT_EQ(Decoder::decodeMotionComponent(10, 0, 0, 3), 10);
 }
@@ -122,13 +122,13 @@ TEST(MotionVectors, DualPrimeOppositeParityVector) {
     int o[2];
     // Field pictures (m 1): a top field predicts from the bottom one (e -1).
     Decoder::dualPrimeVector(v, dmv, 1, -1, o);
-    EXPECT_EQ(o[0], ((5 + 1) >> 1) + 1);    // 4: halved rounding away from zero
-    EXPECT_EQ(o[1], (-3 >> 1) - 1 - 1);     // -4
+    EXPECT_EQ(o[0], ((5 + 1) >> 1) + 1);  // 4: halved rounding away from zero
+    EXPECT_EQ(o[1], (-3 >> 1) - 1 - 1);   // -4
     // Frame pictures: the bottom field from the top field of the reference
     // three fields away (m 3, e +1).
     Decoder::dualPrimeVector(v, dmv, 3, 1, o);
-    EXPECT_EQ(o[0], ((15 + 1) >> 1) + 1);   // 9
-    EXPECT_EQ(o[1], (-9 >> 1) + 1 - 1);     // -5
+    EXPECT_EQ(o[0], ((15 + 1) >> 1) + 1);  // 9
+    EXPECT_EQ(o[1], (-9 >> 1) + 1 - 1);    // -5
     const int z[2] = {0, 0};
     Decoder::dualPrimeVector(z, z, 3, 1, o);
     EXPECT_EQ(o[0], 0);
@@ -294,8 +294,8 @@ TEST(Demux, AdaptationFieldsErrorsAndReservedControlArePassedOver) {
     PacketSpec onlyAf;
     onlyAf.afc = 2;
     onlyAf.afLength = 183;
-    const auto file = concat({packet(full, 188), packet(bad, 188), packet(af, 188), packet(reserved, 188),
-                              packet(onlyAf, 188)});
+    const auto file =
+        concat({packet(full, 188), packet(bad, 188), packet(af, 188), packet(reserved, 188), packet(onlyAf, 188)});
     EXPECT_EQ(served(file, 188), bytesOf(50, 173));
 }
 
@@ -460,10 +460,32 @@ TEST(SequenceSizes, CodedSizesFollowTheMacroblockRules) {
     for (const Case c : {Case{1920, 1080, 0, 1920, 1088}, Case{720, 480, 1, 720, 480}, Case{1440, 1080, 0, 1440, 1088},
                          Case{720, 576, 0, 720, 576}, Case{352, 240, 1, 352, 240}, Case{1920, 1080, 1, 1920, 1088}}) {
         // Sequence header + sequence extension for the size.
-        std::vector<uint8_t> es = {0, 0, 1, 0xB3, uint8_t(c.w >> 4), uint8_t((c.w & 15) << 4 | c.h >> 8),
-                                   uint8_t(c.h), 0x23, 0xFF, 0xFF, 0xE0, 0x18,
-                                   0, 0, 1, 0xB5, 0x14, uint8_t(0x82 | c.progressive << 3), 0x00, 0x01, 0x00, 0x00,
-                                   0, 0, 1, 0xB2};
+        std::vector<uint8_t> es = {0,
+                                   0,
+                                   1,
+                                   0xB3,
+                                   uint8_t(c.w >> 4),
+                                   uint8_t((c.w & 15) << 4 | c.h >> 8),
+                                   uint8_t(c.h),
+                                   0x23,
+                                   0xFF,
+                                   0xFF,
+                                   0xE0,
+                                   0x18,
+                                   0,
+                                   0,
+                                   1,
+                                   0xB5,
+                                   0x14,
+                                   uint8_t(0x82 | c.progressive << 3),
+                                   0x00,
+                                   0x01,
+                                   0x00,
+                                   0x00,
+                                   0,
+                                   0,
+                                   1,
+                                   0xB2};
         es.resize(es.size() + 64, 0);
         EsDecoder d(es);
         ASSERT_TRUE(d.dec.readHeaders(-1) == Decoder::HeaderResult::Stopped);

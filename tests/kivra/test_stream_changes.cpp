@@ -31,8 +31,8 @@ std::vector<uint8_t> join(const std::vector<uint8_t>& a, const std::vector<uint8
 }
 
 bool samePlanes(const YuvFrame& a, const YuvFrame& b) {
-    return a.width == b.width && a.height == b.height && a.chromaFormat == b.chromaFormat &&
-           a.plane[0] == b.plane[0] && a.plane[1] == b.plane[1] && a.plane[2] == b.plane[2];
+    return a.width == b.width && a.height == b.height && a.chromaFormat == b.chromaFormat && a.plane[0] == b.plane[0] &&
+           a.plane[1] == b.plane[1] && a.plane[2] == b.plane[2];
 }
 
 // Opens path, previews at each position in turn (the host keeps the
@@ -79,8 +79,9 @@ TEST(StreamChanges, ProgressiveSequenceAloneChangesTheStoreSize) {
         const PreviewResult* alone[2];
         int codedHeight[2];
     };
-    for (const Order& o : {Order{"progressive_then_interlaced", &prog, &inter, {&aloneProg, &aloneInter}, {240, 256}},
-                           Order{"interlaced_then_progressive", &inter, &prog, {&aloneInter, &aloneProg}, {256, 240}}}) {
+    for (const Order& o :
+         {Order{"progressive_then_interlaced", &prog, &inter, {&aloneProg, &aloneInter}, {240, 256}},
+          Order{"interlaced_then_progressive", &inter, &prog, {&aloneInter, &aloneProg}, {256, 240}}}) {
         const std::string path = tempPath(std::string(o.name) + ".ts");
         ASSERT_TRUE(writeBytes(path, join(*o.first, *o.second)));
         std::vector<YuvFrame> frames;
@@ -121,8 +122,8 @@ TEST(StreamChanges, SequenceExtensionAwayFromTheSequenceHeaderIsPassedOver) {
     };
     // After the GOP header, and after the picture coding extension of the
     // first I picture (before its first slice).
-    for (const Place& place : {Place{"after_gop", nextStartCode(es, gop + 4)},
-                               Place{"after_picture", nextStartCode(es, codingExt + 4)}}) {
+    for (const Place& place :
+         {Place{"after_gop", nextStartCode(es, gop + 4)}, Place{"after_picture", nextStartCode(es, codingExt + 4)}}) {
         std::vector<uint8_t> spliced(es.begin(), es.begin() + long(place.at));
         spliced.insert(spliced.end(), kStraySequenceExtension.begin(), kStraySequenceExtension.end());
         spliced.insert(spliced.end(), es.begin() + long(place.at), es.end());

@@ -22,13 +22,13 @@ bool writeAs188(const std::string& in, const std::string& out);
 
 // Tests that need the reference decoder: fail on CI (CI=true) when it is
 // missing, skip elsewhere.
-#define KIVRA_REQUIRE_FFMPEG()                                                      \
-    do {                                                                            \
-        if (!::kivra_test::ffmpegAvailable()) {                                     \
-            const char* ci = std::getenv("CI");                                     \
+#define KIVRA_REQUIRE_FFMPEG()                                                          \
+    do {                                                                                \
+        if (!::kivra_test::ffmpegAvailable()) {                                         \
+            const char* ci = std::getenv("CI");                                         \
             if (ci != nullptr && std::string(ci) == "true") FAIL() << "ffmpeg missing"; \
-            GTEST_SKIP() << "ffmpeg not installed";                                 \
-        }                                                                           \
+            GTEST_SKIP() << "ffmpeg not installed";                                     \
+        }                                                                               \
     } while (0)
 
 // Smallest per-plane PSNR of two frames (0 when the sizes differ).

@@ -51,8 +51,7 @@ int probeVideoPid(const std::vector<uint8_t>& d, int size) {
         if (p[0] != 0x47 || !(p[1] & 0x40)) continue;
         const int off = payloadOffset(p);
         if (off < 0 || off + 4 > 188) continue;
-        if (p[off] == 0 && p[off + 1] == 0 && p[off + 2] == 1 && p[off + 3] == 0xE0)
-            return ((p[1] & 0x1F) << 8) | p[2];
+        if (p[off] == 0 && p[off + 1] == 0 && p[off + 2] == 1 && p[off + 3] == 0xE0) return ((p[1] & 0x1F) << 8) | p[2];
     }
     return -1;
 }

@@ -64,7 +64,8 @@ bool readY4m(const std::string& path, std::vector<YuvFrame>& frames, std::string
         if (header[pos] == 'W') w = std::atoi(header.c_str() + pos + 1);
         if (header[pos] == 'H') h = std::atoi(header.c_str() + pos + 1);
         if (header[pos] == 'C') {
-            if (header.compare(pos, 4, "C422") == 0) cf = 2;
+            if (header.compare(pos, 4, "C422") == 0)
+                cf = 2;
             else if (header.compare(pos, 4, "C420") != 0) {
                 std::fclose(f);
                 return fail("unsupported chroma");
