@@ -3,11 +3,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstring>
 
 #include "decoder.h"
 #include "demux.h"
 #include "dsp.h"
+#include "helper_thread.h"
 
 namespace kivra {
 
@@ -24,6 +26,11 @@ struct DcPictureReader::State {
     std::vector<uint8_t> grid[2][3];
     bool open = false;
     int64_t startOffset = 0;
+    // A frame picture's slices on two threads.
+    int threads = 0;  // 0: two when there are two cores
+    HelperThread helper;
+    Decoder helperDecoder;
+    std::vector<uint8_t> slices;
 };
 
 DcPictureReader::DcPictureReader() : m(std::make_unique<State>()) {
@@ -71,6 +78,7 @@ void DcPictureReader::openMemory(const uint8_t* data, size_t size, int packetSiz
 }
 
 void DcPictureReader::close() {
+    m->helper.stop();
     if (m->fd >= 0) ::close(m->fd);
     m->fd = -1;
     m->demux->attachFd(-1);
@@ -93,6 +101,41 @@ uint64_t DcPictureReader::lastPackets() const { return m->demux->packetCount(); 
 
 int64_t DcPictureReader::lastBytesRead() const { return m->demux->filePosition() - m->startOffset; }
 
+namespace {
+
+bool useTwoThreads(const DcPictureReader::State& m) {
+    if (m.threads > 0) return m.threads > 1;
+    return std::thread::hardware_concurrency() >= 2;
+}
+
+// The slices collected, then the lower rows on the helper while this thread
+// does the upper ones (slices not in row order: all on this thread).
+void decodeSplit(DcPictureReader::State& s, const Decoder::DcGrid& g) {
+    Decoder& d = s.decoder;
+    s.slices.clear();
+    d.collectSlices(s.slices);  // at the end of the file: what there is
+    const uint8_t* p = s.slices.data();
+    const size_t n = s.slices.size();
+    int splitRow = -1;
+    size_t splitAt = 0;
+    if (!findSliceSplit(s.slices, splitRow, splitAt) || splitRow < 0) {
+        d.decodeIntraDcIn(p, p + n, INT_MAX, g);
+        return;
+    }
+    Decoder& h = s.helperDecoder;
+    h.borrowPicture(d);
+    if (!s.helper.post([&h, p, n, splitAt, &g] { h.decodeIntraDcIn(p + splitAt, p + n, INT_MAX, g); })) {
+        d.decodeIntraDcIn(p, p + n, INT_MAX, g);
+        return;
+    }
+    d.decodeIntraDcIn(p, p + splitAt, splitRow * d.sequence().mbWidth, g);
+    s.helper.wait();
+}
+
+}  // namespace
+
+void DcPictureReader::setThreads(int threads) { m->threads = threads; }
+
 DcResult DcPictureReader::read(int64_t position, DcPicture& pic) {
     if (!m->open) return DcResult::NotOpen;
     Demux& dm = *m->demux;
@@ -104,6 +147,7 @@ DcResult DcPictureReader::read(int64_t position, DcPicture& pic) {
     br.attach(&dm);
     br.setStrictStop(false);
     d.beginRead();
+    m->slices.clear();
 
     auto ended = [&] { return dm.stop() == Stop::EndOfFile ? DcResult::EndOfFile : DcResult::NoPicture; };
     int fields = 0;       // fields of the pair read so far
@@ -153,8 +197,12 @@ DcResult DcPictureReader::read(int64_t position, DcPicture& pic) {
             pic.fieldPictures = field;
             pic.pictureOffset = br.sourcePosition();
         }
-        d.decodeIntraDc(g);
-        if (dm.stop() != Stop::None && br.dead()) return ended();
+        if (!field && useTwoThreads(*m)) {
+            decodeSplit(*m, g);
+        } else {
+            d.decodeIntraDc(g);
+        }
+        if (dm.stop() != Stop::None && br.dead() && m->slices.empty()) return ended();
         if (!field) break;
         if (fields == 0) {
             firstParity = p.structure;

@@ -107,6 +107,11 @@ public:
     void setPacketLimit(uint64_t packets);
     // Another video PID for the following reads (same file).
     void setVideoPid(int pid);
+    // Threads a read may use: a frame picture's slices are split between
+    // the calling thread and a helper thread of the reader's own (kept until
+    // close). 0 (the default) = two when there are two cores, 1 = the
+    // calling thread alone. The pictures are the same either way.
+    void setThreads(int threads);
 
     // Reads the first I picture at or after byte position (a packet
     // boundary) into pic. The reader keeps its buffers and the last sequence
@@ -120,8 +125,9 @@ public:
     uint64_t lastPackets() const;
     int64_t lastBytesRead() const;
 
+    struct State;  // defined in dc_picture.cpp
+
 private:
-    struct State;
     std::unique_ptr<State> m;
 };
 

@@ -28,6 +28,35 @@ inline int readVlc(BitReader& br, const Vlc& v) {
     return e.sym;
 }
 
+// Parses the AC coefficients of an intra block up to its end of block
+// (an end of block at once included), several short codes a lookup.
+inline bool skipIntraAc(BitReader& br, const CoefSkipTable& skip, const CoefTable& coef) {
+    int i = 0;
+    for (;;) {
+        br.need(32);
+        const uint32_t w = br.peek(32);
+        const uint16_t s = skip.lookup(w);
+        if (CoefSkipTable::bits(s) != 0) {
+            br.drop(CoefSkipTable::bits(s));
+            i += CoefSkipTable::positions(s);
+            if (i > 63) return false;
+            if (CoefSkipTable::endOfBlock(s)) return true;
+            continue;
+        }
+        const CoefEntry e = coef.lookup(w);
+        if (e.run >= 0) {
+            br.drop(e.len);
+            i += e.run + 1;
+        } else if (e.run == kCoefEscape) {
+            i += static_cast<int>(br.peek(e.len + 6) & 63) + 1;
+            br.drop(e.len + 18);  // the escape, its run and its level
+        } else {
+            return false;  // an end of block always fits the skip table
+        }
+        if (i > 63) return false;
+    }
+}
+
 uint8_t* allocPlane(size_t n) {
     size_t rounded = (n + 63) & ~size_t(63);
     void* p = std::aligned_alloc(64, rounded);
@@ -444,6 +473,22 @@ void Decoder::borrowPicture(const Decoder& master) {
 
 bool Decoder::decodeIntraDc(const DcGrid& grid) {
     if (!canDecode() || m_pic.codingType != kPicI) return false;
+    decodeSlicesDc(grid);
+    return true;
+}
+
+void Decoder::decodeIntraDcIn(const uint8_t* p, const uint8_t* end, int mbLimit, const DcGrid& grid) {
+    BitReader local;
+    local.attachBytes(p, end);
+    BitReader* saved = m_br;
+    m_br = &local;
+    m_mbLimit = mbLimit;
+    decodeSlicesDc(grid);
+    m_mbLimit = INT_MAX;
+    m_br = saved;
+}
+
+void Decoder::decodeSlicesDc(const DcGrid& grid) {
     BitReader& br = *m_br;
     for (;;) {
         if (br.dead()) break;
@@ -461,13 +506,13 @@ bool Decoder::decodeIntraDc(const DcGrid& grid) {
         if (!decodeSliceDc(mbAddr, done, grid)) m_fault = 0;
         if (done) break;
     }
-    return true;
 }
 
 bool Decoder::decodeSliceDc(int& mbAddr, bool& done, const DcGrid& grid) {
     BitReader& br = *m_br;
     const bool field = m_pic.structure != kFramePicture;
-    const int total = m_seq.mbWidth * (field ? m_seq.mbHeight / 2 : m_seq.mbHeight);
+    int total = m_seq.mbWidth * (field ? m_seq.mbHeight / 2 : m_seq.mbHeight);
+    if (total > m_mbLimit) total = m_mbLimit;
     const int row = mbAddr;
     br.skip(5);  // quantiser_scale_code: the DC does not depend on it
     if (br.get1()) {
@@ -521,39 +566,6 @@ bool Decoder::decodeSliceDc(int& mbAddr, bool& done, const DcGrid& grid) {
     }
 }
 
-// Parses the AC coefficients of an intra block up to its end of block.
-bool Decoder::skipIntraAc() {
-    BitReader& br = *m_br;
-    const bool b15 = m_pic.intraVlcFormat != 0;
-    const CoefTable& coef = b15 ? m_tables->coef1 : m_tables->coef0;
-    const CoefSkipTable& skip = b15 ? m_tables->skip1 : m_tables->skip0;
-    int i = 0;
-    for (;;) {
-        br.need(32);
-        const uint32_t w = br.peek(32);
-        const uint16_t s = skip.lookup(w);
-        if (CoefSkipTable::bits(s) != 0) {
-            // Several short codes at once.
-            br.drop(CoefSkipTable::bits(s));
-            i += CoefSkipTable::positions(s);
-            if (i > 63) return false;
-            if (CoefSkipTable::endOfBlock(s)) return true;
-            continue;
-        }
-        const CoefEntry e = coef.lookup(w);
-        if (e.run >= 0) {
-            br.drop(e.len);
-            i += e.run + 1;
-        } else if (e.run == kCoefEscape) {
-            i += static_cast<int>(br.peek(e.len + 6) & 63) + 1;
-            br.drop(e.len + 18);  // the escape, its run and its level
-        } else {
-            return false;  // an end of block always fits the skip table
-        }
-        if (i > 63) return false;
-    }
-}
-
 bool Decoder::decodeMacroblockDc(int mbAddr, const DcGrid& g) {
     BitReader& br = *m_br;
     const Tables& t = *m_tables;
@@ -577,7 +589,14 @@ bool Decoder::decodeMacroblockDc(int mbAddr, const DcGrid& g) {
     }
     const int nblocks = m_seq.blocksPerMb;
     const int shift = 3 - p.intraDcPrecision;
+    const bool b15 = p.intraVlcFormat != 0;
+    const CoefSkipTable& skip = b15 ? t.skip1 : t.skip0;
+    const CoefTable& coef = b15 ? t.coef1 : t.coef0;
+    int pred[3] = {m_dcPred[0], m_dcPred[1], m_dcPred[2]};
     int mean[8];
+    // As for the full decode: a macroblock whose header was read whole is
+    // kept, even when its last block ends with the data.
+    if (br.dead()) return false;
     for (int i = 0; i < nblocks; ++i) {
         const int comp = i < 4 ? 0 : 1 + ((i - 4) & 1);
         const int size = readVlc(br, comp == 0 ? t.dcLuma : t.dcChroma);
@@ -587,19 +606,16 @@ bool Decoder::decodeMacroblockDc(int mbAddr, const DcGrid& g) {
             diff = static_cast<int>(br.get(size));
             if (diff < (1 << (size - 1))) diff -= (1 << size) - 1;
         }
-        m_dcPred[comp] += diff;
+        pred[comp] += diff;
         // The block's mean is its DC coefficient / 8 (rounded), plus the
         // mid-grey the predictor leaves out.
-        const int v = 128 + ((m_dcPred[comp] * (1 << shift) + 4) >> 3);
+        const int v = 128 + ((pred[comp] * (1 << shift) + 4) >> 3);
         mean[i] = v < 0 ? 0 : (v > 255 ? 255 : v);
-        br.need(8);
-        if (p.intraVlcFormat ? br.peek(4) == 0x6 : br.peek(2) == 0x2) {
-            br.drop(p.intraVlcFormat ? 4 : 2);
-        } else if (!skipIntraAc()) {
-            return false;
-        }
+        if (!skipIntraAc(br, skip, coef)) return false;
     }
-    if (br.dead()) return false;
+    m_dcPred[0] = pred[0];
+    m_dcPred[1] = pred[1];
+    m_dcPred[2] = pred[2];
     auto put = [&](int plane, int x, int y, int v) {
         if (y < g.rows[plane] && x < g.stride[plane]) g.plane[plane][ptrdiff_t(y) * g.stride[plane] + x] = uint8_t(v);
     };

@@ -144,6 +144,10 @@ public:
         int rows[3] = {0, 0, 0};  // rows the grid holds per plane
     };
     bool decodeIntraDc(const DcGrid& grid);
+    // The same over slice data collected before (collectSlices), up to
+    // macroblock address mbLimit, for a decoder that borrowed the picture:
+    // as decodeSlicesIn for the full decode.
+    void decodeIntraDcIn(const uint8_t* p, const uint8_t* end, int mbLimit, const DcGrid& grid);
     // Without frame stores the decoder only parses headers and decodes DC
     // grids (the reduced path needs no full-size planes).
     void setAllocateFrames(bool on) { m_allocateFrames = on; }
@@ -200,9 +204,9 @@ private:
 
     void decodeSlices();
     bool decodeSlice(int& mbAddr, bool& pictureDone);
+    void decodeSlicesDc(const DcGrid& grid);
     bool decodeSliceDc(int& mbAddr, bool& pictureDone, const DcGrid& grid);
     bool decodeMacroblockDc(int mbAddr, const DcGrid& grid);
-    bool skipIntraAc();
     int readMbai();
     bool decodeMacroblock(int mbAddr);
     void skippedMacroblock(int mbAddr);

@@ -15,6 +15,7 @@
 #include "decoder.h"
 #include "demux.h"
 #include "dsp.h"
+#include "helper_thread.h"
 #include "kivra.h"
 #include "library_internal.h"
 #include "output.h"
@@ -23,63 +24,6 @@
 namespace kivra {
 
 namespace {
-
-// A second thread for the decode thread's picture: runs one job at a time,
-// which the decode thread posts and then waits for. Started with the first
-// job, ended by TsClose.
-class Helper {
-public:
-    ~Helper() { stop(); }
-    bool post(std::function<void()> job) {
-        if (!m_thread.joinable()) {
-            try {
-                m_thread = std::thread([this] { loop(); });
-            } catch (const std::system_error&) {
-                return false;
-            }
-        }
-        std::lock_guard<std::mutex> lock(m_mu);
-        m_job = std::move(job);
-        m_busy = true;
-        m_cv.notify_all();
-        return true;
-    }
-    void wait() {
-        std::unique_lock<std::mutex> lock(m_mu);
-        m_cv.wait(lock, [this] { return !m_busy; });
-    }
-    void stop() {
-        if (!m_thread.joinable()) return;
-        {
-            std::lock_guard<std::mutex> lock(m_mu);
-            m_quit = true;
-            m_cv.notify_all();
-        }
-        m_thread.join();
-        m_quit = false;
-    }
-
-private:
-    void loop() {
-        std::unique_lock<std::mutex> lock(m_mu);
-        for (;;) {
-            m_cv.wait(lock, [this] { return m_busy || m_quit; });
-            if (m_quit) return;
-            std::function<void()> job = std::move(m_job);
-            lock.unlock();
-            job();
-            lock.lock();
-            m_busy = false;
-            m_cv.notify_all();
-        }
-    }
-    std::thread m_thread;
-    std::mutex m_mu;
-    std::condition_variable m_cv;
-    std::function<void()> m_job;
-    bool m_busy = false;
-    bool m_quit = false;
-};
 
 struct Library {
     // Serialises TsOpen, TsRead and TsClose: the program calls TsRead from
@@ -107,7 +51,7 @@ struct Library {
     std::thread thread;
     int threadsWanted = 0;  // setDecodeThreads
     int threads = 1;        // of this TsOpen
-    Helper helper;
+    HelperThread helper;
     std::unique_ptr<Decoder> helperDecoder;
     std::vector<uint8_t> pictureData;  // an I picture's slices, for the split decode
     std::unique_ptr<Decoder> decoder;
@@ -226,23 +170,7 @@ bool decodeSplit(Library& L, Decoder& d) {
     const size_t n = buf.size();
     int splitRow = -1;
     size_t splitAt = 0;
-    bool ordered = true;
-    int lastRow = -1;
-    for (size_t i = 0; i + 3 < n; ++i) {
-        if (p[i + 2] > 1) {
-            i += 2;
-            continue;
-        }
-        if (p[i] != 0 || p[i + 1] != 0 || p[i + 2] != 1) continue;
-        const int row = p[i + 3] - 1;
-        if (row < lastRow) ordered = false;
-        if (splitRow < 0 && i >= n / 2 && row > lastRow && lastRow >= 0) {
-            splitRow = row;
-            splitAt = i;
-        }
-        lastRow = row;
-        i += 3;
-    }
+    const bool ordered = findSliceSplit(buf, splitRow, splitAt);
     d.beginPicture();
     if (!ordered || splitRow < 0) {
         d.decodeSlicesIn(p, p + n, INT_MAX);

@@ -100,13 +100,19 @@ TEST_P(DcPictures, EveryGopMatchesTheFullDecodeScaledDown) {
     const Recording r = probe(dataPath(c.file));
     ASSERT_NE(r.packetSize, 0);
     ASSERT_GE(r.gops.size(), 2u);
-    DcPictureReader reader;
+    DcPictureReader reader, oneThread;
     ASSERT_TRUE(reader.open(dataPath(c.file), r.packetSize, r.pid));
-    DcPicture pic;
+    ASSERT_TRUE(oneThread.open(dataPath(c.file), r.packetSize, r.pid));
+    reader.setThreads(2);
+    oneThread.setThreads(1);
+    DcPicture pic, single;
     int compared = 0;
     for (int64_t pos : r.gops) {
         SCOPED_TRACE("GOP at byte " + std::to_string(pos));
         ASSERT_EQ(reader.read(pos, pic), DcResult::Picture);
+        // The slices split over two threads give the same samples.
+        ASSERT_EQ(oneThread.read(pos, single), DcResult::Picture);
+        EXPECT_TRUE(pic.y == single.y && pic.cb == single.cb && pic.cr == single.cr);
         EXPECT_EQ(pic.width, c.width);
         EXPECT_EQ(pic.height, c.height);
         const FullPicture full = fullDecode(r, pos);
