@@ -1,6 +1,7 @@
 // "Option" as a user meets it: the sheet opened from the main window, its
 // pages driven by clicks and keys, what OK and Cancel leave behind, the cut
 // that follows the pages, and the one look of every window.
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QFileDialog>
@@ -108,8 +109,18 @@ bool withSheet(MainWindow& w, std::function<void(TreePropertySheet*)> act) {
 // A path put into a chooser's name field and taken with Enter.
 void choose(QFileDialog* d, const QString& path) {
     auto* name = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-    name->setText(path);
-    QTest::keyClick(name, Qt::Key_Return);
+    if (d->fileMode() == QFileDialog::Directory) {
+        // Return on a typed folder may open it instead of choosing it,
+        // depending on how far the dialog has listed its folder: the
+        // folder it shows, with nothing selected in it, is chosen.
+        d->setDirectory(path);
+        for (auto* view : d->findChildren<QAbstractItemView*>()) view->clearSelection();
+        name->clear();
+        static_cast<QDialog*>(d)->accept();
+    } else {
+        name->setText(path);
+        QTest::keyClick(name, Qt::Key_Return);
+    }
     if (d->isVisible()) d->reject();
 }
 
