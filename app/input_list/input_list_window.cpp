@@ -15,6 +15,7 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTreeWidget>
 #include <QUrl>
@@ -159,8 +160,18 @@ void InputListWindow::place() {
     if (saved.inputLeft >= 0 && saved.inputTop >= 0) {
         at = QPoint(saved.inputLeft, saved.inputTop);
     } else {
-        // Beside the main window's right edge, as tall as it.
-        const QRect mainFrame = m_main->frameGeometry();
+        // Beside the main window's right edge, as tall as it. A main window
+        // that was only centred (no place of its own saved) moves left, as
+        // far as the pair needs to fit the screen, so the list does not
+        // cover its "Clipping" and "Close".
+        QRect mainFrame = m_main->frameGeometry();
+        const QRect area = m_main->screen() ? m_main->screen()->availableGeometry() : QRect();
+        const int pairWidth = mainFrame.width() + 3 + size.width();
+        if (saved.left == -1 && area.isValid() && mainFrame.right() + 3 + size.width() > area.right()) {
+            const int left = std::max(area.left(), area.left() + (area.width() - pairWidth) / 2);
+            m_main->move(m_main->pos() + QPoint(left - mainFrame.left(), 0));
+            mainFrame = m_main->frameGeometry();
+        }
         at = QPoint(mainFrame.right() + 3, mainFrame.top());
         size.setHeight(std::max(kMinHeight, m_main->height()));
     }
