@@ -164,17 +164,23 @@ const char* Decoder::cannotDecodeReason() const {
 
 bool Decoder::canDecode() const { return cannotDecodeReason() == nullptr; }
 
-bool Decoder::macroblockFits(int mbx, int mby) const {
+// The macroblocks of the current picture that lie inside the planes: the
+// columns and rows below these bounds (0 when the store does not fit the
+// sequence). Set when a picture begins.
+void Decoder::computeFit() {
     const FrameStore& st = m_store[m_cur];
-    if (st.plane[0] == nullptr || st.chromaFormat != m_seq.chromaFormat) return false;
+    m_fitCols = m_fitRows = 0;
+    if (st.plane[0] == nullptr || st.chromaFormat != m_seq.chromaFormat) return;
     const bool framePic = m_pic.structure == kFramePicture;
     // Lines of the picture being decoded: a field has half of the frame's.
     const int lines = framePic ? st.height : st.height / 2;
     const int chromaLines = framePic ? st.chromaHeight : st.chromaHeight / 2;
     const int chromaRows = st.chromaFormat == 1 ? 8 : 16;
     const int chromaCols = st.chromaFormat == 3 ? 16 : 8;
-    return mbx >= 0 && mby >= 0 && (mbx + 1) * 16 <= st.width && (mby + 1) * 16 <= lines &&
-           (mbx + 1) * chromaCols <= st.chromaWidth && (mby + 1) * chromaRows <= chromaLines;
+    const int cols = st.width / 16 < st.chromaWidth / chromaCols ? st.width / 16 : st.chromaWidth / chromaCols;
+    const int rows = lines / 16 < chromaLines / chromaRows ? lines / 16 : chromaLines / chromaRows;
+    m_fitCols = cols;
+    m_fitRows = rows;
 }
 
 void Decoder::loadMatrix(uint8_t* m) {
@@ -405,6 +411,7 @@ void Decoder::beginPicture() {
         m_cur = m_aux;
     }
     m_rec[m_cur] = PictureRecord{p.codingType, p.progressiveFrame, p.topFieldFirst * 2 + p.repeatFirstField};
+    computeFit();
 }
 
 void Decoder::decodeSlices() {
@@ -465,6 +472,8 @@ void Decoder::borrowPicture(const Decoder& master) {
     m_store[m_cur] = master.m_store[master.m_cur];
     m_borrowed = true;
     m_initialised = master.m_initialised;
+    m_fitCols = master.m_fitCols;
+    m_fitRows = master.m_fitRows;
     m_fault = 0;
 }
 

@@ -195,7 +195,10 @@ private:
     // The stores were made for the sequence's derived sizes and chroma format.
     bool storesMatchSequence() const;
     // Macroblock (mbx, mby) of the current picture lies inside the planes.
-    bool macroblockFits(int mbx, int mby) const;
+    bool macroblockFits(int mbx, int mby) const {
+        return unsigned(mbx) < unsigned(m_fitCols) && unsigned(mby) < unsigned(m_fitRows);
+    }
+    void computeFit();
     void parseSequenceExtension();
     void parseQuantMatrixExtension();
     void parsePictureCodingExtension();
@@ -231,7 +234,8 @@ private:
     bool m_initialised = false;
     int64_t m_maxPixels = int64_t(8192) * 8192;
     bool m_allocateFrames = true;
-    bool m_borrowed = false;  // the stores belong to another decoder
+    bool m_borrowed = false;           // the stores belong to another decoder
+    int m_fitCols = 0, m_fitRows = 0;  // macroblocks inside the planes (computeFit)
     int m_mbLimit = INT_MAX;
 
     FrameStore m_store[3];
