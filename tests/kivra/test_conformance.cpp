@@ -160,6 +160,20 @@ TEST(KivraDecodeTool, FramesAndPidOptions) {
         0);
 }
 
+// --null decodes every picture, writes nothing and says how many there were:
+// as many as the Y4M run writes.
+TEST(KivraDecodeTool, NullCountsThePicturesItWouldWrite) {
+    const std::string tool = std::string("'") + KIVRA_DECODE_TOOL + "' ";
+    const std::string y4m = tempPath("null_ref.y4m"), log = tempPath("null.log");
+    ASSERT_EQ(std::system((tool + "'" + dataPath("sd_ibp.ts") + "' '" + y4m + "' 2>/dev/null").c_str()), 0);
+    std::vector<YuvFrame> f;
+    ASSERT_TRUE(readY4m(y4m, f));
+    ASSERT_EQ(std::system((tool + "--null '" + dataPath("sd_ibp.ts") + "' 2> '" + log + "'").c_str()), 0);
+    const auto text = readFile(log);
+    EXPECT_EQ(std::string(text.begin(), text.end()), "kivra-decode: " + std::to_string(f.size()) + " pictures\n");
+    EXPECT_NE(std::system((tool + "--null '" + dataPath("sd_ibp.ts") + "' '" + y4m + "' 2>/dev/null").c_str()), 0);
+}
+
 // The C kernels give the same pictures as the default (SIMD) ones.
 TEST(ConformanceCPath, ForcedCKernelsDecodeIdentically) {
     const std::string simd = tempPath("hd.simd.y4m"), plain = tempPath("hd.c.y4m");
