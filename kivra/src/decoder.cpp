@@ -519,31 +519,10 @@ void Decoder::decodeSlicesDc(const DcGrid& grid) {
 
 bool Decoder::decodeSliceDc(int& mbAddr, bool& done, const DcGrid& grid) {
     BitReader& br = *m_br;
-    const bool field = m_pic.structure != kFramePicture;
-    int total = m_seq.mbWidth * (field ? m_seq.mbHeight / 2 : m_seq.mbHeight);
-    if (total > m_mbLimit) total = m_mbLimit;
-    const int row = mbAddr;
+    const int total = sliceMacroblockCount();
     br.skip(5);  // quantiser_scale_code: the DC does not depend on it
-    if (br.get1()) {
-        br.skip(8);
-        while (br.get1()) {
-            br.skip(8);
-            if (br.dead()) break;
-        }
-    }
-    m_dcPred[0] = m_dcPred[1] = m_dcPred[2] = 0;
-    std::memset(m_pmv, 0, sizeof(m_pmv));
-    int inc = readMbai();
-    if (inc <= 0) {
-        m_fault = kFaultMbai;
-        done = true;
-        return true;
-    }
-    int addr = row * m_seq.mbWidth + inc - 1;
-    if (row < 0 || addr >= total) {
-        done = true;
-        return true;
-    }
+    int addr = 0;
+    if (!beginSliceMacroblocks(mbAddr, total, addr, done)) return true;
     for (;;) {
         if (br.dead()) {
             done = true;
@@ -557,7 +536,7 @@ bool Decoder::decodeSliceDc(int& mbAddr, bool& done, const DcGrid& grid) {
         }
         br.need(23);
         if (br.peek(23) == 0) return true;
-        inc = readMbai();
+        const int inc = readMbai();
         if (inc <= 0) {
             m_fault = kFaultMbai;
             return false;
@@ -675,20 +654,23 @@ int Decoder::readMbai() {
     }
 }
 
-// mbAddr holds the slice row on entry. Returns false when the rest of the
-// slice is abandoned; done is set when the picture data has ended.
-bool Decoder::decodeSlice(int& mbAddr, bool& done) {
-    BitReader& br = *m_br;
+// The macroblocks a slice may address. Whole macroblock rows only: a field
+// of a progressive sequence with an odd row count has no place for the half
+// row.
+int Decoder::sliceMacroblockCount() const {
     const bool field = m_pic.structure != kFramePicture;
-    // Whole macroblock rows only: a field of a progressive sequence with an
-    // odd row count has no place for the half row.
-    int total = m_seq.mbWidth * (field ? m_seq.mbHeight / 2 : m_seq.mbHeight);
-    if (total > m_mbLimit) total = m_mbLimit;
-    const int row = mbAddr;
-    const int qcode = static_cast<int>(br.get(5));
-    m_qscale = m_pic.qScaleType ? kNonLinearQuant[qcode] : qcode * 2;
+    const int total = m_seq.mbWidth * (field ? m_seq.mbHeight / 2 : m_seq.mbHeight);
+    return total > m_mbLimit ? m_mbLimit : total;
+}
+
+// The slice header after quantiser_scale_code: the extra slice information
+// is skipped (intra_slice, slice_picture_id_enable, slice_picture_id), the
+// predictors reset and the first macroblock address read into addr. False,
+// with done set, when the slice holds no macroblock of the picture.
+bool Decoder::beginSliceMacroblocks(int row, int total, int& addr, bool& done) {
+    BitReader& br = *m_br;
     if (br.get1()) {
-        br.skip(8);  // intra_slice, slice_picture_id_enable, slice_picture_id
+        br.skip(8);
         while (br.get1()) {
             br.skip(8);
             if (br.dead()) break;
@@ -696,19 +678,30 @@ bool Decoder::decodeSlice(int& mbAddr, bool& done) {
     }
     m_dcPred[0] = m_dcPred[1] = m_dcPred[2] = 0;
     std::memset(m_pmv, 0, sizeof(m_pmv));
-    m_prevFlags = 0;
-
-    int inc = readMbai();
+    const int inc = readMbai();
     if (inc <= 0) {
         m_fault = kFaultMbai;
         done = true;
-        return true;
+        return false;
     }
-    int addr = row * m_seq.mbWidth + inc - 1;
+    addr = row * m_seq.mbWidth + inc - 1;
     if (row < 0 || addr >= total) {
         done = true;
-        return true;
+        return false;
     }
+    return true;
+}
+
+// mbAddr holds the slice row on entry. Returns false when the rest of the
+// slice is abandoned; done is set when the picture data has ended.
+bool Decoder::decodeSlice(int& mbAddr, bool& done) {
+    BitReader& br = *m_br;
+    const int total = sliceMacroblockCount();
+    const int qcode = static_cast<int>(br.get(5));
+    m_qscale = m_pic.qScaleType ? kNonLinearQuant[qcode] : qcode * 2;
+    m_prevFlags = 0;
+    int addr = 0;
+    if (!beginSliceMacroblocks(mbAddr, total, addr, done)) return true;
     for (;;) {
         if (br.dead()) {
             done = true;
@@ -722,7 +715,7 @@ bool Decoder::decodeSlice(int& mbAddr, bool& done) {
         }
         br.need(23);
         if (br.peek(23) == 0) return true;  // end of slice
-        inc = readMbai();
+        const int inc = readMbai();
         if (inc <= 0) {
             m_fault = kFaultMbai;
             return false;

@@ -211,6 +211,8 @@ private:
     bool decodeSliceDc(int& mbAddr, bool& pictureDone, const DcGrid& grid);
     bool decodeMacroblockDc(int mbAddr, const DcGrid& grid);
     int readMbai();
+    int sliceMacroblockCount() const;
+    bool beginSliceMacroblocks(int row, int total, int& addr, bool& done);
     bool decodeMacroblock(int mbAddr);
     void skippedMacroblock(int mbAddr);
     bool readMotionVectors(int s, bool fieldFormat, bool dmv, int count);
