@@ -5,10 +5,11 @@
 # real X server and the screenshot of the sample need Xvfb (xvfb-run needs
 # xauth), xdotool and ImageMagick's import. The manual pages are made with
 # help2man; the install test also needs desktop-file-validate, man, and
-# dpkg-shlibdeps and file for cpack -G DEB. The format check runs
+# dpkg-shlibdeps and file for cpack -G DEB. The break detector decodes audio
+# with libavcodec. The format check runs
 # clang-format over the files git lists.
 TAVREL_PACKAGES="cmake ninja-build g++ clang libclang-rt-14-dev llvm pkg-config clang-format git
-  libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libcli11-dev
+  libavcodec-dev libavutil-dev libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libcli11-dev
   ffmpeg mjpegtools libmpeg2-4-dev python3 hyperfine
   qt6-base-dev qt6-multimedia-dev fonts-ipafont-gothic
   xvfb xauth xdotool imagemagick

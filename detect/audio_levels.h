@@ -1,0 +1,79 @@
+// The audio signal of the break detector: the first audio stream of a
+// recording decoded with libavcodec (AAC, MPEG audio, AC-3), its level in
+// short windows, and the silences in it.
+//
+// Times are seconds on the recording's own clock, counted from an origin the
+// caller gives as a raw 33-bit 90 kHz PTS (the first GOP's): every PES PTS is
+// unwrapped against the one before it (the first against the origin), so a
+// recording that crosses the 2^33 wrap keeps a continuous time line.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ts_packet.h"
+
+namespace tavrel::detect {
+
+// A stretch below the silence threshold, [start, end) in seconds.
+struct Silence {
+    double start = 0;
+    double end = 0;
+};
+
+struct AudioOptions {
+    double thresholdDb = -50;     // RMS of all channels, dB below full scale
+    double minSilence = 0.1;      // seconds; shorter quiet stretches are no silence
+    double windowSeconds = 0.01;  // level window
+};
+
+enum class AudioStatus {
+    Ok,
+    NoAudio,           // the first program has no audio stream
+    CodecUnsupported,  // no decoder for its stream type, or libavcodec cannot open it
+    NothingDecoded,    // packets found, but not one frame decoded
+    ReadError,         // the file could not be opened or read
+    Cancelled,
+};
+
+// The first program's first audio stream, as found in its PMT.
+struct AudioStream {
+    int pid = -1;
+    int streamType = 0;
+    std::string codecName;  // libavcodec's name of the decoder, "" when none
+};
+
+struct AudioAnalysis {
+    AudioStatus status = AudioStatus::NoAudio;
+    AudioStream stream;
+    std::string detail;          // what went wrong, for the message (errno text, libavcodec's reason)
+    double start = 0;            // time of the first level window
+    std::vector<float> levelDb;  // one per window from start; -120 for digital silence
+    std::vector<Silence> silences;
+    double duration = 0;  // seconds of audio decoded
+};
+
+// Called now and then with the bytes read so far; returns false to cancel.
+using AudioProgress = std::function<bool(int64_t done, int64_t total)>;
+
+// Finds the first audio stream of the first program (the PAT and PMT near
+// the start of the file).
+bool findFirstAudioStream(const std::string& path, const PacketGeometry& geometry, AudioStream& out);
+
+// Reads the whole recording once, decodes the stream's PES packets and
+// measures them. out.status says how it ended.
+void analyseAudio(const std::string& path, const PacketGeometry& geometry, const AudioStream& stream, int64_t originPts,
+                  const AudioOptions& options, const AudioProgress& progress, AudioAnalysis& out);
+
+// The same over a recording in memory (the fuzz target's way in).
+void analyseAudioBuffer(const uint8_t* data, size_t size, const PacketGeometry& geometry, const AudioStream& stream,
+                        int64_t originPts, const AudioOptions& options, AudioAnalysis& out);
+
+// The silences in a level series: runs of windows below the threshold that
+// last at least minSilence.
+std::vector<Silence> findSilences(const std::vector<float>& levelDb, double start, const AudioOptions& options);
+
+}  // namespace tavrel::detect

@@ -1,0 +1,1 @@
+#include "detect_job.h"
