@@ -61,12 +61,20 @@ int main(int argc, char** argv) {
     }
     if (!in || (!out && !toNull) || (out && toNull)) return usage();
 
-    const auto head = kivra_test::readFile(in);
+    // The packet size and the video PID come from the file's head; the whole
+    // file is read only when its head shows no video.
+    constexpr size_t kHead = size_t(4) << 20;
+    auto head = kivra_test::readFile(in, kHead);
     size_t start = 0;
     const int packetSize = kivra_test::probePacketSize(head, &start);
     const bool transport = packetSize != 0;
-    if (transport && pid < 0)
+    for (int pass = 0; transport && pid < 0 && pass < 2; ++pass) {
+        if (pass == 1) {
+            if (head.size() < kHead) break;
+            head = kivra_test::readFile(in);
+        }
         pid = kivra_test::probeVideoPid(std::vector<uint8_t>(head.begin() + long(start), head.end()), packetSize);
+    }
     if (transport && pid < 0) {
         std::fprintf(stderr, "kivra-decode: no video PID found in %s\n", in);
         return 1;

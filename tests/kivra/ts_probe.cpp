@@ -1,16 +1,18 @@
 #include "ts_probe.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace kivra_test {
 
-std::vector<uint8_t> readFile(const std::string& path) {
+std::vector<uint8_t> readFile(const std::string& path, size_t maxBytes) {
     std::vector<uint8_t> out;
     FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return out;
     uint8_t buf[65536];
     size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.insert(out.end(), buf, buf + n);
+    while (out.size() < maxBytes && (n = std::fread(buf, 1, std::min(sizeof buf, maxBytes - out.size()), f)) > 0)
+        out.insert(out.end(), buf, buf + n);
     std::fclose(f);
     return out;
 }

@@ -2,13 +2,15 @@
 // packet size, the video PID and the packets that start a GOP.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace kivra_test {
 
-std::vector<uint8_t> readFile(const std::string& path);
+// The file's bytes, or its first maxBytes.
+std::vector<uint8_t> readFile(const std::string& path, size_t maxBytes = SIZE_MAX);
 // 188, 192, 204 or 208; 0 when the bytes are not a transport stream.
 // offset (optional) gets the byte where the first whole packet starts.
 int probePacketSize(const std::vector<uint8_t>& data, size_t* offset = nullptr);
