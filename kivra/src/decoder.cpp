@@ -15,7 +15,8 @@ namespace {
 
 constexpr int kInvalid = INT_MIN;
 
-inline int readVlc(BitReader& br, const Vlc& v) {
+template <class Bits>
+inline int readVlc(Bits& br, const Vlc& v) {
     br.need(24);
     const VlcEntry* t = v.table();
     VlcEntry e = t[br.peek(v.rootBits())];
@@ -814,7 +815,7 @@ bool Decoder::readMotionVectors(int s, bool fieldFormat, bool dmv, int count) {
 }
 
 bool Decoder::decodeIntraBlock(int16_t* blk, int comp, const uint8_t* matrix, bool& dcOnly) {
-    BitReader& br = *m_br;
+    LocalBits br(*m_br);
     const Tables& t = *m_tables;
     int size = readVlc(br, comp == 0 ? t.dcLuma : t.dcChroma);
     if (size == kInvalid) return false;
@@ -844,7 +845,7 @@ bool Decoder::decodeIntraBlock(int16_t* blk, int comp, const uint8_t* matrix, bo
         br.need(32);
         const CoefEntry e = coef.lookup(br.peek(32));
         int run, level;
-        if (e.run >= 0) {
+        if (e.run >= 0) [[likely]] {
             br.drop(e.len);
             run = e.run;
             level = e.level;
@@ -870,12 +871,11 @@ bool Decoder::decodeIntraBlock(int16_t* blk, int comp, const uint8_t* matrix, bo
 }
 
 bool Decoder::decodeNonIntraBlock(int16_t* blk, const uint8_t* matrix, bool& dcOnly) {
-    BitReader& br = *m_br;
+    LocalBits br(*m_br);
     const CoefTable& coef = m_tables->coef0;
     const uint8_t* scan = m_pic.alternateScan ? kAlternate : kZigZag;
     const int q = m_qscale;
     int i = -1;
-    dcOnly = true;
     br.need(32);
     // The first coefficient may be "1s": run 0, level 1.
     if (br.peek(1) == 1) {
@@ -885,18 +885,20 @@ bool Decoder::decodeNonIntraBlock(int16_t* blk, const uint8_t* matrix, bool& dcO
         const int pos = scan[0];
         const int val = (3 * matrix[pos] * q) >> 5;
         blk[pos] = static_cast<int16_t>(level < 0 ? -val : val);
-        if (pos != 0) dcOnly = false;
     }
     for (;;) {
         br.need(32);
         const CoefEntry e = coef.lookup(br.peek(32));
         int run, level;
-        if (e.run >= 0) {
+        if (e.run >= 0) [[likely]] {
             br.drop(e.len);
             run = e.run;
             level = e.level;
         } else if (e.run == kCoefEob) {
             br.drop(e.len);
+            // Both scans start at raster 0: only the first position holds
+            // the DC.
+            dcOnly = i <= 0;
             return true;
         } else if (e.run == kCoefEscape) {
             br.drop(e.len);
@@ -913,7 +915,6 @@ bool Decoder::decodeNonIntraBlock(int16_t* blk, const uint8_t* matrix, bool& dcO
         const int a = level < 0 ? -level : level;
         const int val = ((2 * a + 1) * matrix[pos] * q) >> 5;
         blk[pos] = static_cast<int16_t>(level < 0 ? -val : val);
-        if (pos != 0) dcOnly = false;
     }
 }
 

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace kivra {
@@ -118,8 +119,15 @@ public:
         return m_strict || m_overrun || m_bits <= m_pad;
     }
 
+    // n <= 32.
     inline void need(int n) {
-        if (m_bits < n) refill();
+        if (m_bits < n) {
+            if (m_end - m_p >= 8) {
+                refill8();
+            } else {
+                refill();
+            }
+        }
     }
     inline uint32_t show(int n) {
         need(n);
@@ -166,7 +174,20 @@ public:
     bool collectSlices(std::vector<uint8_t>& out);
 
 private:
+    friend class LocalBits;
     void refill();
+    // What refill() does with eight bytes or more in the span, in one load:
+    // whole bytes until the window holds more than 56 bits.
+    inline void refill8() {
+        uint64_t w;
+        std::memcpy(&w, m_p, 8);
+        w = __builtin_bswap64(w);
+        const int k = (64 - m_bits) >> 3;
+        const int bits = m_bits + 8 * k;
+        m_cache |= (w >> m_bits) & (~uint64_t(0) << (64 - bits));
+        m_p += k;
+        m_bits = bits;
+    }
 
     uint64_t m_cache = 0;
     int m_bits = 0;
@@ -177,6 +198,78 @@ private:
     const uint8_t* m_p = nullptr;
     const uint8_t* m_end = nullptr;
     Demux* m_dmx = nullptr;
+};
+
+// The window of a BitReader held in locals for a hot loop (the coefficients
+// of a block): the same bits and the same end-of-data rules, kept in
+// registers; written back when it goes out of scope. The reader must not be
+// used directly meanwhile.
+class LocalBits {
+public:
+    explicit LocalBits(BitReader& br) : m_br(br) { load(); }
+    ~LocalBits() { store(); }
+    LocalBits(const LocalBits&) = delete;
+    LocalBits& operator=(const LocalBits&) = delete;
+
+    inline void need(int n) {
+        if (m_bits < n) {
+            if (m_end - m_p >= 8) {
+                uint64_t w;
+                std::memcpy(&w, m_p, 8);
+                w = __builtin_bswap64(w);
+                const int k = (64 - m_bits) >> 3;
+                const int bits = m_bits + 8 * k;
+                m_cache |= (w >> m_bits) & (~uint64_t(0) << (64 - bits));
+                m_p += k;
+                m_bits = bits;
+            } else {
+                store();
+                m_br.refill();
+                load();
+            }
+        }
+    }
+    inline uint32_t peek(int n) const { return static_cast<uint32_t>(m_cache >> (64 - n)); }
+    inline void drop(int n) {
+        m_cache <<= n;
+        m_bits -= n;
+        if (m_bits < m_pad) [[unlikely]] {
+            m_overrun = true;
+            m_pad = m_bits < 0 ? 0 : m_bits;
+        }
+    }
+    inline uint32_t get(int n) {
+        need(n);
+        const uint32_t v = peek(n);
+        drop(n);
+        return v;
+    }
+
+private:
+    void load() {
+        m_cache = m_br.m_cache;
+        m_bits = m_br.m_bits;
+        m_pad = m_br.m_pad;
+        m_overrun = m_br.m_overrun;
+        m_p = m_br.m_p;
+        m_end = m_br.m_end;
+    }
+    void store() {
+        m_br.m_cache = m_cache;
+        m_br.m_bits = m_bits;
+        m_br.m_pad = m_pad;
+        m_br.m_overrun = m_overrun;
+        m_br.m_p = m_p;
+        m_br.m_end = m_end;
+    }
+
+    BitReader& m_br;
+    uint64_t m_cache;
+    int m_bits;
+    int m_pad;
+    bool m_overrun;
+    const uint8_t* m_p;
+    const uint8_t* m_end;
 };
 
 }  // namespace kivra
