@@ -16,5 +16,6 @@ Command addPreviewCommand(CLI::App& app);
 Command addCheckCommand(CLI::App& app);
 Command addErrorsCommand(CLI::App& app);
 Command addThumbsCommand(CLI::App& app);
+Command addDetectCommand(CLI::App& app);
 
 }  // namespace tavrel::cli

@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
 
     std::vector<Command> commands = {
         addIndexCommand(app), addGopsCommand(app), addCheckCommand(app),   addErrorsCommand(app), addPidsCommand(app),
-        addInfoCommand(app),  addCutCommand(app),  addPreviewCommand(app), addThumbsCommand(app),
+        addInfoCommand(app),  addCutCommand(app),  addPreviewCommand(app), addThumbsCommand(app), addDetectCommand(app),
     };
     for (Command& c : commands) c.app->group("commands");
 
