@@ -9,6 +9,7 @@
 #include "detect_job.h"
 #include "edit_state.h"
 #include "file.h"
+#include "gop_scan.h"
 #include "inputs.h"
 #include "printable_name.h"
 #include "terminal_host.h"
@@ -42,15 +43,27 @@ int runDetect(const DetectOptions& o) {
         }
     }
 
+    // A recording the detector refuses leaves nothing behind, not even the
+    // GOP index its scan wrote.
     EditState state;
     state.inputPath = o.file;
-    if (!obtainToolGopList(state, host)) return kExitFailure;
+    ScanReport report;
+    const auto dropNewIndex = [&] {
+        if (report.indexSaved && !report.indexPath.empty()) std::remove(report.indexPath.c_str());
+    };
+    if (!obtainToolGopList(state, host, &report)) {
+        dropNewIndex();
+        return kExitFailure;
+    }
 
     detect::DetectResult result;
     host.beginProgress("detect " + printableName(o.file));
     const detect::DetectStatus status = detect::runDetectJob(state, host, result);
     host.endProgress(status == detect::DetectStatus::Ok);
-    if (status != detect::DetectStatus::Ok) return kExitFailure;
+    if (status != detect::DetectStatus::Ok) {
+        dropNewIndex();
+        return kExitFailure;
+    }
 
     const std::string name = o.file;
     if (o.breaks) {

@@ -60,10 +60,11 @@ void noteBadIndex(const ScanReport& report, TerminalHost& host) {
                   (report.indexSaved ? ": index rebuilt" : ""));
 }
 
-bool obtainToolGopList(EditState& state, TerminalHost& host) {
+bool obtainToolGopList(EditState& state, TerminalHost& host, ScanReport* reportOut) {
     const std::string& file = state.inputPath;
     const int errorsBefore = host.errorCount();
-    ScanReport report;
+    ScanReport local;
+    ScanReport& report = reportOut ? *reportOut : local;
     host.beginProgress("scan " + printableName(file));
     const bool ok = obtainGopList(state, host, true, &report) && !state.gopList.empty();
     host.endProgress(ok);

@@ -31,7 +31,8 @@ void noteBadIndex(const ScanReport& report, TerminalHost& host);
 // the index cannot be written, with the note about it. Reports a failure
 // (naming the file) and returns false when there is no GOP list or the list
 // holds no GOP ("no GOP found").
-bool obtainToolGopList(EditState& state, TerminalHost& host);
+// report (optional) says what became of the index file.
+bool obtainToolGopList(EditState& state, TerminalHost& host, ScanReport* report = nullptr);
 
 // True when gop is a GOP of the list (its LAST entry is none); otherwise
 // reports the range there is.
