@@ -5,7 +5,16 @@
 // Times are seconds on the recording's own clock, counted from an origin the
 // caller gives as a raw 33-bit 90 kHz PTS (the first GOP's): every PES PTS is
 // unwrapped against the one before it (the first against the origin), so a
-// recording that crosses the 2^33 wrap keeps a continuous time line.
+// recording that crosses the 2^33 wrap keeps a continuous time line. An origin
+// below 0 means "the first audio PTS".
+//
+// Stream types taken as audio, in PMT order: 0x03/0x04 MPEG audio (layer I,
+// II or III after its first frame header), 0x0F AAC (ADTS), 0x11 AAC (LATM),
+// 0x81 AC-3, 0x87 E-AC-3, and 0x06 private data whose first PES payload
+// starts with the AC-3 sync word (or an ADTS header: AAC as some muxers of
+// 192-byte packets declare it). Any other 0x06 stream (subtitles, teletext,
+// or audio we do not know, such as Opus) is passed over, so a programme with
+// nothing else gives false from findFirstAudioStream (NoAudio for the job).
 #pragma once
 
 #include <cstddef>
@@ -61,10 +70,18 @@ using AudioProgress = std::function<bool(int64_t done, int64_t total)>;
 
 // Finds the first audio stream of the first program (the PAT and PMT near
 // the start of the file).
+// Reads at most the first 4 MiB; false when there is no such stream (or the
+// file cannot be read).
 bool findFirstAudioStream(const std::string& path, const PacketGeometry& geometry, AudioStream& out);
+// The same over the start of a recording in memory.
+bool findFirstAudioStreamInBuffer(const uint8_t* data, size_t size, const PacketGeometry& geometry, AudioStream& out);
 
 // Reads the whole recording once, decodes the stream's PES packets and
-// measures them. out.status says how it ended.
+// measures them. out.status says how it ended. Windows that no sample falls
+// into (a gap in the audio) read -120 dB like digital silence. A PTS that
+// jumps more than 120 s ahead of the audio decoded so far, or more than 1 s
+// back, is taken as a clock discontinuity: the time line runs on from the
+// audio before it.
 void analyseAudio(const std::string& path, const PacketGeometry& geometry, const AudioStream& stream, int64_t originPts,
                   const AudioOptions& options, const AudioProgress& progress, AudioAnalysis& out);
 
