@@ -77,7 +77,9 @@ bool findFirstAudioStream(const std::string& path, const PacketGeometry& geometr
 bool findFirstAudioStreamInBuffer(const uint8_t* data, size_t size, const PacketGeometry& geometry, AudioStream& out);
 
 // Reads the whole recording once, decodes the stream's PES packets and
-// measures them. out.status says how it ended. Windows that no sample falls
+// measures them. out.status says how it ended. The level is the mean square
+// of all channels; AC-3 with more than two is measured on the decoder's own
+// stereo mix (a fifth faster to decode). Windows that no sample falls
 // into (a gap in the audio) read -120 dB like digital silence. A PTS that
 // jumps more than 120 s ahead of the audio decoded so far, or more than 1 s
 // back, is taken as a clock discontinuity: the time line runs on from the
