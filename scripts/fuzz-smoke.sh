@@ -11,12 +11,15 @@ kivra_seconds=${KIVRA_FUZZ_SECONDS:-60}
 cd "$(dirname "$0")/.."
 seeds=$(mktemp -d)
 kivra_seeds=$(mktemp -d)
-trap 'rm -rf "$seeds" "$kivra_seeds"' EXIT
+audio_seeds=$(mktemp -d)
+trap 'rm -rf "$seeds" "$kivra_seeds" "$audio_seeds"' EXIT
 # Small seeds: the first 4 KiB of every test recording.
 for f in tests/data/*.ts tests/data/random_bytes.bin; do
     head -c 4096 "$f" > "$seeds/$(basename "$f").head"
 done
 fuzz/kivra-smoke.sh --seeds "$kivra_seeds"
+# The audio signal's target: PAT, PMT and audio packets of each recording.
+fuzz/audio-seeds.sh "$audio_seeds"
 status=0
 count=0
 for target in $(find "$build/fuzz" -maxdepth 1 -type f -name 'fuzz_*' -perm -u+x | sort); do
@@ -28,6 +31,7 @@ for target in $(find "$build/fuzz" -maxdepth 1 -type f -name 'fuzz_*' -perm -u+x
     case $name in
         fuzz_kivra_stream) time=$kivra_seconds max_len=100000 seed_dir=$kivra_seeds/stream ;;
         fuzz_kivra_es) time=$kivra_seconds max_len=100000 seed_dir=$kivra_seeds/es ;;
+        fuzz_audio_levels) max_len=16384 seed_dir=$audio_seeds ;;
     esac
     if "$target" -max_total_time="$time" -max_len="$max_len" -rss_limit_mb=2048 -print_final_stats=0 \
         "$corpus" "$seed_dir" > "$corpus.log" 2>&1; then
