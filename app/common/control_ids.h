@@ -52,6 +52,8 @@ enum ControlId : int {
     kForwardCustom = 1091,
     kErrorInfo = 1095,
     kTimeLabel = 1098,
+    // Our own addition: "CM" runs the break detector on the recording in Input.
+    kDetect = 1200,
 };
 
 // The other windows and their controls.
@@ -122,11 +124,11 @@ enum OptionControlId : int {
 
 // The controls a running job switches off: everything that starts a
 // worker or changes what a worker reads.
-inline constexpr std::array<int, 30> kBusySet = {
+inline constexpr std::array<int, 31> kBusySet = {
     kInputEdit, kInputButton, kOutputEdit, kOutputButton, kGetGop,    kClipping, kBack1,      kForward1,
     kInMark,    kOutMark,     kAddClip,    kDeleteClip,   kClipUp,    kClipDown, kSlider,     kClipList,
     kClose,     kOption,      kFileInfo,   kErrorInfo,    kBack60,    kBack30,   kBackCustom, kForwardCustom,
-    kForward30, kForward60,   kJumpIn,     kJumpOut,      kOutWindow, kOut188};
+    kForward30, kForward60,   kJumpIn,     kJumpOut,      kOutWindow, kOut188,   kDetect};
 
 // The slider and the GOP step buttons.
 inline constexpr std::array<int, 13> kNavigationSet = {kSlider, kInMark,     kOutMark,      kBack1,  kForward1,
@@ -134,11 +136,12 @@ inline constexpr std::array<int, 13> kNavigationSet = {kSlider, kInMark,     kOu
                                                        kBack30, kBackCustom, kForwardCustom};
 
 // What works on the GOP list on screen: navigation, adding a clip from the
-// marks and the clip list itself. These are on only while the list belongs
-// to the recording named in Input.
-inline constexpr std::array<int, 15> kGopListSet = {kSlider, kInMark,     kOutMark,       kBack1,   kForward1,
-                                                    kJumpIn, kJumpOut,    kForward30,     kBack60,  kForward60,
-                                                    kBack30, kBackCustom, kForwardCustom, kAddClip, kClipList};
+// marks, the clip list itself and "CM", which reads the recording by its
+// GOPs. These are on only while the list belongs to the recording named in
+// Input.
+inline constexpr std::array<int, 16> kGopListSet = {
+    kSlider, kInMark,    kOutMark, kBack1,      kForward1,      kJumpIn,  kJumpOut,  kForward30,
+    kBack60, kForward60, kBack30,  kBackCustom, kForwardCustom, kAddClip, kClipList, kDetect};
 
 template <std::size_t N>
 constexpr bool contains(const std::array<int, N>& set, int id) {

@@ -14,6 +14,10 @@ namespace {
 
 constexpr int kChannel = 6;  // channel thickness
 
+// The spans' colour: apart from the channel's greys and the selection's
+// pattern.
+const QColor kSpanColour(232, 72, 40);
+
 QPixmap thumbArt(bool enabled, Qt::Orientation orientation) {
     const QPixmap& art = Skin::instance().pixmap(enabled ? Art::Thumb : Art::ThumbDisabled);
     if (orientation == Qt::Horizontal) return art;
@@ -70,10 +74,28 @@ QRect SkinSlider::thumbRect() const {
     return r;
 }
 
-QRect SkinSlider::selectionRect() const {
-    if (!m_hasSelection || m_to < minimum() || m_from > maximum()) return QRect();
-    const int a = handleCentre(std::max(m_from, minimum()));
-    const int b = handleCentre(std::min(m_to, maximum()));
+void SkinSlider::setSpans(const QList<QPair<int, int>>& spans) {
+    m_spans.clear();
+    for (auto [from, to] : spans) m_spans.push_back(from <= to ? qMakePair(from, to) : qMakePair(to, from));
+    update();
+}
+
+QRect SkinSlider::spanRect(int i) const {
+    if (i < 0 || i >= m_spans.size()) return QRect();
+    const auto [from, to] = m_spans[i];
+    QRect r = channelSpan(from, to);
+    if (r.isEmpty()) return r;
+    if (orientation() == Qt::Horizontal && r.width() < 2) r.setRight(r.left() + 1);
+    if (orientation() == Qt::Vertical && r.height() < 2) r.setBottom(r.top() + 1);
+    return r;
+}
+
+QRect SkinSlider::selectionRect() const { return m_hasSelection ? channelSpan(m_from, m_to) : QRect(); }
+
+QRect SkinSlider::channelSpan(int from, int to) const {
+    if (to < minimum() || from > maximum()) return QRect();
+    const int a = handleCentre(std::max(from, minimum()));
+    const int b = handleCentre(std::min(to, maximum()));
     const QRect ch = channelRect();
     if (orientation() == Qt::Horizontal)
         return QRect(QPoint(std::min(a, b), ch.top() + 1), QPoint(std::max(a, b), ch.bottom() - 1));
@@ -114,6 +136,11 @@ void SkinSlider::paintEvent(QPaintEvent*) {
     if (!sel.isEmpty()) {
         p.setRenderHint(QPainter::Antialiasing, false);
         p.fillRect(sel, QBrush(Skin::instance().pixmap(Art::Background)));
+    }
+    p.setRenderHint(QPainter::Antialiasing, false);
+    for (int i = 0; i < m_spans.size(); ++i) {
+        const QRect r = spanRect(i);
+        if (!r.isEmpty()) p.fillRect(r, kSpanColour);
     }
 
     p.drawPixmap(thumbRect().topLeft(), thumbArt(isEnabled(), orientation()));

@@ -5,6 +5,8 @@
 // channel, arrows, PageUp/PageDown and Home/End work as in any QSlider.
 #pragma once
 
+#include <QList>
+#include <QPair>
 #include <QSlider>
 
 namespace tavrelcut {
@@ -23,6 +25,16 @@ public:
     int selectionStart() const { return m_from; }
     int selectionEnd() const { return m_to; }
 
+    // Spans drawn in a colour of their own over the channel (the commercial
+    // breaks found in the recording), each [from, to] in slider values; they
+    // stay across value and range changes until replaced. An empty list
+    // clears them.
+    void setSpans(const QList<QPair<int, int>>& spans);
+    const QList<QPair<int, int>>& spans() const { return m_spans; }
+    // Where span i is drawn, at least two pixels wide; empty when outside
+    // the range.
+    QRect spanRect(int i) const;
+
     // Where things are drawn, in widget coordinates.
     QRect channelRect() const;
     QRect thumbRect() const;      // the thumb at the current value
@@ -36,10 +48,13 @@ protected:
 
 private:
     int handleCentre(int value) const;  // along the slider, in pixels
+    // The channel between two slider values, inside its border.
+    QRect channelSpan(int from, int to) const;
 
     bool m_hasSelection = false;
     int m_from = 0;
     int m_to = 0;
+    QList<QPair<int, int>> m_spans;
 };
 
 }  // namespace tavrelcut

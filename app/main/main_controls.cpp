@@ -201,6 +201,7 @@ QLayout* MainControls::buildToolRow(QWidget* window) {
     row->addWidget(addButton(window, kOption, QStringLiteral("Option")));
     row->addWidget(addButton(window, kFileInfo, QStringLiteral("File Info")));
     row->addWidget(addButton(window, kErrorInfo, QStringLiteral("Error Info")));
+    row->addWidget(addButton(window, kDetect, QStringLiteral("CM")));
     row->addStretch(1);
     row->addWidget(addButton(window, kClipping, QStringLiteral("Clipping")));
     row->addWidget(addButton(window, kClose, QStringLiteral("Close")));

@@ -79,6 +79,7 @@ MainWindow::MainWindow(const QString& iniPath, QWidget* parent)
     m_ui.build(this, m_state.settings);
     m_preview = new PreviewPane(this, m_ui.picture, m_state.settings);
     m_jobs = new JobRunner(this);
+    m_host.setCancelFlag(&m_jobs->cancelFlag());
     m_sound = new SoundPlayer(this);
     connectControls();
 
@@ -181,6 +182,9 @@ void MainWindow::connectControls() {
     connect(m_ui.button(kFileInfo), &QPushButton::clicked, this, &MainWindow::onFileInfo);
     connect(m_ui.button(kErrorInfo), &QPushButton::clicked, this, &MainWindow::showErrorInfo);
     connect(m_ui.button(kClipping), &QPushButton::clicked, this, &MainWindow::onClipping);
+    connect(m_ui.button(kDetect), &QPushButton::clicked, this, &MainWindow::onDetect);
+    connect(m_ui.clipList, &QListWidget::itemDoubleClicked, this,
+            [this](QListWidgetItem* item) { markClip(m_ui.clipList->row(item)); });
     connect(m_ui.button(kClose), &QPushButton::clicked, this, &MainWindow::reject);
 
     auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
@@ -243,6 +247,7 @@ void MainWindow::setSliderRange(int max, int page, int pos) {
 
 void MainWindow::dropGopList() {
     m_listPath.clear();
+    showBreaks({});
     applyEnabled();
 }
 
@@ -409,6 +414,22 @@ void MainWindow::onMoveClip(bool up) {
     if (moved) refreshClipList();
 }
 
+void MainWindow::markClip(int row) {
+    if (isBusy() || !gopListIsInput() || row < 0 || static_cast<size_t>(row) >= m_state.clipList.count()) return;
+    const tavrel::Clip& clip = m_state.clipList.clips[static_cast<size_t>(row)];
+    // A clip of another recording has no place on this slider.
+    if (clip.sourcePath != m_listPath) return;
+    m_state.inMark = clip.inIndex;
+    m_state.outMark = clip.outIndex;
+    showMarkedRange();
+    m_ui.inLabel->setText(gopTimeAt(m_state.inMark));
+    m_ui.outLabel->setText(gopTimeAt(m_state.outMark));
+    moveSliderTo(m_state.inMark);
+    m_ui.timeLabel->setText(gopTimeAt(m_state.inMark));
+    showGop();
+    focusSlider();
+}
+
 // --- jobs ---
 
 void MainWindow::openRecording(const QString& path) {
@@ -426,6 +447,7 @@ void MainWindow::onGetGop() {
     m_state.inMark = -1;
     m_state.outMark = -1;
     showMarkedRange();
+    showBreaks({});
     // The list is rebuilt from here on: it belongs to no recording until the
     // scan has succeeded.
     m_listPath.clear();
@@ -452,6 +474,70 @@ void MainWindow::onClipping() {
         m_jobs->start([this] { return tavrel::runCutJob(m_state, m_host, m_cutJob) == tavrel::CutOutcome::Completed; },
                       [this](bool) { tavrel::finishCutJob(m_host, m_cutJob); });
     if (!started) tavrel::finishCutJob(m_host, m_cutJob);
+}
+
+void MainWindow::onDetect() {
+    if (isBusy()) return;
+    transferFromControls();
+    // The detector reads the recording by the GOP list on screen: it must be
+    // the recording's in Input (else the button is off).
+    if (m_state.inputPath.empty() || !gopListIsInput()) return;
+    setBusy(true);
+    m_detecting = true;
+    auto result = std::make_shared<tavrel::detect::DetectResult>();
+    const bool started = m_jobs->start(
+        [this, result] {
+            return tavrel::detect::runDetectJob(m_state, m_host, *result) == tavrel::detect::DetectStatus::Ok;
+        },
+        [this, result](bool ok) {
+            m_detecting = false;
+            // The failures have had their message from the job.
+            if (ok) takeDetected(*result);
+            setProgressValue(0);
+            setBusy(false);
+        });
+    if (!started) {
+        m_detecting = false;
+        setBusy(false);
+        showMessage(QStringLiteral("error"), u8("CM 検出スレッドの作成に失敗しました"), 0);
+    }
+}
+
+// Each programme part [in, out) becomes the clip that marks at in and out
+// give without margins: what `tavrelcut-cli cut FILE:IN:OUT` of the
+// detector's lines cuts. The breaks are drawn whatever the answer.
+void MainWindow::takeDetected(const tavrel::detect::DetectResult& result) {
+    showBreaks(result.breaks);
+    if (!m_state.clipList.empty() &&
+        showMessage(QStringLiteral("question"), u8("クリップリストを検出した本編で置き換えますか？"),
+                    static_cast<int>(tavrel::MsgKind::YesNo)) != tavrel::kResultYes)
+        return;
+    tavrel::EditState& s = m_state;
+    const int64_t inMark = s.inMark, outMark = s.outMark;
+    const int32_t front = s.settings.pacMargin, back = s.settings.pacMarginBack;
+    s.settings.pacMargin = 0;
+    s.settings.pacMarginBack = 0;
+    s.clipList = {};
+    for (const tavrel::detect::Part& part : result.parts) {
+        s.inMark = part.inGop;
+        s.outMark = part.outGop;
+        if (!tavrel::addClip(s, m_host)) break;
+    }
+    s.inMark = inMark;
+    s.outMark = outMark;
+    s.settings.pacMargin = front;
+    s.settings.pacMarginBack = back;
+    refreshClipList();
+}
+
+void MainWindow::showBreaks(const std::vector<tavrel::detect::Break>& breaks) {
+    auto* slider = qobject_cast<SkinSlider*>(m_ui.slider);
+    if (!slider) return;
+    QList<QPair<int, int>> spans;
+    // A break [first, end) shows up to its last GOP.
+    for (const tavrel::detect::Break& b : breaks)
+        spans.push_back({static_cast<int>(b.firstGop), static_cast<int>(std::max(b.firstGop, b.endGop - 1))});
+    slider->setSpans(spans);
 }
 
 // --- diagnostics ---
@@ -660,6 +746,8 @@ void MainWindow::closeSequence() {
     if (m_closed) return;
     m_closed = true;
     transferFromControls();
+    // The detector stops early when the window goes away while it reads.
+    if (m_detecting) m_jobs->requestCancel();
     m_jobs->waitAndDrop();
     tavrel::SettingsRecord record;
     record.options = m_state.settings;

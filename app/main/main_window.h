@@ -13,6 +13,7 @@
 #include "busy_state.h"
 #include "controls.h"
 #include "cut_job.h"
+#include "detect_job.h"
 #include "edit_state.h"
 #include "gui_host.h"
 #include "kivra.h"
@@ -115,6 +116,13 @@ private:
     void onInput();
     void onOutput();
     void onClipping();
+    // "CM": the break detector on the recording in Input; its programme
+    // parts become the clip list (after a question when the list holds
+    // clips) and its breaks are drawn on the slider.
+    void onDetect();
+    void takeDetected(const tavrel::detect::DetectResult& result);
+    // The breaks on the slider; none clears them.
+    void showBreaks(const std::vector<tavrel::detect::Break>& breaks);
     void onOutWindow(bool checked);
     void onSeek();
     void onHelp();
@@ -132,6 +140,9 @@ private:
     void onDeleteClip();
     void onMoveClip(bool up);
     void refreshClipList();
+    // A double click on a clip line: its range becomes the marks, so
+    // "| <<" and ">> |" step to its edges.
+    void markClip(int row);
     void moveSliderTo(int64_t index);
     QString gopTimeAt(int64_t index) const;
     void closePreview();
@@ -153,6 +164,7 @@ private:
     MessageSink* m_sink = nullptr;
     bool m_closed = false;
     bool m_sliderSilent = false;
+    bool m_detecting = false;  // the runner holds the detector's job
 
     MainControls m_ui;
     PreviewPane* m_preview = nullptr;
