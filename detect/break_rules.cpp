@@ -51,17 +51,24 @@ float changeAt(const Signals& s, int64_t k) {
     return s.change[static_cast<size_t>(k)];
 }
 
-// The median change of the GOPs around k, without k and its neighbours.
-float localChange(const Signals& s, int64_t k) {
-    std::vector<float> around;
-    for (int64_t j = k - 8; j <= k + 8; ++j) {
-        if (j >= k - 1 && j <= k + 1) continue;
+float medianChange(const Signals& s, int64_t from, int64_t to) {
+    std::vector<float> v;
+    for (int64_t j = from; j <= to; ++j) {
         const float c = changeAt(s, j);
-        if (c >= 0) around.push_back(c);
+        if (c >= 0) v.push_back(c);
     }
-    if (around.empty()) return 0;
-    std::nth_element(around.begin(), around.begin() + around.size() / 2, around.end());
-    return around[around.size() / 2];
+    if (v.empty()) return -1;
+    std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+    return v[v.size() / 2];
+}
+
+// The change in the scene before k or in the one after it, whichever is
+// calmer (the median of seven GOPs either side, without k's neighbours).
+float localChange(const Signals& s, int64_t k) {
+    const float before = medianChange(s, k - 8, k - 2), after = medianChange(s, k + 2, k + 8);
+    if (before < 0) return std::max(after, 0.0f);
+    if (after < 0) return before;
+    return std::min(before, after);
 }
 
 // Whether the picture cuts at boundary b (between the I pictures of the GOPs
@@ -72,7 +79,6 @@ bool cutsAt(const Signals& s, int64_t b, const Rules& r) {
         const float c = changeAt(s, k);
         if (c < 0) continue;
         known = true;
-        if (c >= r.cutChange) return true;
         if (c >= r.minCutChange && c >= r.cutRatio * localChange(s, k)) return true;
     }
     return !known;

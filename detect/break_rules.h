@@ -32,11 +32,10 @@ struct Signals {
 struct Rules {
     std::vector<double> spotLengths{15, 30, 60};
     double tolerance = 0.5;  // seconds either side of a spot length
-    // A cut of the picture: at least this much change, or at least
-    // cutRatio times the change around it (and at least minCutChange).
-    float cutChange = 14;
+    // A cut of the picture: at least cutRatio times the change around it,
+    // and at least minCutChange.
     float minCutChange = 6;
-    float cutRatio = 3;
+    float cutRatio = 2.5;
     // A stretch is free of the logo when at most this share of its GOPs
     // shows it.
     double logoShare = 0.2;

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "audio_levels.h"
@@ -183,6 +184,17 @@ DetectStatus runDetectJob(const EditState& state, JobHost& host, DetectResult& o
     signals.logoFound = pictures.logoFound;
     signals.silences = std::move(audio.silences);
     out.logoFound = pictures.logoFound;
+    // TAVREL_DETECT_TRACE=1: what the rules were given, on stderr.
+    if (std::getenv("TAVREL_DETECT_TRACE")) {
+        std::fprintf(stderr, "detect: logo %s (corner %d, %d edges)\n", pictures.logoFound ? "found" : "not found",
+                     pictures.logoCorner, pictures.logoSamples);
+        for (const Silence& q : signals.silences) std::fprintf(stderr, "detect: silence %.3f-%.3f\n", q.start, q.end);
+        for (const Edge& e : findEdges(signals))
+            std::fprintf(stderr, "detect: edge %.3f at GOP %lld\n", e.time, static_cast<long long>(e.gop));
+        for (size_t g = 0; g < signals.gopTime.size(); ++g)
+            std::fprintf(stderr, "detect: GOP %zu %.3f change %.1f logo %d\n", g, signals.gopTime[g], signals.change[g],
+                         signals.logo[g]);
+    }
     out.breaks = findBreaks(signals);
     out.parts = partsBetween(out.breaks, count);
     host.setProgress(kProgressMax);

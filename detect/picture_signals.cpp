@@ -6,16 +6,21 @@
 // jumps.
 //
 // Logo: a station shows its logo in a corner during the programme and not in
-// the spots. In the reduced pictures that is a group of corner samples that
-// keep one value (within a few levels) in a large share of the GOPs while
-// the pictures around them change. For every sample of the four corners
-// (a quarter of the width and height each) the most frequent value is
-// found, with the share of GOPs that show it. Samples kept in 35 % to 97 %
-// of the GOPs are logo candidates (always the same: a black border or a
-// recording without breaks; that tells nothing), the corner with the most
-// candidates is the logo's, and a GOP shows the logo when at least half of
-// its candidates have their usual value. A logo is found when there are at
-// least three candidates and at least 30 % of the GOPs show it. A logo drawn
+// the spots. The reduced pictures blur it, but the logo is opaque enough
+// that the differences between neighbouring samples inside it (its edges)
+// keep their values whatever the programme shows, while the edges of the
+// pictures themselves move. For every pair of adjacent samples in the four
+// corners (a quarter of the width and height each) the most frequent strong
+// difference (40 levels or more) is found, with the share of GOPs that have
+// it. Pairs kept in 25 % to 97 % of the GOPs are the candidates (always the
+// same: a border, or a recording without breaks; that tells nothing). Per
+// corner, a GOP shows the logo when it has half of the candidates; then,
+// four times over, only the candidates present in 90 % of the GOPs that
+// show the logo and in at most 30 % of the others are kept, and a GOP shows
+// the logo when it has 70 % of them. That drops a static picture's edges
+// that some scenes share. The corner whose logo is shown in the most GOPs
+// (at least a fifth of them) has the logo: a spot that stands still keeps
+// its edges too, but not for as long as the programme. A logo drawn
 // half-transparent over moving pictures changes with them and may not be
 // found; the break rules then work without it.
 #include "picture_signals.h"
@@ -28,13 +33,17 @@ namespace tavrel::detect {
 
 namespace {
 
-constexpr int kModeTolerance = 6;      // levels either side of the usual value
-constexpr int kPresentTolerance = 10;  // a logo sample in a GOP that shows it
-constexpr double kMinStable = 0.35;
+constexpr int kModeTolerance = 8;      // levels either side of the usual value
+constexpr int kPresentTolerance = 16;  // a logo sample in a GOP that shows it
+constexpr double kMinStable = 0.25;
 constexpr double kMaxStable = 0.97;
 constexpr int kMinSamples = 3;
-constexpr double kMinShown = 0.30;
+constexpr double kMinShown = 0.20;
 constexpr int64_t kMinPictures = 20;
+constexpr int kMinEdge = 40;   // levels between the two samples of a logo edge
+constexpr double kNeed = 0.7;  // share of the logo's edges a GOP that shows it has
+constexpr double kInRate = 0.9;
+constexpr double kOutRate = 0.3;
 
 }  // namespace
 
@@ -82,51 +91,104 @@ void PictureCollector::finish(PictureSignals& out) {
     const int64_t n = static_cast<int64_t>(m_cornerGop.size());
     if (n < kMinPictures) return;
 
+    // The edges: every pair of horizontally or vertically adjacent samples
+    // of a corner.
     const size_t perCorner = static_cast<size_t>(m_cornerW) * static_cast<size_t>(m_cornerH);
     const size_t perPicture = 4 * perCorner;
-    // The usual value of every corner sample and the share of GOPs showing it.
-    std::vector<int> usual(perPicture);
-    std::vector<double> share(perPicture);
-    std::array<int, 256> hist{};
-    for (size_t p = 0; p < perPicture; ++p) {
-        hist.fill(0);
-        for (int64_t g = 0; g < n; ++g) ++hist[m_corners[static_cast<size_t>(g) * perPicture + p]];
-        int window = 0;
-        for (int v = 0; v <= kModeTolerance && v < 256; ++v) window += hist[v];
-        int best = window, bestV = 0;
-        for (int v = 1; v < 256; ++v) {
-            if (v + kModeTolerance < 256) window += hist[v + kModeTolerance];
-            if (v - kModeTolerance - 1 >= 0) window -= hist[v - kModeTolerance - 1];
-            if (window > best) best = window, bestV = v;
-        }
-        usual[p] = bestV;
-        share[p] = double(best) / double(n);
-    }
-    std::array<std::vector<size_t>, 4> candidates;
-    for (size_t p = 0; p < perPicture; ++p)
-        if (share[p] >= kMinStable && share[p] <= kMaxStable) candidates[p / perCorner].push_back(p);
-    int corner = 0;
-    for (int c = 1; c < 4; ++c)
-        if (candidates[c].size() > candidates[corner].size()) corner = c;
-    const std::vector<size_t>& mask = candidates[corner];
-    if (static_cast<int>(mask.size()) < kMinSamples) return;
-
-    std::vector<int8_t> shown(static_cast<size_t>(n));
-    int64_t shownCount = 0;
-    for (int64_t g = 0; g < n; ++g) {
+    struct Pair {
+        uint32_t a, b;
+        int usual = 0;
+        double share = 0;
+    };
+    std::array<std::vector<Pair>, 4> pairs;
+    for (int c = 0; c < 4; ++c)
+        for (int r = 0; r < m_cornerH; ++r)
+            for (int x = 0; x < m_cornerW; ++x) {
+                const uint32_t p = static_cast<uint32_t>(c * perCorner + size_t(r) * m_cornerW + x);
+                if (x + 1 < m_cornerW) pairs[c].push_back({p, p + 1});
+                if (r + 1 < m_cornerH) pairs[c].push_back({p, p + static_cast<uint32_t>(m_cornerW)});
+            }
+    const auto edgeOf = [&](int64_t g, const Pair& q) {
         const uint8_t* pic = &m_corners[static_cast<size_t>(g) * perPicture];
-        size_t match = 0;
-        for (size_t p : mask)
-            if (std::abs(int(pic[p]) - usual[p]) <= kPresentTolerance) ++match;
-        shown[static_cast<size_t>(g)] = match * 2 >= mask.size() ? 1 : 0;
-        shownCount += shown[static_cast<size_t>(g)];
+        return int(pic[q.a]) - int(pic[q.b]);
+    };
+
+    // The usual value of every edge and the share of GOPs that have it.
+    // Strong edges kept in a fair share of the GOPs, but not in all, are the
+    // candidates.
+    std::array<std::vector<Pair>, 4> candidates;
+    std::vector<int> hist(511);
+    for (int c = 0; c < 4; ++c)
+        for (Pair& q : pairs[c]) {
+            // The most frequent strong value: flat picture (no edge) is the
+            // most frequent of all in most places.
+            std::fill(hist.begin(), hist.end(), 0);
+            for (int64_t g = 0; g < n; ++g) {
+                const int e = edgeOf(g, q);
+                if (std::abs(e) >= kMinEdge - kModeTolerance) ++hist[size_t(e + 255)];
+            }
+            int window = 0;
+            for (int v = 0; v <= kModeTolerance; ++v) window += hist[size_t(v)];
+            int best = window, bestV = 0;
+            for (int v = 1; v < 511; ++v) {
+                if (v + kModeTolerance < 511) window += hist[size_t(v + kModeTolerance)];
+                if (v - kModeTolerance - 1 >= 0) window -= hist[size_t(v - kModeTolerance - 1)];
+                if (window > best && std::abs(v - 255) >= kMinEdge) best = window, bestV = v;
+            }
+            q.usual = bestV - 255;
+            q.share = double(best) / double(n);
+            if (std::abs(q.usual) >= kMinEdge && q.share >= kMinStable && q.share <= kMaxStable)
+                candidates[c].push_back(q);
+        }
+
+    // Per corner: the GOPs that show the candidates, then again with only
+    // the edges that are there in nearly every GOP that shows the logo and
+    // seldom in the others. The corner whose logo is shown most steadily
+    // (fewest changes between shown and not shown per GOP shown) wins.
+    const auto matches = [&](int64_t g, const Pair& q) {
+        return std::abs(edgeOf(g, q) - q.usual) <= kPresentTolerance;
+    };
+    const auto showings = [&](const std::vector<Pair>& mask, double need, std::vector<int8_t>& shown) {
+        int64_t count = 0;
+        for (int64_t g = 0; g < n; ++g) {
+            size_t match = 0;
+            for (const Pair& q : mask) match += matches(g, q) ? 1 : 0;
+            shown[static_cast<size_t>(g)] = double(match) >= need * double(mask.size()) ? 1 : 0;
+            count += shown[static_cast<size_t>(g)];
+        }
+        return count;
+    };
+    double bestScore = 0;
+    for (int c = 0; c < 4; ++c) {
+        std::vector<Pair> mask = candidates[c];
+        if (static_cast<int>(mask.size()) < kMinSamples) continue;
+        std::vector<int8_t> shown(static_cast<size_t>(n));
+        int64_t shownCount = showings(mask, 0.5, shown);
+        for (int round = 0; round < 4 && shownCount > 0 && shownCount < n; ++round) {
+            std::vector<Pair> kept;
+            for (const Pair& q : candidates[c]) {
+                int64_t in = 0, outside = 0;
+                for (int64_t g = 0; g < n; ++g)
+                    if (matches(g, q)) ++(shown[static_cast<size_t>(g)] ? in : outside);
+                if (double(in) >= kInRate * double(shownCount) && double(outside) <= kOutRate * double(n - shownCount))
+                    kept.push_back(q);
+            }
+            if (static_cast<int>(kept.size()) < kMinSamples) break;
+            const bool same = kept.size() == mask.size();
+            mask = std::move(kept);
+            shownCount = showings(mask, kNeed, shown);
+            if (same) break;
+        }
+        if (double(shownCount) < kMinShown * double(n) || static_cast<int>(mask.size()) < kMinSamples) continue;
+        const double score = double(shownCount);
+        if (score <= bestScore) continue;
+        bestScore = score;
+        out.logoFound = true;
+        out.logoCorner = c;
+        out.logoSamples = static_cast<int>(mask.size());
+        for (int64_t g = 0; g < n; ++g)
+            out.logo[static_cast<size_t>(m_cornerGop[static_cast<size_t>(g)])] = shown[static_cast<size_t>(g)];
     }
-    if (double(shownCount) < kMinShown * double(n)) return;
-    out.logoFound = true;
-    out.logoCorner = corner;
-    out.logoSamples = static_cast<int>(mask.size());
-    for (int64_t g = 0; g < n; ++g)
-        out.logo[static_cast<size_t>(m_cornerGop[static_cast<size_t>(g)])] = shown[static_cast<size_t>(g)];
 }
 
 }  // namespace tavrel::detect
