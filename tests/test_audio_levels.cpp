@@ -204,6 +204,9 @@ TEST(AudioLevels, SilenceBetweenTonesAtItsTime) {
         {"mp2.ts", "-map 1:a -c:a mp2 -b:a 192k", "-output_ts_offset 95441.317", "mp2"},
         {"aac.ts", "-map 1:a -c:a aac -b:a 128k", "", "aac"},
         {"ac3.ts", "-map 1:a -c:a ac3 -b:a 192k", "", "ac3"},
+        {"eac3.ts", "-map 1:a -c:a eac3 -b:a 192k", "", "eac3"},
+        {"latm.ts", "-map 1:a -c:a aac -b:a 128k", "-mpegts_flags latm", "aac_latm"},
+        {"mp3.ts", "-map 1:a -c:a libmp3lame -b:a 192k", "", "mp3float"},  // layer III
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -219,6 +222,11 @@ TEST(AudioLevels, SilenceBetweenTonesAtItsTime) {
         ASSERT_EQ(a.silences.size(), 1u);
         EXPECT_NEAR(a.silences[0].start, 2.0, 0.02);
         EXPECT_NEAR(a.silences[0].end, 2.5, 0.02);
+        // An origin 1.5 s on (for MP2 past the wrap, the audio's first PTS
+        // before it).
+        const AudioAnalysis later = analyse(m.path, 188, stream, (m.origin + 135000) % kWrap);
+        ASSERT_EQ(later.silences.size(), 1u);
+        EXPECT_NEAR(later.silences[0].start, 0.5, 0.02);
     }
 }
 
