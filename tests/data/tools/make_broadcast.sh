@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # make_broadcast.sh OUT_DIR [--variant NAME] [--force]
+# make_broadcast.sh DIR --variant tests [--force]
 #
 # Writes OUT_DIR/broadcast.ts, a recording in the shape of a broadcast, and
 # OUT_DIR/broadcast.layout, where its commercial breaks are:
 #   break START END   one line per break, seconds from the first video frame
+#   spots L...        after each break line: the length of each of its spots
+#                     (as much of it as the recording holds)
 #   trap T            a programme pause that falls on a programme scene cut
 #   duration D        the length of the video
 # (all times are whole frames of 1001/30000 s, printed to the microsecond).
@@ -26,6 +29,8 @@
 #            second spot of a break; a 15+60+15 break between, about 3.3 min
 #   short    10 s of programme (shorter than one spot)
 #   hd       the default layout at 1440x1080 (for the benchmark)
+#   tests    default, edges and short into DIR/default, DIR/edges and
+#            DIR/short, two at a time (the tests' fixture)
 #
 # The video segments and the audio are built as separate streams (each
 # segment trimmed to its exact frame and sample count and concatenated),
@@ -42,7 +47,7 @@
 set -euo pipefail
 
 usage() {
-    echo "usage: $0 OUT_DIR [--variant default|edges|short|hd] [--force]" >&2
+    echo "usage: $0 OUT_DIR [--variant default|edges|short|hd|tests] [--force]" >&2
     exit 2
 }
 
@@ -69,7 +74,7 @@ while [ $# -gt 0 ]; do
     esac
 done
 [ -n "$out" ] || usage
-case "$variant" in default | edges | short | hd) ;; *) usage ;; esac
+case "$variant" in default | edges | short | hd | tests) ;; *) usage ;; esac
 
 if ! command -v ffmpeg > /dev/null; then
     if [ "${CI:-}" = true ]; then
@@ -78,6 +83,18 @@ if ! command -v ffmpeg > /dev/null; then
     fi
     echo "skipped: ffmpeg not found" >&2
     exit 77
+fi
+
+if [ "$variant" = tests ]; then
+    again=()
+    [ "$force" = 1 ] && again=(--force)
+    "$0" "$out/default" "${again[@]}" &
+    first=$!
+    status=0
+    "$0" "$out/edges" --variant edges "${again[@]}" || status=$?
+    "$0" "$out/short" --variant short "${again[@]}" || status=$?
+    wait "$first" || status=$?
+    exit "$status"
 fi
 
 mkdir -p "$out"
@@ -153,6 +170,7 @@ nseg=0
 frame=0       # frames so far
 layout=""     # the layout file's lines
 break_at=-1   # first frame of the break being built, -1 outside a break
+spots=""      # the lengths of its spots
 samples() { echo $(($1 * 8008 / 5)); }
 secs() { awk -v f="$1" 'BEGIN { printf "%.6f", f * 1001 / 30000 }'; }
 
@@ -190,12 +208,14 @@ spot() {
     off=$(secs "$from")
     local u="(t+$off)"
     local chord="0.3*sin(2*PI*$f1*$u)+0.22*sin(2*PI*$f2*$u)+0.15*sin(2*PI*$f3*$u)"
+    spots+=" $(secs "$n")"
     add_segment "$n" "$(picture "$pic")" "($chord)*(0.75+0.25*sin(2*PI*2*$u))*between($u,$a,$L-$b)"
 }
 end_break() {
     if [ "$break_at" -ge 0 ]; then
-        layout+="break $(secs "$break_at") $(secs "$frame")"$'\n'
+        layout+="break $(secs "$break_at") $(secs "$frame")"$'\n'"spots$spots"$'\n'
         break_at=-1
+        spots=""
     fi
 }
 
