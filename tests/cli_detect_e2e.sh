@@ -11,7 +11,7 @@ cli=$1
 data=$2
 broadcast=$3
 . "$(dirname "$0")/e2e_lib.sh"
-require_tools ffmpeg ffprobe
+require_tools ffmpeg ffprobe python3
 make_workdir
 
 # Frames of 1001/30000 s; a GOP is 15 of them.
@@ -154,6 +154,44 @@ ffmpeg -hide_banner -loglevel error -nostdin -threads 1 \
     -c:v mpeg2video -g 15 -bf 2 -c:a libopus -b:a 64k -f mpegts "$work/opus.ts"
 check "an Opus recording made with ffmpeg" $?
 refused "Opus audio" "$work/opus.ts" "audio"
+# MP2 audio that the program table calls AAC (stream type 0x0F; the table's
+# CRC made anew): libavcodec's AAC decoder gets nothing out of it.
+ffmpeg -hide_banner -loglevel error -nostdin -threads 1 \
+    -f lavfi -i "testsrc2=s=352x240:r=30000/1001:d=20" -f lavfi -i "sine=f=440:r=48000:d=20" \
+    -c:v mpeg2video -g 15 -bf 2 -c:a mp2 -b:a 128k -f mpegts "$work/mp2.ts" &&
+    python3 - "$work/mp2.ts" "$work/mp2_as_aac.ts" << 'PY'
+import sys
+def crc32(data):
+    crc = 0xFFFFFFFF
+    for b in data:
+        crc ^= b << 24
+        for _ in range(8):
+            crc = ((crc << 1) ^ 0x04C11DB7 if crc & 0x80000000 else crc << 1) & 0xFFFFFFFF
+    return crc
+d = bytearray(open(sys.argv[1], "rb").read())
+pmt, patched = None, 0
+for i in range(0, len(d) - 187, 188):
+    if not d[i + 1] & 0x40:
+        continue
+    pid = ((d[i + 1] & 0x1F) << 8) | d[i + 2]
+    off = i + 4 + (1 + d[i + 4] if d[i + 3] & 0x20 else 0)
+    s = off + 1 + d[off]
+    if pid == 0 and pmt is None:
+        pmt = ((d[s + 10] & 0x1F) << 8) | d[s + 11]
+    elif pid == pmt and d[s] == 2:
+        end = s + 3 + (((d[s + 1] & 0x0F) << 8) | d[s + 2]) - 4
+        e = s + 12 + (((d[s + 10] & 0x0F) << 8) | d[s + 11])
+        while e < end and d[e] not in (3, 4):
+            e += 5 + (((d[e + 3] & 0x0F) << 8) | d[e + 4])
+        if e < end:
+            d[e] = 0x0F
+            d[end:end + 4] = crc32(d[s:end]).to_bytes(4, "big")
+            patched += 1
+open(sys.argv[2], "wb").write(d)
+sys.exit(0 if patched else 1)
+PY
+check "an MP2 recording declared as AAC" $?
+refused "MP2 declared as AAC" "$work/mp2_as_aac.ts" "cannot decode the audio"
 if [ -s "$broadcast/short/broadcast.ts" ]; then
     refused "10 s recording" "$broadcast/short/broadcast.ts" "shorter than one spot"
 else
