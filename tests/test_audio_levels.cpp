@@ -36,13 +36,13 @@ TEST(AudioLevels, EachRecordingsStreamDecodesWhole) {
         double duration;  // what the encoder made of the sine's length
     };
     const Case cases[] = {
-        {"sd_480p_mp2.ts", 188, "mp2", 0x03, 3.0},         // 125 frames of 1152
-        {"sd_480p_204.ts", 204, "mp2", 0x03, 3.0},         //
-        {"sd_480p_208.ts", 208, "mp2", 0x03, 3.0},         //
-        {"no_video.ts", 188, "mp2", 0x03, 84 * 0.024},     // 2 s in 84 frames
-        {"hd_1080i_aac.ts", 188, "aac", 0x0F, 2.5},        // 118 frames of 1024 less the priming
-        {"hd_1080i_aac_192.ts", 192, "aac", 0x06, 2.5},    // ADTS as private data    //
-        {"sd_480i_ac3.ts", 188, "ac3", 0x81, 95 * 0.032},  // 94 frames of 1536 and one of priming
+        {"sd_480p_mp2.ts", 188, "mp2float", 0x03, 3.0},  // 125 frames of 1152 samples
+        {"sd_480p_204.ts", 204, "mp2float", 0x03, 3.0},
+        {"sd_480p_208.ts", 208, "mp2float", 0x03, 3.0},
+        {"no_video.ts", 188, "mp2float", 0x03, 84 * 0.024},  // 2 s rounded up to whole frames
+        {"hd_1080i_aac.ts", 188, "aac", 0x0F, 2.5},
+        {"hd_1080i_aac_192.ts", 192, "aac", 0x06, 2.5},    // ADTS declared as private data
+        {"sd_480i_ac3.ts", 188, "ac3", 0x81, 95 * 0.032},  // 94 frames of 1536 and the encoder's delay
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
@@ -201,7 +201,7 @@ TEST(AudioLevels, SilenceBetweenTonesAtItsTime) {
     // The MP2 one starts just before the 33-bit wrap of the time stamps,
     // which falls one second in.
     const Case cases[] = {
-        {"mp2.ts", "-map 1:a -c:a mp2 -b:a 192k", "-output_ts_offset 95441.317", "mp2"},
+        {"mp2.ts", "-map 1:a -c:a mp2 -b:a 192k", "-output_ts_offset 95441.317", "mp2float"},
         {"aac.ts", "-map 1:a -c:a aac -b:a 128k", "", "aac"},
         {"ac3.ts", "-map 1:a -c:a ac3 -b:a 192k", "", "ac3"},
         {"eac3.ts", "-map 1:a -c:a eac3 -b:a 192k", "", "eac3"},
