@@ -20,6 +20,7 @@
 #include <QShortcut>
 #include <QSlider>
 #include <QUrl>
+#include <algorithm>
 
 #include "about_box.h"
 #include "app_settings.h"
@@ -518,9 +519,12 @@ void MainWindow::takeDetected(const tavrel::detect::DetectResult& result) {
     s.settings.pacMargin = 0;
     s.settings.pacMarginBack = 0;
     s.clipList = {};
+    // A part to the end closes at the LAST entry; a list without one ends
+    // at its last GOP.
+    const int64_t highest = static_cast<int64_t>(s.gopList.size()) - 1;
     for (const tavrel::detect::Part& part : result.parts) {
         s.inMark = part.inGop;
-        s.outMark = part.outGop;
+        s.outMark = std::min(part.outGop, highest);
         if (!tavrel::addClip(s, m_host)) break;
     }
     s.inMark = inMark;
