@@ -721,12 +721,10 @@ bool Decoder::decodeSlice(int& mbAddr, bool& done) {
             m_fault = kFaultMbai;
             return false;
         }
-        for (int k = 1; k < inc; ++k) {
-            if (addr >= total) {
-                done = true;
-                return true;
-            }
-            skippedMacroblock(addr++);
+        const int skipped = inc - 1 < total - addr ? inc - 1 : total - addr;
+        if (skipped > 0) {
+            skippedMacroblocks(addr, skipped);
+            addr += skipped;
         }
         if (addr >= total) {
             done = true;
@@ -1060,73 +1058,148 @@ bool Decoder::decodeMacroblock(int mbAddr) {
     return true;
 }
 
-void Decoder::skippedMacroblock(int mbAddr) {
-    const int mbx = mbAddr % m_seq.mbWidth;
-    const int mby = mbAddr / m_seq.mbWidth;
+// count skipped macroblocks from mbAddr on: they all take the same vectors,
+// so each row's part of the run is predicted in one go.
+void Decoder::skippedMacroblocks(int mbAddr, int count) {
     m_dcPred[0] = m_dcPred[1] = m_dcPred[2] = 0;
-    if (!macroblockFits(mbx, mby)) return;
+    if (m_pic.codingType != kPicP && m_pic.codingType != kPicB) return;
     const bool framePic = m_pic.structure == kFramePicture;
     const int parity = m_pic.structure == kBottomField ? 1 : 0;
+    const int w = m_seq.mbWidth;
+    int dirs = 0;
+    while (count > 0) {
+        const int mbx = mbAddr % w, mby = mbAddr / w;
+        const int inRow = count < w - mbx ? count : w - mbx;
+        // Only the macroblocks inside the planes are predicted, and only
+        // they set the vectors.
+        const int fit = mby < m_fitRows ? (m_fitCols - mbx < inRow ? m_fitCols - mbx : inRow) : 0;
+        if (fit > 0) {
+            if (dirs == 0) dirs = skippedVectors(parity);
+            predict(mbx, mby, dirs, framePic ? 2 : 1, fit);
+        }
+        mbAddr += inRow;
+        count -= inRow;
+    }
+}
+
+// The vectors of a skipped macroblock; returns the prediction directions.
+int Decoder::skippedVectors(int parity) {
     if (m_pic.codingType == kPicP) {
         std::memset(m_pmv, 0, sizeof(m_pmv));
         std::memset(m_mv, 0, sizeof(m_mv));
         m_fieldSelect[0][0] = parity;
-        predict(mbx, mby, kMbForward, framePic ? 2 : 1);
-        return;
+        return kMbForward;
     }
-    if (m_pic.codingType == kPicB) {
-        int dirs = m_prevFlags & (kMbForward | kMbBackward);
-        if (dirs == 0) dirs = kMbForward;
-        for (int s = 0; s < 2; ++s) {
-            m_mv[0][s][0] = m_pmv[0][s][0];
-            m_mv[0][s][1] = m_pmv[0][s][1];
-            m_fieldSelect[0][s] = parity;
-        }
-        predict(mbx, mby, dirs, framePic ? 2 : 1);
+    const int dirs = m_prevFlags & (kMbForward | kMbBackward);
+    for (int s = 0; s < 2; ++s) {
+        m_mv[0][s][0] = m_pmv[0][s][0];
+        m_mv[0][s][1] = m_pmv[0][s][1];
+        m_fieldSelect[0][s] = parity;
     }
+    return dirs == 0 ? kMbForward : dirs;
 }
 
-// Forms the prediction of one macroblock region for all three planes.
-// srcPar/dstPar: -1 for frame lines, else the field parity within the store.
-void Decoder::predictBlock(bool avg, const uint8_t* const refPlanes[3], int srcPar, int dstPar, int mbx, int row, int h,
-                           int mvx, int mvy) {
-    FrameStore& cur = m_store[m_cur];
-    for (int comp = 0; comp < 3; ++comp) {
-        // All three stores share one allocation size.
-        const int W = comp ? cur.chromaWidth : cur.width;
-        const int H = comp ? cur.chromaHeight : cur.height;
-        int cx = mbx * 16, cy = row, ch = h, vx = mvx, vy = mvy, bw = 16;
-        if (comp) {
-            cx >>= 1;
-            vx /= 2;
+// The common case of predictBlock: frame lines from frame lines of a 4:2:0
+// picture, with every block and its source inside the planes, so nothing is
+// clamped or dropped. False (nothing done) otherwise.
+bool Decoder::predictFramesInside(const McFunc (&mc)[4][2], const uint8_t* const refPlanes[3], int mbx, int count,
+                                  int row, int h, int mvx, int mvy) {
+    const FrameStore& cur = m_store[m_cur];
+    const int W = cur.width, H = cur.height, CW = cur.chromaWidth, CH = cur.chromaHeight;
+    const int cx = mbx * 16, hx = mvx & 1, hy = mvy & 1;
+    const int sx = cx + (mvx >> 1), sy = row + (mvy >> 1);
+    const int cvx = mvx / 2, cvy = mvy / 2, chx = cvx & 1, chy = cvy & 1;
+    const int ccx = mbx * 8, crow = row >> 1, ch = h >> 1;
+    const int csx = ccx + (cvx >> 1), csy = crow + (cvy >> 1);
+    const int span = 16 * (count - 1);
+    if (cx < 0 || row < 0 || cx + span + 16 > W || row + h > H || sx < 0 || sy < 0 || sx + span + 16 + hx > W ||
+        sy + h + hy > H || crow + ch > CH || ccx + span / 2 + 8 > CW || csx < 0 || csy < 0 ||
+        csx + span / 2 + 8 + chx > CW || csy + ch + chy > CH)
+        return false;
+    const McFunc fy = mc[hx + 2 * hy][0], fc = mc[chx + 2 * chy][1];
+    uint8_t* dy = cur.plane[0] + ptrdiff_t(row) * W + cx;
+    const uint8_t* sy0 = refPlanes[0] + ptrdiff_t(sy) * W + sx;
+    const ptrdiff_t dc = ptrdiff_t(crow) * CW + ccx, sc = ptrdiff_t(csy) * CW + csx;
+    for (int k = 0; k < count; ++k) {
+        fy(dy + 16 * k, W, sy0 + 16 * k, W, h);
+        fc(cur.plane[1] + dc + 8 * k, CW, refPlanes[1] + sc + 8 * k, CW, ch);
+        fc(cur.plane[2] + dc + 8 * k, CW, refPlanes[2] + sc + 8 * k, CW, ch);
+    }
+    return true;
+}
+
+// Forms the prediction of one macroblock region for all three planes, in
+// count macroblocks side by side from mbx on (a run of skipped macroblocks
+// shares its vectors). srcPar/dstPar: -1 for frame lines, else the field
+// parity within the store. The two chroma planes share one size, so their
+// blocks are placed once.
+void Decoder::predictBlock(bool avg, const uint8_t* const refPlanes[3], int srcPar, int dstPar, int mbx, int count,
+                           int row, int h, int mvx, int mvy) {
+    const FrameStore& cur = m_store[m_cur];
+    const McFunc(&mc)[4][2] = m_dsp->mc[avg ? 1 : 0];
+    if (srcPar < 0 && dstPar < 0 && cur.chromaFormat == 1 &&
+        predictFramesInside(mc, refPlanes, mbx, count, row, h, mvx, mvy))
+        return;
+    // All three stores share one allocation size.
+    for (int chroma = 0; chroma < 2; ++chroma) {
+        int W, H, cx, cy, ch, vx, vy, bw;
+        if (!chroma) {
+            W = cur.width;
+            H = cur.height;
+            cx = mbx * 16;
+            cy = row;
+            ch = h;
+            vx = mvx;
+            vy = mvy;
+            bw = 16;
+        } else {
+            W = cur.chromaWidth;
+            H = cur.chromaHeight;
+            cx = mbx * 8;
+            vx = mvx / 2;
             bw = 8;
             if (cur.chromaFormat == 1) {
-                cy >>= 1;
-                ch >>= 1;
-                vy /= 2;
+                cy = row >> 1;
+                ch = h >> 1;
+                vy = mvy / 2;
+            } else {
+                cy = row;
+                ch = h;
+                vy = mvy;
             }
         }
         // The destination lies inside the plane (frame or field lines).
         const int dh = dstPar < 0 ? H : H / 2;
-        if (cx < 0 || cy < 0 || cx + bw > W || cy + ch > dh) continue;
+        if (cy < 0 || cy + ch > dh) continue;
         const ptrdiff_t ds = dstPar < 0 ? W : 2 * W;
-        uint8_t* dbase = cur.plane[comp] + (dstPar > 0 ? W : 0);
         const ptrdiff_t ss = srcPar < 0 ? W : 2 * W;
-        const uint8_t* sbase = refPlanes[comp] + (srcPar > 0 ? W : 0);
         const int sh = srcPar < 0 ? H : H / 2;
         const int hx = vx & 1, hy = vy & 1;
-        int sx = cx + (vx >> 1), sy = cy + (vy >> 1);
-        // Vectors pointing outside the reference are clamped to its edge.
         if (W < bw + hx || sh < ch + hy) continue;
-        if (sx < 0) sx = 0;
-        if (sx > W - bw - hx) sx = W - bw - hx;
+        // Vectors pointing outside the reference are clamped to its edge.
+        int sy = cy + (vy >> 1);
         if (sy < 0) sy = 0;
         if (sy > sh - ch - hy) sy = sh - ch - hy;
-        m_dsp->mc[avg ? 1 : 0][hx + 2 * hy][comp ? 1 : 0](dbase + cy * ds + cx, ds, sbase + sy * ss + sx, ss, ch);
+        const ptrdiff_t dRow = (dstPar > 0 ? W : 0) + cy * ds;
+        const ptrdiff_t sRow = (srcPar > 0 ? W : 0) + sy * ss;
+        const int dx = vx >> 1, maxSx = W - bw - hx;
+        const McFunc f = mc[hx + 2 * hy][chroma];
+        for (int k = 0; k < count; ++k, cx += bw) {
+            if (cx < 0 || cx + bw > W) continue;
+            int sx = cx + dx;
+            if (sx < 0) sx = 0;
+            if (sx > maxSx) sx = maxSx;
+            if (!chroma) {
+                f(cur.plane[0] + dRow + cx, ds, refPlanes[0] + sRow + sx, ss, ch);
+            } else {
+                f(cur.plane[1] + dRow + cx, ds, refPlanes[1] + sRow + sx, ss, ch);
+                f(cur.plane[2] + dRow + cx, ds, refPlanes[2] + sRow + sx, ss, ch);
+            }
+        }
     }
 }
 
-void Decoder::predict(int mbx, int mby, int flags, int motionType) {
+void Decoder::predict(int mbx, int mby, int flags, int motionType, int count) {
     const PictureState& p = m_pic;
     const bool framePic = p.structure == kFramePicture;
     const int parity = p.structure == kBottomField ? 1 : 0;
@@ -1145,9 +1218,9 @@ void Decoder::predict(int mbx, int mby, int flags, int motionType) {
     if (!(flags & (kMbForward | kMbBackward))) {
         // P macroblock without motion compensation: zero vector.
         if (framePic) {
-            predictBlock(false, fwd.plane, -1, -1, mbx, mby * 16, 16, 0, 0);
+            predictBlock(false, fwd.plane, -1, -1, mbx, count, mby * 16, 16, 0, 0);
         } else {
-            predictBlock(false, fieldRef(0, parity), parity, parity, mbx, mby * 16, 16, 0, 0);
+            predictBlock(false, fieldRef(0, parity), parity, parity, mbx, count, mby * 16, 16, 0, 0);
         }
         return;
     }
@@ -1157,10 +1230,11 @@ void Decoder::predict(int mbx, int mby, int flags, int motionType) {
         const FrameStore& ref = s == 0 ? fwd : bwd;
         if (framePic) {
             if (motionType == 2) {
-                predictBlock(avg, ref.plane, -1, -1, mbx, mby * 16, 16, m_mv[0][s][0], m_mv[0][s][1]);
+                predictBlock(avg, ref.plane, -1, -1, mbx, count, mby * 16, 16, m_mv[0][s][0], m_mv[0][s][1]);
             } else if (motionType == 1) {
                 for (int r = 0; r < 2; ++r)
-                    predictBlock(avg, ref.plane, m_fieldSelect[r][s], r, mbx, mby * 8, 8, m_mv[r][s][0], m_mv[r][s][1]);
+                    predictBlock(avg, ref.plane, m_fieldSelect[r][s], r, mbx, count, mby * 8, 8, m_mv[r][s][0],
+                                 m_mv[r][s][1]);
             } else {
                 // Dual prime: each field averages the same-parity prediction
                 // with the one from the opposite field.
@@ -1169,24 +1243,24 @@ void Decoder::predict(int mbx, int mby, int flags, int motionType) {
                     int o[2];
                     const int m = (r == 0) == (p.topFieldFirst != 0) ? 1 : 3;
                     dualPrimeVector(v, m_dmv, m, r == 0 ? -1 : 1, o);
-                    predictBlock(false, ref.plane, r, r, mbx, mby * 8, 8, v[0], v[1]);
-                    predictBlock(true, ref.plane, 1 - r, r, mbx, mby * 8, 8, o[0], o[1]);
+                    predictBlock(false, ref.plane, r, r, mbx, count, mby * 8, 8, v[0], v[1]);
+                    predictBlock(true, ref.plane, 1 - r, r, mbx, count, mby * 8, 8, o[0], o[1]);
                 }
             }
         } else {
             if (motionType == 1) {
-                predictBlock(avg, fieldRef(s, m_fieldSelect[0][s]), m_fieldSelect[0][s], parity, mbx, mby * 16, 16,
-                             m_mv[0][s][0], m_mv[0][s][1]);
+                predictBlock(avg, fieldRef(s, m_fieldSelect[0][s]), m_fieldSelect[0][s], parity, mbx, count, mby * 16,
+                             16, m_mv[0][s][0], m_mv[0][s][1]);
             } else if (motionType == 2) {
                 for (int r = 0; r < 2; ++r)
-                    predictBlock(avg, fieldRef(s, m_fieldSelect[r][s]), m_fieldSelect[r][s], parity, mbx,
+                    predictBlock(avg, fieldRef(s, m_fieldSelect[r][s]), m_fieldSelect[r][s], parity, mbx, count,
                                  mby * 16 + 8 * r, 8, m_mv[r][s][0], m_mv[r][s][1]);
             } else {
                 const int v[2] = {m_mv[0][s][0], m_mv[0][s][1]};
                 int o[2];
                 dualPrimeVector(v, m_dmv, 1, parity ? 1 : -1, o);
-                predictBlock(false, fieldRef(s, parity), parity, parity, mbx, mby * 16, 16, v[0], v[1]);
-                predictBlock(true, fieldRef(s, 1 - parity), 1 - parity, parity, mbx, mby * 16, 16, o[0], o[1]);
+                predictBlock(false, fieldRef(s, parity), parity, parity, mbx, count, mby * 16, 16, v[0], v[1]);
+                predictBlock(true, fieldRef(s, 1 - parity), 1 - parity, parity, mbx, count, mby * 16, 16, o[0], o[1]);
             }
         }
         avg = true;

@@ -214,18 +214,22 @@ private:
     int sliceMacroblockCount() const;
     bool beginSliceMacroblocks(int row, int total, int& addr, bool& done);
     bool decodeMacroblock(int mbAddr);
-    void skippedMacroblock(int mbAddr);
+    void skippedMacroblocks(int mbAddr, int count);
+    int skippedVectors(int parity);
     bool readMotionVectors(int s, bool fieldFormat, bool dmv, int count);
     int readMotionDelta(int fcode, int pred);
     // dcOnly is set when no coefficient but the DC (raster 0) was coded.
     bool decodeIntraBlock(int16_t* blk, int comp, const uint8_t* matrix, bool& dcOnly);
     bool decodeNonIntraBlock(int16_t* blk, const uint8_t* matrix, bool& dcOnly);
-    void predict(int mbx, int mby, int flags, int motionType);
+    void predict(int mbx, int mby, int flags, int motionType, int count = 1);
     // Prediction of h luma lines at row (in the destination's line
-    // numbering) for all planes; srcPar/dstPar -1 for frame lines, else the
-    // field parity within the store.
-    void predictBlock(bool avg, const uint8_t* const refPlanes[3], int srcPar, int dstPar, int mbx, int row, int h,
-                      int mvx, int mvy);
+    // numbering) for all planes, in count macroblocks from mbx on;
+    // srcPar/dstPar -1 for frame lines, else the field parity within the
+    // store.
+    void predictBlock(bool avg, const uint8_t* const refPlanes[3], int srcPar, int dstPar, int mbx, int count, int row,
+                      int h, int mvx, int mvy);
+    bool predictFramesInside(const McFunc (&mc)[4][2], const uint8_t* const refPlanes[3], int mbx, int count, int row,
+                             int h, int mvx, int mvy);
 
     const Dsp* m_dsp = nullptr;
     const Tables* m_tables;  // the VLC tables, looked up once
