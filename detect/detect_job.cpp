@@ -173,7 +173,10 @@ DetectStatus runDetectJob(const EditState& state, JobHost& host, DetectResult& o
         host.showFileError(std::string(kMsgAudioCodec) + what, path, 0);
         return DetectStatus::AudioCodec;
     }
-    case AudioStatus::ReadError: host.showFileError(kMsgRead, path, 0); return DetectStatus::ReadError;
+    case AudioStatus::ReadError:
+        host.showFileError(
+            audio.detail.empty() ? std::string(kMsgRead) : std::string(kMsgRead) + " (" + audio.detail + ")", path, 0);
+        return DetectStatus::ReadError;
     }
     progress(count);
 
