@@ -758,38 +758,44 @@ void Decoder::dualPrimeVector(const int v[2], const int dmv[2], int m, int e, in
     out[1] = ((v[1] * m + (v[1] > 0 ? 1 : 0)) >> 1) + e + dmv[1];
 }
 
+namespace {
+
 // Reads motion_code (+ residual) and returns the new vector component, or
 // kInvalid.
-int Decoder::readMotionDelta(int fcode, int pred) {
-    BitReader& br = *m_br;
+template <class Bits>
+inline int readMotionDelta(Bits& br, const Vlc& motion, int fcode, int pred) {
     if (fcode < 1 || fcode > 9) return kInvalid;
-    int code = readVlc(br, m_tables->motion);
+    int code = readVlc(br, motion);
     if (code == kInvalid) return kInvalid;
-    if (code != 0 && br.get1()) code = -code;
+    if (code != 0 && br.get(1)) code = -code;
     int residual = 0;
     if (fcode != 1 && code != 0) residual = static_cast<int>(br.get(fcode - 1));
-    return decodeMotionComponent(pred, code, residual, fcode);
+    return Decoder::decodeMotionComponent(pred, code, residual, fcode);
 }
 
-static inline int readDmv(BitReader& br) {
-    if (!br.get1()) return 0;
-    return br.get1() ? -1 : 1;
+template <class Bits>
+inline int readDmv(Bits& br) {
+    if (!br.get(1)) return 0;
+    return br.get(1) ? -1 : 1;
 }
+
+}  // namespace
 
 // motion_vectors(s); count, fieldFormat and dmv as in the standard's
 // Tables 6-17 and 6-18.
 bool Decoder::readMotionVectors(int s, bool fieldFormat, bool dmv, int count) {
-    BitReader& br = *m_br;
+    LocalBits br(*m_br);
+    const Vlc& motion = m_tables->motion;
     const bool framePic = m_pic.structure == kFramePicture;
     const int fh = m_pic.fCode[s][0], fv = m_pic.fCode[s][1];
     if (count == 1) {
-        if (fieldFormat && !dmv) m_fieldSelect[0][s] = static_cast<int>(br.get1());
-        int h = readMotionDelta(fh, m_pmv[0][s][0]);
+        if (fieldFormat && !dmv) m_fieldSelect[0][s] = static_cast<int>(br.get(1));
+        int h = readMotionDelta(br, motion, fh, m_pmv[0][s][0]);
         if (h == kInvalid) return false;
         if (dmv) m_dmv[0] = readDmv(br);
         // Field vectors of frame pictures predict from half the frame vector.
         const bool halve = framePic && fieldFormat;
-        int v = readMotionDelta(fv, halve ? m_pmv[0][s][1] >> 1 : m_pmv[0][s][1]);
+        int v = readMotionDelta(br, motion, fv, halve ? m_pmv[0][s][1] >> 1 : m_pmv[0][s][1]);
         if (v == kInvalid) return false;
         if (dmv) m_dmv[1] = readDmv(br);
         m_mv[0][s][0] = h;
@@ -799,10 +805,10 @@ bool Decoder::readMotionVectors(int s, bool fieldFormat, bool dmv, int count) {
         return true;
     }
     for (int r = 0; r < 2; ++r) {
-        m_fieldSelect[r][s] = static_cast<int>(br.get1());
-        int h = readMotionDelta(fh, m_pmv[r][s][0]);
+        m_fieldSelect[r][s] = static_cast<int>(br.get(1));
+        int h = readMotionDelta(br, motion, fh, m_pmv[r][s][0]);
         if (h == kInvalid) return false;
-        int v = readMotionDelta(fv, framePic ? m_pmv[r][s][1] >> 1 : m_pmv[r][s][1]);
+        int v = readMotionDelta(br, motion, fv, framePic ? m_pmv[r][s][1] >> 1 : m_pmv[r][s][1]);
         if (v == kInvalid) return false;
         m_mv[r][s][0] = h;
         m_mv[r][s][1] = v;

@@ -217,7 +217,6 @@ private:
     void skippedMacroblocks(int mbAddr, int count);
     int skippedVectors(int parity);
     bool readMotionVectors(int s, bool fieldFormat, bool dmv, int count);
-    int readMotionDelta(int fcode, int pred);
     // dcOnly is set when no coefficient but the DC (raster 0) was coded.
     bool decodeIntraBlock(int16_t* blk, int comp, const uint8_t* matrix, bool& dcOnly);
     bool decodeNonIntraBlock(int16_t* blk, const uint8_t* matrix, bool& dcOnly);
