@@ -115,7 +115,7 @@ acodec=(-c:a aac -b:a 128k)
 if [ "$variant" = hd ]; then
     W=1440
     H=1080
-    vbits=(-b:v 12M -maxrate 20M -bufsize 7M)
+    vbits=(-b:v 12M -maxrate 30M -bufsize 9781k)
 fi
 [ "$variant" = edges ] && acodec=(-c:a mp2 -b:a 192k)
 R=30000/1001
