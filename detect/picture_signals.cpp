@@ -15,7 +15,7 @@
 // it. Pairs kept in 25 % to 97 % of the GOPs are the candidates (always the
 // same: a border, or a recording without breaks; that tells nothing). Per
 // corner, a GOP shows the logo when it has half of the candidates; then,
-// four times over, only the candidates present in 90 % of the GOPs that
+// four times over, only the candidates present in 80 % of the GOPs that
 // show the logo and in at most 30 % of the others are kept, and a GOP shows
 // the logo when it has 70 % of them. That drops a static picture's edges
 // that some scenes share. The corner whose logo is shown in the most GOPs
@@ -33,8 +33,8 @@ namespace tavrel::detect {
 
 namespace {
 
-constexpr int kModeTolerance = 8;      // levels either side of the usual value
-constexpr int kPresentTolerance = 16;  // a logo sample in a GOP that shows it
+constexpr int kModeTolerance = 12;
+constexpr int kPresentTolerance = 24;
 constexpr double kMinStable = 0.25;
 constexpr double kMaxStable = 0.97;
 constexpr int kMinSamples = 3;
@@ -42,7 +42,7 @@ constexpr double kMinShown = 0.20;
 constexpr int64_t kMinPictures = 20;
 constexpr int kMinEdge = 40;   // levels between the two samples of a logo edge
 constexpr double kNeed = 0.7;  // share of the logo's edges a GOP that shows it has
-constexpr double kInRate = 0.9;
+constexpr double kInRate = 0.8;
 constexpr double kOutRate = 0.3;
 
 }  // namespace
