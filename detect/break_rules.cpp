@@ -19,10 +19,12 @@
 // logo the rule is weaker, and a break needs two spots in a row.
 //
 // Breaks. The spots that overlap or share an edge form one break, from its
-// first edge to its last. The recording's start and end count as edges,
-// and where a logo was found a logo-free stretch of at most one spot length
-// from the start to the first edge (or from the last edge to the end) is
-// the rest of a spot the recording began or ended in.
+// first edge to its last. Where a logo was found by enough of its edges to
+// be trusted, the recording's start and end count as edges too: a logo-free
+// stretch of at most one spot length from the start to the first edge (or
+// from the last edge to the end) is the rest of a spot the recording began
+// or ended in. A faint logo may miss a programme scene, and a programme
+// scene cut off is worse than a spot kept.
 //
 // Programme parts are what lies between the breaks.
 #include "break_rules.h"
@@ -146,10 +148,11 @@ std::vector<Break> findBreaks(const Signals& s, const Rules& rules) {
 
     // The recording's start and end are edges only where the logo can tell
     // a spot that was cut off from the programme.
+    const bool ends = s.logoFound && s.logoEdges >= rules.logoEdgesAtEnds;
     std::vector<Node> nodes;
-    if (s.logoFound) nodes.push_back({s.gopTime[0], 0, true});
+    if (ends) nodes.push_back({s.gopTime[0], 0, true});
     for (const Edge& e : findEdges(s, rules)) nodes.push_back({e.time, e.gop, false});
-    if (s.logoFound) nodes.push_back({s.endTime, n, true});
+    if (ends) nodes.push_back({s.endTime, n, true});
 
     const double reach = longestSpot(rules);
     const auto valid = [&](size_t i, size_t j) {

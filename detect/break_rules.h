@@ -25,6 +25,7 @@ struct Signals {
     // The station logo per GOP: 1 present, 0 absent, -1 not known.
     std::vector<int8_t> logo;
     bool logoFound = false;
+    int logoEdges = 0;  // how many edges the logo was known by
     // Silences of the first audio stream, rising.
     std::vector<Silence> silences;
 };
@@ -41,6 +42,9 @@ struct Rules {
     double logoShare = 0.2;
     // Without a logo a break needs this many spots in a row.
     int spotsWithoutLogo = 2;
+    // A spot cut off by the recording's start or end is taken on the logo's
+    // word alone: only a logo known by this many edges is trusted with it.
+    int logoEdgesAtEnds = 6;
 };
 
 // A candidate edge: a silence over a cut, placed on the GOP boundary nearest

@@ -185,6 +185,7 @@ DetectStatus runDetectJob(const EditState& state, JobHost& host, DetectResult& o
     signals.change = std::move(pictures.change);
     signals.logo = std::move(pictures.logo);
     signals.logoFound = pictures.logoFound;
+    signals.logoEdges = pictures.logoSamples;
     signals.silences = std::move(audio.silences);
     out.logoFound = pictures.logoFound;
     // TAVREL_DETECT_TRACE=1: what the rules were given, on stderr.

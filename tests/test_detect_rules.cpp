@@ -40,6 +40,7 @@ Signals signalsOf(const Layout& l) {
         for (int g = 0; g < n; ++g)
             if (g * kGop >= a && g * kGop < b) s.logo[g] = 0;
     s.logoFound = l.logo;
+    s.logoEdges = l.logo ? 12 : 0;
     for (double p : l.pauses) s.silences.push_back({p - 0.15, p + 0.15});
     return s;
 }
@@ -145,6 +146,15 @@ TEST(BreakRules, BreaksRunToTheRecordingsStartAndEnd) {
     ASSERT_EQ(parts.size(), 1u);
     EXPECT_EQ(parts[0].inGop, gopAt(38));
     EXPECT_EQ(parts[0].outGop, gopAt(130));
+
+    // A faint logo (known by few edges) is not trusted with that: only the
+    // whole 30 s spot between two edges goes, the stretches at the ends stay.
+    Signals faint = signalsOf(l);
+    faint.logoEdges = 4;
+    const std::vector<Break> f = findBreaks(faint);
+    ASSERT_EQ(f.size(), 1u);
+    EXPECT_EQ(f[0].firstGop, gopAt(8));
+    EXPECT_EQ(f[0].endGop, gopAt(38));
 
     // A programme that simply starts and ends with the recording is kept
     // whole.
