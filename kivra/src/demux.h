@@ -201,31 +201,34 @@ private:
 };
 
 // The window of a BitReader held in locals for a hot loop (the coefficients
-// of a block): the same bits and the same end-of-data rules, kept in
-// registers; written back when it goes out of scope. The reader must not be
-// used directly meanwhile.
+// of a block): the same bits and the same end-of-data rules, with the cache
+// and its bit count in registers (the rest stays in the reader); written
+// back when it goes out of scope. The reader must not be used directly
+// meanwhile.
 class LocalBits {
 public:
-    explicit LocalBits(BitReader& br) : m_br(br) { load(); }
+    explicit LocalBits(BitReader& br) : m_br(br), m_cache(br.m_cache), m_bits(br.m_bits) {}
     ~LocalBits() { store(); }
     LocalBits(const LocalBits&) = delete;
     LocalBits& operator=(const LocalBits&) = delete;
 
     inline void need(int n) {
         if (m_bits < n) {
-            if (m_end - m_p >= 8) {
+            const uint8_t* p = m_br.m_p;
+            if (m_br.m_end - p >= 8) {
                 uint64_t w;
-                std::memcpy(&w, m_p, 8);
+                std::memcpy(&w, p, 8);
                 w = __builtin_bswap64(w);
                 const int k = (64 - m_bits) >> 3;
                 const int bits = m_bits + 8 * k;
                 m_cache |= (w >> m_bits) & (~uint64_t(0) << (64 - bits));
-                m_p += k;
+                m_br.m_p = p + k;
                 m_bits = bits;
             } else {
                 store();
                 m_br.refill();
-                load();
+                m_cache = m_br.m_cache;
+                m_bits = m_br.m_bits;
             }
         }
     }
@@ -233,9 +236,9 @@ public:
     inline void drop(int n) {
         m_cache <<= n;
         m_bits -= n;
-        if (m_bits < m_pad) [[unlikely]] {
-            m_overrun = true;
-            m_pad = m_bits < 0 ? 0 : m_bits;
+        if (m_bits < m_br.m_pad) [[unlikely]] {
+            m_br.m_overrun = true;
+            m_br.m_pad = m_bits < 0 ? 0 : m_bits;
         }
     }
     inline uint32_t get(int n) {
@@ -246,30 +249,14 @@ public:
     }
 
 private:
-    void load() {
-        m_cache = m_br.m_cache;
-        m_bits = m_br.m_bits;
-        m_pad = m_br.m_pad;
-        m_overrun = m_br.m_overrun;
-        m_p = m_br.m_p;
-        m_end = m_br.m_end;
-    }
     void store() {
         m_br.m_cache = m_cache;
         m_br.m_bits = m_bits;
-        m_br.m_pad = m_pad;
-        m_br.m_overrun = m_overrun;
-        m_br.m_p = m_p;
-        m_br.m_end = m_end;
     }
 
     BitReader& m_br;
     uint64_t m_cache;
     int m_bits;
-    int m_pad;
-    bool m_overrun;
-    const uint8_t* m_p;
-    const uint8_t* m_end;
 };
 
 }  // namespace kivra
