@@ -31,7 +31,8 @@ for variant in default hd; do
     echo "$variant: recording ready in $(python3 -c "print(f'{$t1 - $t0:.1f}')") s"
     rec=$dir/broadcast.ts
     cat "$rec" > /dev/null  # warm the page cache
-    "$cli" gops --yes "$rec" > /dev/null
+    rm -f "$rec.txt"          # an index of an earlier make of the recording
+    "$cli" gops "$rec" > /dev/null
     "$cli" detect --breaks "$rec" > "$work/detect_$variant.breaks"
     hyperfine -N --warmup 1 --runs "$runs" --export-json "$work/detect_$variant.json" \
         --prepare true --prepare true --prepare "rm -f $rec.txt" \
