@@ -38,7 +38,8 @@ int runDetect(const DetectOptions& o) {
         detect::AudioStream stream;
         if (f.openRead(o.file) && detectPacketGeometryLimited(f, g) &&
             !detect::findFirstAudioStream(o.file, g, stream)) {
-            host.showFileError(detect::kMsgNoAudio, o.file, 0);
+            host.showFileError(stream.pid >= 0 ? detect::noDecoderText(stream) : std::string(detect::kMsgNoAudio),
+                               o.file, 0);
             return kExitFailure;
         }
     }

@@ -574,7 +574,14 @@ bool findFirstAudioStreamInBuffer(const uint8_t* data, size_t size, const Packet
             break;
         default: break;
         }
-        if (id == AV_CODEC_ID_NONE) continue;
+        if (id == AV_CODEC_ID_NONE) {
+            // Remembered for the message: it may be audio of a kind we cannot decode.
+            if (e.streamType == 0x06 && out.pid < 0) {
+                out.pid = e.pid;
+                out.streamType = e.streamType;
+            }
+            continue;
+        }
         out.pid = e.pid;
         out.streamType = e.streamType;
         const AVCodec* decoder = decoderFor(id);

@@ -71,7 +71,8 @@ using AudioProgress = std::function<bool(int64_t done, int64_t total)>;
 // Finds the first audio stream of the first program (the PAT and PMT near
 // the start of the file).
 // Reads at most the first 4 MiB; false when there is no such stream (or the
-// file cannot be read).
+// file cannot be read). Then out.pid is -1, or the PID of the first private
+// data stream (0x06), which may be audio of a kind not decoded here.
 bool findFirstAudioStream(const std::string& path, const PacketGeometry& geometry, AudioStream& out);
 // The same over the start of a recording in memory.
 bool findFirstAudioStreamInBuffer(const uint8_t* data, size_t size, const PacketGeometry& geometry, AudioStream& out);

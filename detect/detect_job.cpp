@@ -70,6 +70,13 @@ std::vector<double> gopTimes(const GopList& list, int64_t count, double& endTime
 
 }  // namespace
 
+std::string noDecoderText(const AudioStream& stream) {
+    char text[160];
+    std::snprintf(text, sizeof text, "%s (PID 0x%04X, stream type 0x%02X: private data that is neither AC-3 nor AAC)",
+                  kMsgAudioCodec, stream.pid, stream.streamType);
+    return text;
+}
+
 DetectStatus runDetectJob(const EditState& state, JobHost& host, DetectResult& out) {
     out = DetectResult{};
     const std::string& path = state.inputPath;
@@ -83,6 +90,10 @@ DetectStatus runDetectJob(const EditState& state, JobHost& host, DetectResult& o
     }
     AudioStream stream;
     if (!findFirstAudioStream(path, state.geometry, stream)) {
+        if (stream.pid >= 0) {
+            host.showFileError(noDecoderText(stream), path, 0);
+            return DetectStatus::AudioCodec;
+        }
         host.showFileError(kMsgNoAudio, path, 0);
         return DetectStatus::NoAudio;
     }

@@ -56,4 +56,9 @@ inline constexpr char kMsgAudioCodec[] = "cannot decode the audio stream";
 inline constexpr char kMsgTooShort[] = "the recording is shorter than one spot (15 s)";
 inline constexpr char kMsgNoGop[] = "no GOP found";
 
+struct AudioStream;
+// The message for a recording whose only candidate for audio is a private
+// data stream that is not audio this program decodes.
+std::string noDecoderText(const AudioStream& stream);
+
 }  // namespace tavrel::detect

@@ -147,13 +147,13 @@ refused() {  # description, recording, expected text in the error
 }
 refused "no audio" "$data/two_video_pids.ts" "no audio stream"
 refused "no video" "$data/no_video.ts" ""
-# Opus in a transport stream (private data, stream type 0x06): no audio
-# codec of broadcast.
+# Opus in a transport stream (private data, stream type 0x06): audio of no
+# codec of broadcast, which the detector cannot decode.
 ffmpeg -hide_banner -loglevel error -nostdin -threads 1 \
     -f lavfi -i "testsrc2=s=352x240:r=30000/1001:d=20" -f lavfi -i "sine=f=440:r=48000:d=20" \
     -c:v mpeg2video -g 15 -bf 2 -c:a libopus -b:a 64k -f mpegts "$work/opus.ts"
 check "an Opus recording made with ffmpeg" $?
-refused "Opus audio" "$work/opus.ts" "audio"
+refused "Opus audio" "$work/opus.ts" "cannot decode the audio"
 # MP2 audio that the program table calls AAC (stream type 0x0F; the table's
 # CRC made anew): libavcodec's AAC decoder gets nothing out of it.
 ffmpeg -hide_banner -loglevel error -nostdin -threads 1 \
