@@ -877,8 +877,14 @@ bool Decoder::decodeIntraBlock(int16_t* blk, int comp, const uint8_t* matrix, bo
 bool Decoder::decodeNonIntraBlock(int16_t* blk, const uint8_t* matrix, bool& dcOnly) {
     LocalBits br(*m_br);
     const CoefTable& coef = m_tables->coef0;
+    const CoefPairTable& pairs = m_tables->pair0;
     const uint8_t* scan = m_pic.alternateScan ? kAlternate : kZigZag;
     const int q = m_qscale;
+    auto value = [&](int level, int pos) {
+        const int a = level < 0 ? -level : level;
+        const int val = ((2 * a + 1) * matrix[pos] * q) >> 5;
+        return static_cast<int16_t>(level < 0 ? -val : val);
+    };
     int i = -1;
     br.need(32);
     // The first coefficient may be "1s": run 0, level 1.
@@ -886,22 +892,38 @@ bool Decoder::decodeNonIntraBlock(int16_t* blk, const uint8_t* matrix, bool& dcO
         const int level = br.peek(2) & 1 ? -1 : 1;
         br.drop(2);
         i = 0;
-        const int pos = scan[0];
-        const int val = (3 * matrix[pos] * q) >> 5;
-        blk[pos] = static_cast<int16_t>(level < 0 ? -val : val);
+        blk[scan[0]] = value(level, scan[0]);
     }
     for (;;) {
         br.need(32);
-        const CoefEntry e = coef.lookup(br.peek(32));
+        const uint32_t w = br.peek(32);
+        // Short codes two at a time: a single one is written twice.
+        const CoefPair pr = pairs.lookup(w);
+        if (pr.len != 0) [[likely]] {
+            br.drop(pr.len);
+            const int i1 = i + pr.run1 + 1;
+            const int i2 = i1 + pr.run2 + 1;
+            if (i2 > 63) return false;
+            const int pos1 = scan[i1], pos2 = scan[i2];
+            blk[pos1] = value(pr.level1, pos1);
+            blk[pos2] = value(pr.level2, pos2);
+            i = i2;
+            if (pr.eob) {
+                // Both scans start at raster 0: only the first position
+                // holds the DC.
+                dcOnly = i <= 0;
+                return true;
+            }
+            continue;
+        }
+        const CoefEntry e = coef.lookup(w);
         int run, level;
-        if (e.run >= 0) [[likely]] {
+        if (e.run >= 0) {
             br.drop(e.len);
             run = e.run;
             level = e.level;
         } else if (e.run == kCoefEob) {
             br.drop(e.len);
-            // Both scans start at raster 0: only the first position holds
-            // the DC.
             dcOnly = i <= 0;
             return true;
         } else if (e.run == kCoefEscape) {
@@ -916,9 +938,7 @@ bool Decoder::decodeNonIntraBlock(int16_t* blk, const uint8_t* matrix, bool& dcO
         i += run + 1;
         if (i > 63) return false;
         const int pos = scan[i];
-        const int a = level < 0 ? -level : level;
-        const int val = ((2 * a + 1) * matrix[pos] * q) >> 5;
-        blk[pos] = static_cast<int16_t>(level < 0 ? -val : val);
+        blk[pos] = value(level, pos);
     }
 }
 

@@ -312,7 +312,37 @@ Tables::Tables()
       coef0(kDct0, COUNT(kDct0)),
       coef1(kDct1, COUNT(kDct1)),
       skip0(coef0),
-      skip1(coef1) {}
+      skip1(coef1),
+      pair0(coef0) {}
+
+CoefPairTable::CoefPairTable(const CoefTable& coef) : m_table(size_t(1) << kBits, CoefPair{0, -1, 0, 0, 0, 0}) {
+    for (uint32_t v = 0; v < (1u << kBits); ++v) {
+        const uint32_t w = v << (32 - kBits);
+        // A code is known when it ends inside the kBits bits.
+        auto codeAt = [&](int used, CoefEntry& e) {
+            e = coef.lookup(w << used);
+            return e.len > 0 && e.len <= kBits - used;
+        };
+        CoefEntry e1, e2, e3;
+        if (!codeAt(0, e1) || e1.run < 0) continue;
+        CoefPair p{e1.run, -1, uint8_t(e1.len), 0, e1.level, e1.level};
+        int used = e1.len;
+        if (codeAt(used, e2) && e2.run >= 0) {
+            p.run2 = e2.run;
+            p.level2 = e2.level;
+            used += e2.len;
+            if (codeAt(used, e3) && e3.run == kCoefEob) {
+                used += e3.len;
+                p.eob = 1;
+            }
+        } else if (codeAt(used, e2) && e2.run == kCoefEob) {
+            used += e2.len;
+            p.eob = 1;
+        }
+        p.len = uint8_t(used);
+        m_table[v] = p;
+    }
+}
 
 CoefSkipTable::CoefSkipTable(const CoefTable& coef) : m_table(size_t(1) << kBits) {
     for (uint32_t v = 0; v < (1u << kBits); ++v) {

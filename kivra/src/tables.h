@@ -81,6 +81,29 @@ private:
     std::vector<uint16_t> m_table;
 };
 
+// Two coefficients a lookup: the entry of the next kBits bits gives the
+// first coefficient code and, when its whole code fits behind it, the
+// second one, and whether an end of block follows inside the bits. A single
+// coefficient has run2 = -1 and level2 = level1 (its position and value
+// again). len 0: the first code is not a short coefficient (an end of
+// block, an escape or a longer code): decode it alone.
+struct CoefPair {
+    int8_t run1, run2;
+    uint8_t len;  // bits of the codes, their signs and the end of block
+    uint8_t eob;
+    int16_t level1, level2;
+};
+
+class CoefPairTable {
+public:
+    static constexpr int kBits = 11;
+    explicit CoefPairTable(const CoefTable& coef);
+    inline CoefPair lookup(uint32_t w) const { return m_table[w >> (32 - kBits)]; }
+
+private:
+    std::vector<CoefPair> m_table;
+};
+
 // Symbols of the DCT coefficient tables: run | level << 8, or these.
 constexpr int kDctEob = -1;
 constexpr int kDctEscape = -2;
@@ -106,6 +129,7 @@ struct Tables {
     Vlc dct0, dct1;          // Tables B-14 and B-15 without the sign bit
     CoefTable coef0, coef1;  // the same with the sign bit
     CoefSkipTable skip0, skip1;
+    CoefPairTable pair0;  // of coef0, for the non-intra blocks
     Tables();
 };
 
