@@ -11,10 +11,14 @@ namespace kivra {
 
 namespace {
 
+// The transform's helpers work on arrays of registers: inlined, the arrays
+// stay in registers.
+#define KIVRA_INLINE inline __attribute__((always_inline))
+
 // ---------------------------------------------------------------------------
 // Inverse DCT
 
-inline void transpose8(__m128i r[8]) {
+KIVRA_INLINE void transpose8(__m128i r[8]) {
     __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
     __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
     __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
@@ -89,7 +93,7 @@ inline __m128i madd(__m128i x, const int16_t* c) {
 // coefficient pairs (0,4), (2,6), (1,3), (5,7) of those rows interleaved;
 // out[j] gets output j of the four rows as 32-bit values.
 template <int Half>
-inline void rowPassHalf(__m128i x04, __m128i x26, __m128i x13, __m128i x57, __m128i out[8]) {
+KIVRA_INLINE void rowPassHalf(__m128i x04, __m128i x26, __m128i x13, __m128i x57, __m128i out[8]) {
     const auto& c = kRowConsts.v[Half];
     const __m128i bias = _mm_setr_epi32(kBias[Half * 4], kBias[Half * 4 + 1], kBias[Half * 4 + 2], kBias[Half * 4 + 3]);
     const __m128i e0 = _mm_add_epi32(madd(x04, c[0]), bias);
@@ -115,7 +119,7 @@ inline void rowPassHalf(__m128i x04, __m128i x26, __m128i x13, __m128i x57, __m1
 }
 
 // Row pass over all eight rows: X[j] holds coefficient j of rows 0..7.
-inline void rowPass(__m128i X[8]) {
+KIVRA_INLINE void rowPass(__m128i X[8]) {
     __m128i lo[8], hi[8];
     rowPassHalf<0>(_mm_unpacklo_epi16(X[0], X[4]), _mm_unpacklo_epi16(X[2], X[6]), _mm_unpacklo_epi16(X[1], X[3]),
                    _mm_unpacklo_epi16(X[5], X[7]), lo);
@@ -128,7 +132,7 @@ inline void rowPass(__m128i X[8]) {
 // zero, and the saturating steps they enter are left out (adding or taking
 // away zero, and the product of zero, change nothing).
 template <bool Upper>
-inline void colPass(__m128i V[8]) {
+KIVRA_INLINE void colPass(__m128i V[8]) {
     const __m128i T1 = _mm_set1_epi16(13036), T2 = _mm_set1_epi16(27146), T3 = _mm_set1_epi16(-21746),
                   C4 = _mm_set1_epi16(23170);
     const __m128i x0 = V[0], x1 = V[1], x2 = V[2], x3 = V[3];
@@ -180,7 +184,7 @@ inline void colPass(__m128i V[8]) {
 // A block whose rows 4-7 are zero (the common case of short non-intra
 // blocks): the row pass of those rows gives zero (their bias is below
 // 2^11), so only rows 0-3 are transformed and transposed.
-inline void idctUpperRows(__m128i r[8]) {
+KIVRA_INLINE void idctUpperRows(__m128i r[8]) {
     // Coefficient pairs of rows 0-3, as the low halves of the transpose.
     const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
     const __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
@@ -207,7 +211,7 @@ inline void idctUpperRows(__m128i r[8]) {
     colPass<true>(r);
 }
 
-inline void idctRegs(int16_t* block, __m128i r[8]) {
+KIVRA_INLINE void idctRegs(int16_t* block, __m128i r[8]) {
     for (int i = 0; i < 8; ++i) r[i] = _mm_load_si128(reinterpret_cast<const __m128i*>(block + 8 * i));
     const __m128i lower = _mm_or_si128(_mm_or_si128(r[4], r[5]), _mm_or_si128(r[6], r[7]));
     if (_mm_movemask_epi8(_mm_cmpeq_epi8(lower, _mm_setzero_si128())) == 0xFFFF) {
