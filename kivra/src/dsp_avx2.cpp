@@ -1,7 +1,9 @@
-// AVX2 overrides: the colour conversion, 32 pixels a step. Every operation
-// works within a 128-bit lane, so each lane is the SSSE3 kernel's sixteen
-// pixels: the same bytes as the C reference.
+// AVX2 overrides: the inverse DCT (below), and the colour conversion, 32
+// pixels a step. Every operation of the conversion works within a 128-bit
+// lane, so each lane is the SSSE3 kernel's sixteen pixels: the same bytes as
+// the C reference.
 #include "dsp.h"
+#include "dsp_idct_x86.h"
 #include "dsp_x86.h"
 
 #ifdef KIVRA_X86
@@ -84,9 +86,126 @@ void yuv422ToBgrAvx2(uint8_t* bgr, const uint8_t* y, const uint8_t* cb, const ui
     if (x < w) yuv422ToBgrSsse3(bgr + 3 * x, y + x, cb + x / 2, cr + x / 2, w - x);
 }
 
+// ---------------------------------------------------------------------------
+// Inverse DCT: the SSE2 kernel's steps, with the row pass of rows 0-3 and
+// 4-7 side by side in the two lanes (the lanes are the SSE2 pass's two
+// halves, with their constants), so the transposes and the multiply-adds
+// are done once for both.
+
+struct RowConsts256 {
+    alignas(32) int16_t v[12][16];
+};
+
+constexpr RowConsts256 makeRowConsts256() {
+    RowConsts256 c{};
+    for (int p = 0; p < 12; ++p)
+        for (int k = 0; k < 8; ++k) {
+            c.v[p][k] = kRowConsts.v[0][p][k];
+            c.v[p][8 + k] = kRowConsts.v[1][p][k];
+        }
+    return c;
+}
+constexpr RowConsts256 kRowConsts256 = makeRowConsts256();
+
+KIVRA_INLINE __m256i madd256(__m256i x, int p) {
+    return _mm256_madd_epi16(x, _mm256_load_si256(reinterpret_cast<const __m256i*>(kRowConsts256.v[p])));
+}
+
+KIVRA_INLINE void idctRegsAvx2(int16_t* block, __m128i r[8]) {
+    for (int i = 0; i < 8; ++i) r[i] = _mm_load_si128(reinterpret_cast<const __m128i*>(block + 8 * i));
+    const __m128i lower = _mm_or_si128(_mm_or_si128(r[4], r[5]), _mm_or_si128(r[6], r[7]));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(lower, _mm_setzero_si128())) == 0xFFFF) {
+        idctUpperRows(r);
+        return;
+    }
+    // Rows k and k + 4 in the lanes; the columns of each four rows, as the
+    // pairs the row pass multiplies.
+    const __m256i A0 = lanes(r[0], r[4]), A1 = lanes(r[1], r[5]), A2 = lanes(r[2], r[6]), A3 = lanes(r[3], r[7]);
+    const __m256i a0 = _mm256_unpacklo_epi16(A0, A1), a1 = _mm256_unpackhi_epi16(A0, A1);
+    const __m256i a2 = _mm256_unpacklo_epi16(A2, A3), a3 = _mm256_unpackhi_epi16(A2, A3);
+    const __m256i c0 = _mm256_unpacklo_epi32(a0, a2), c1 = _mm256_unpackhi_epi32(a0, a2);  // columns 0,1 / 2,3
+    const __m256i c2 = _mm256_unpacklo_epi32(a1, a3), c3 = _mm256_unpackhi_epi32(a1, a3);  // columns 4,5 / 6,7
+    const __m256i x04 = _mm256_unpacklo_epi16(c0, c2), x26 = _mm256_unpacklo_epi16(c1, c3);
+    const __m256i x13 = _mm256_unpackhi_epi16(c0, c1), x57 = _mm256_unpackhi_epi16(c2, c3);
+    const __m256i bias =
+        _mm256_setr_epi32(kBias[0], kBias[1], kBias[2], kBias[3], kBias[4], kBias[5], kBias[6], kBias[7]);
+    const __m256i e0 = _mm256_add_epi32(madd256(x04, 0), bias);
+    const __m256i e1 = _mm256_add_epi32(madd256(x04, 1), bias);
+    const __m256i f0 = madd256(x26, 2);
+    const __m256i f1 = madd256(x26, 3);
+    const __m256i s0 = _mm256_add_epi32(e0, f0), s3 = _mm256_sub_epi32(e0, f0);
+    const __m256i s1 = _mm256_add_epi32(e1, f1), s2 = _mm256_sub_epi32(e1, f1);
+    const __m256i b0 = _mm256_add_epi32(madd256(x13, 4), madd256(x57, 5));
+    const __m256i b1 = _mm256_add_epi32(madd256(x13, 6), madd256(x57, 7));
+    const __m256i b2 = _mm256_add_epi32(madd256(x13, 8), madd256(x57, 9));
+    const __m256i b3 = _mm256_add_epi32(madd256(x13, 10), madd256(x57, 11));
+    // Output j of the four rows of each lane, saturated to 16 bits.
+    auto out = [](__m256i v) {
+        const __m256i s = _mm256_srai_epi32(v, 11);
+        return _mm256_packs_epi32(s, s);
+    };
+    const __m256i X0 = out(_mm256_add_epi32(s0, b0)), X7 = out(_mm256_sub_epi32(s0, b0));
+    const __m256i X1 = out(_mm256_add_epi32(s1, b1)), X6 = out(_mm256_sub_epi32(s1, b1));
+    const __m256i X2 = out(_mm256_add_epi32(s2, b2)), X5 = out(_mm256_sub_epi32(s2, b2));
+    const __m256i X3 = out(_mm256_add_epi32(s3, b3)), X4 = out(_mm256_sub_epi32(s3, b3));
+    // Back into rows: lane 0 rows 0-3, lane 1 rows 4-7.
+    const __m256i g0 = _mm256_unpacklo_epi16(X0, X1), g2 = _mm256_unpacklo_epi16(X2, X3);
+    const __m256i g4 = _mm256_unpacklo_epi16(X4, X5), g6 = _mm256_unpacklo_epi16(X6, X7);
+    const __m256i h0 = _mm256_unpacklo_epi32(g0, g2), h1 = _mm256_unpackhi_epi32(g0, g2);
+    const __m256i h4 = _mm256_unpacklo_epi32(g4, g6), h5 = _mm256_unpackhi_epi32(g4, g6);
+    const __m256i R0 = _mm256_unpacklo_epi64(h0, h4), R1 = _mm256_unpackhi_epi64(h0, h4);
+    const __m256i R2 = _mm256_unpacklo_epi64(h1, h5), R3 = _mm256_unpackhi_epi64(h1, h5);
+    r[0] = _mm256_castsi256_si128(R0);
+    r[4] = _mm256_extracti128_si256(R0, 1);
+    r[1] = _mm256_castsi256_si128(R1);
+    r[5] = _mm256_extracti128_si256(R1, 1);
+    r[2] = _mm256_castsi256_si128(R2);
+    r[6] = _mm256_extracti128_si256(R2, 1);
+    r[3] = _mm256_castsi256_si128(R3);
+    r[7] = _mm256_extracti128_si256(R3, 1);
+    colPass<false>(r);
+}
+
+KIVRA_INLINE void clearBlockAvx2(int16_t* block) {
+    const __m256i z = _mm256_setzero_si256();
+    for (int i = 0; i < 4; ++i) _mm256_store_si256(reinterpret_cast<__m256i*>(block + 16 * i), z);
+}
+
+void idctAvx2(int16_t* block) {
+    __m128i r[8];
+    idctRegsAvx2(block, r);
+    for (int i = 0; i < 8; ++i) _mm_store_si128(reinterpret_cast<__m128i*>(block + 8 * i), r[i]);
+}
+
+void idctPutAvx2(uint8_t* dst, ptrdiff_t stride, int16_t* block) {
+    __m128i r[8];
+    idctRegsAvx2(block, r);
+    const __m128i k128 = _mm_set1_epi16(128);
+    for (int i = 0; i < 8; ++i, dst += stride) {
+        const __m128i v = _mm_adds_epi16(r[i], k128);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(v, v));
+    }
+    clearBlockAvx2(block);
+}
+
+void idctAddAvx2(uint8_t* dst, ptrdiff_t stride, int16_t* block) {
+    __m128i r[8];
+    idctRegsAvx2(block, r);
+    const __m128i z = _mm_setzero_si128();
+    for (int i = 0; i < 8; ++i, dst += stride) {
+        const __m128i p = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(dst)), z);
+        const __m128i v = _mm_adds_epi16(r[i], p);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(v, v));
+    }
+    clearBlockAvx2(block);
+}
+
 }  // namespace
 
 void initDspAvx2(Dsp& d) {
+    d.idct = idctAvx2;
+    d.idctPut = idctPutAvx2;
+    d.idctAdd = idctAddAvx2;
     d.yuvToBgr = yuvToBgrAvx2;
     d.yuv422ToBgr = yuv422ToBgrAvx2;
 }
