@@ -841,15 +841,36 @@ bool Decoder::decodeIntraBlock(int16_t* blk, int comp, const uint8_t* matrix, bo
         return true;
     }
     const CoefTable& coef = m_pic.intraVlcFormat ? t.coef1 : t.coef0;
+    const CoefPairTable& pairs = m_pic.intraVlcFormat ? t.pair1 : t.pair0;
     const uint8_t* scan = m_pic.alternateScan ? kAlternate : kZigZag;
     const int q = m_qscale;
+    auto value = [&](int level, int pos) {
+        const int a = level < 0 ? -level : level;
+        const int val = (a * matrix[pos] * q) >> 4;
+        return static_cast<int16_t>(level < 0 ? -val : val);
+    };
     int i = 0;
     dcOnly = false;
     for (;;) {
         br.need(32);
-        const CoefEntry e = coef.lookup(br.peek(32));
+        const uint32_t w = br.peek(32);
+        // Short codes two at a time, as for the non-intra blocks.
+        const CoefPair pr = pairs.lookup(w);
+        if (pr.len != 0) [[likely]] {
+            br.drop(pr.len);
+            const int i1 = i + pr.run1 + 1;
+            const int i2 = i1 + pr.run2 + 1;
+            if (i2 > 63) return false;
+            const int pos1 = scan[i1], pos2 = scan[i2];
+            blk[pos1] = value(pr.level1, pos1);
+            blk[pos2] = value(pr.level2, pos2);
+            i = i2;
+            if (pr.eob) return true;
+            continue;
+        }
+        const CoefEntry e = coef.lookup(w);
         int run, level;
-        if (e.run >= 0) [[likely]] {
+        if (e.run >= 0) {
             br.drop(e.len);
             run = e.run;
             level = e.level;
@@ -868,9 +889,7 @@ bool Decoder::decodeIntraBlock(int16_t* blk, int comp, const uint8_t* matrix, bo
         i += run + 1;
         if (i > 63) return false;
         const int pos = scan[i];
-        const int a = level < 0 ? -level : level;
-        const int val = (a * matrix[pos] * q) >> 4;
-        blk[pos] = static_cast<int16_t>(level < 0 ? -val : val);
+        blk[pos] = value(level, pos);
     }
 }
 

@@ -313,7 +313,8 @@ Tables::Tables()
       coef1(kDct1, COUNT(kDct1)),
       skip0(coef0),
       skip1(coef1),
-      pair0(coef0) {}
+      pair0(coef0),
+      pair1(coef1) {}
 
 CoefPairTable::CoefPairTable(const CoefTable& coef) : m_table(size_t(1) << kBits, CoefPair{0, -1, 0, 0, 0, 0}) {
     for (uint32_t v = 0; v < (1u << kBits); ++v) {

@@ -129,7 +129,7 @@ struct Tables {
     Vlc dct0, dct1;          // Tables B-14 and B-15 without the sign bit
     CoefTable coef0, coef1;  // the same with the sign bit
     CoefSkipTable skip0, skip1;
-    CoefPairTable pair0;  // of coef0, for the non-intra blocks
+    CoefPairTable pair0, pair1;  // of coef0 and coef1
     Tables();
 };
 

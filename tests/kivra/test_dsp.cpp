@@ -507,56 +507,60 @@ TEST(CoefficientTables, SignedLookupAndSkipAgreeWithTheCodeTables) {
 // one from the plain table: the whole codes inside its bits, at most two
 // coefficients, then an end of block if it fits too; nothing when the first
 // code is not a coefficient that fits.
-TEST(CoefficientTables, PairTableHoldsTheCodesThatFitItsBits) {
+TEST(CoefficientTables, PairTablesHoldTheCodesThatFitTheirBits) {
     const Tables& t = tables();
     constexpr int kBits = CoefPairTable::kBits;
-    int pairs = 0;
-    for (uint32_t v = 0; v < (1u << kBits); ++v) {
-        const uint32_t w = v << (32 - kBits);
-        struct Code {
-            int run = -1, level = 0, len = 0;
-            bool eob = false;
-        };
-        auto codeAt = [&](int used) {
-            Code c;
-            const auto [sym, len] = vlcAt(t.dct0, w << used);
-            if (sym == INT32_MIN || sym == kDctEscape) return c;
-            c.eob = sym == kDctEob;
-            c.len = c.eob ? len : len + 1;
-            if (used + c.len > kBits) return Code{};
-            if (!c.eob) {
-                c.run = sym & 0xFF;
-                c.level = ((w << used) >> (31 - len)) & 1 ? -(sym >> 8) : (sym >> 8);
+    for (int b15 = 0; b15 < 2; ++b15) {
+        const Vlc& vlc = b15 ? t.dct1 : t.dct0;
+        const CoefPairTable& table = b15 ? t.pair1 : t.pair0;
+        int pairs = 0;
+        for (uint32_t v = 0; v < (1u << kBits); ++v) {
+            const uint32_t w = v << (32 - kBits);
+            struct Code {
+                int run = -1, level = 0, len = 0;
+                bool eob = false;
+            };
+            auto codeAt = [&](int used) {
+                Code c;
+                const auto [sym, len] = vlcAt(vlc, w << used);
+                if (sym == INT32_MIN || sym == kDctEscape) return c;
+                c.eob = sym == kDctEob;
+                c.len = c.eob ? len : len + 1;
+                if (used + c.len > kBits) return Code{};
+                if (!c.eob) {
+                    c.run = sym & 0xFF;
+                    c.level = ((w << used) >> (31 - len)) & 1 ? -(sym >> 8) : (sym >> 8);
+                }
+                return c;
+            };
+            const CoefPair p = table.lookup(w);
+            const Code first = codeAt(0);
+            if (first.run < 0) {
+                ASSERT_EQ(p.len, 0) << std::hex << w;
+                continue;
             }
-            return c;
-        };
-        const CoefPair p = t.pair0.lookup(w);
-        const Code first = codeAt(0);
-        if (first.run < 0) {
-            ASSERT_EQ(p.len, 0) << std::hex << w;
-            continue;
+            ASSERT_EQ(p.run1, first.run) << std::hex << w;
+            ASSERT_EQ(p.level1, first.level) << std::hex << w;
+            int used = first.len;
+            const Code second = codeAt(used);
+            if (second.run >= 0) {
+                ++pairs;
+                ASSERT_EQ(p.run2, second.run) << std::hex << w;
+                ASSERT_EQ(p.level2, second.level) << std::hex << w;
+                used += second.len;
+            } else {
+                ASSERT_EQ(p.run2, -1) << std::hex << w;
+                ASSERT_EQ(p.level2, first.level) << std::hex << w;
+            }
+            // The code after the coefficients (the second code when it is not
+            // one) may end the block.
+            const Code last = codeAt(used);
+            ASSERT_EQ(p.eob != 0, last.eob) << std::hex << w;
+            ASSERT_EQ(p.len, used + (last.eob ? last.len : 0)) << std::hex << w;
         }
-        ASSERT_EQ(p.run1, first.run) << std::hex << w;
-        ASSERT_EQ(p.level1, first.level) << std::hex << w;
-        int used = first.len;
-        const Code second = codeAt(used);
-        if (second.run >= 0) {
-            ++pairs;
-            ASSERT_EQ(p.run2, second.run) << std::hex << w;
-            ASSERT_EQ(p.level2, second.level) << std::hex << w;
-            used += second.len;
-        } else {
-            ASSERT_EQ(p.run2, -1) << std::hex << w;
-            ASSERT_EQ(p.level2, first.level) << std::hex << w;
-        }
-        // The code after the coefficients (the second code when it is not
-        // one) may end the block.
-        const Code last = codeAt(used);
-        ASSERT_EQ(p.eob != 0, last.eob) << std::hex << w;
-        ASSERT_EQ(p.len, used + (last.eob ? last.len : 0)) << std::hex << w;
+        // Most short codes come in pairs.
+        EXPECT_GT(pairs, (1 << kBits) / 4) << "table B-" << (b15 ? 15 : 14);
     }
-    // Most short codes come in pairs.
-    EXPECT_GT(pairs, (1 << kBits) / 4);
 }
 
 }  // namespace
