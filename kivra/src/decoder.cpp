@@ -763,14 +763,20 @@ namespace {
 // Reads motion_code (+ residual) and returns the new vector component, or
 // kInvalid.
 template <class Bits>
-inline int readMotionDelta(Bits& br, const Vlc& motion, int fcode, int pred) {
+inline int readMotionDelta(Bits& br, const MotionTable& motion, int fcode, int pred) {
     if (fcode < 1 || fcode > 9) return kInvalid;
-    int code = readVlc(br, motion);
-    if (code == kInvalid) return kInvalid;
-    if (code != 0 && br.get(1)) code = -code;
-    int residual = 0;
-    if (fcode != 1 && code != 0) residual = static_cast<int>(br.get(fcode - 1));
-    return Decoder::decodeMotionComponent(pred, code, residual, fcode);
+    // The code, its sign and the residual: at most 11 + 8 bits.
+    br.need(24);
+    const uint32_t w = br.peek(32);
+    const MotionEntry e = motion.lookup(w);
+    if (e.len == 0) return kInvalid;
+    int len = e.len, residual = 0;
+    if (fcode != 1 && e.code != 0) {
+        residual = static_cast<int>((w << len) >> (33 - fcode));
+        len += fcode - 1;
+    }
+    br.drop(len);
+    return Decoder::decodeMotionComponent(pred, e.code, residual, fcode);
 }
 
 template <class Bits>
@@ -785,7 +791,7 @@ inline int readDmv(Bits& br) {
 // Tables 6-17 and 6-18.
 bool Decoder::readMotionVectors(int s, bool fieldFormat, bool dmv, int count) {
     LocalBits br(*m_br);
-    const Vlc& motion = m_tables->motion;
+    const MotionTable& motion = m_tables->motionSigned;
     const bool framePic = m_pic.structure == kFramePicture;
     const int fh = m_pic.fCode[s][0], fv = m_pic.fCode[s][1];
     if (count == 1) {

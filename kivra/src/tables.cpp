@@ -314,7 +314,26 @@ Tables::Tables()
       skip0(coef0),
       skip1(coef1),
       pair0(coef0),
-      pair1(coef1) {}
+      pair1(coef1),
+      motionSigned(kMotion, COUNT(kMotion)) {}
+
+MotionTable::MotionTable(const VlcCode* codes, int count) : m_table(size_t(1) << kBits, MotionEntry{0, 0}) {
+    auto fill = [&](uint32_t bits, int len, int code) {
+        const uint32_t first = bits << (kBits - len);
+        for (uint32_t k = 0; k < (1u << (kBits - len)); ++k)
+            m_table[first + k] = MotionEntry{int8_t(code), uint8_t(len)};
+    };
+    for (int i = 0; i < count; ++i) {
+        const auto [v, n] = parseBits(codes[i].bits);
+        const int m = codes[i].sym;
+        if (m == 0) {
+            fill(v, n, 0);  // no sign bit
+        } else {
+            fill(v << 1, n + 1, m);
+            fill((v << 1) | 1, n + 1, -m);
+        }
+    }
+}
 
 CoefPairTable::CoefPairTable(const CoefTable& coef) : m_table(size_t(1) << kBits, CoefPair{0, -1, 0, 0, 0, 0}) {
     for (uint32_t v = 0; v < (1u << kBits); ++v) {

@@ -104,6 +104,23 @@ private:
     std::vector<CoefPair> m_table;
 };
 
+// motion_code with its sign bit in one lookup: the signed code and the
+// length of code and sign (0: no such code).
+struct MotionEntry {
+    int8_t code;
+    uint8_t len;
+};
+
+class MotionTable {
+public:
+    static constexpr int kBits = 11;  // the longest code and its sign
+    MotionTable(const VlcCode* codes, int count);
+    inline MotionEntry lookup(uint32_t w) const { return m_table[w >> (32 - kBits)]; }
+
+private:
+    std::vector<MotionEntry> m_table;
+};
+
 // Symbols of the DCT coefficient tables: run | level << 8, or these.
 constexpr int kDctEob = -1;
 constexpr int kDctEscape = -2;
@@ -130,6 +147,7 @@ struct Tables {
     CoefTable coef0, coef1;  // the same with the sign bit
     CoefSkipTable skip0, skip1;
     CoefPairTable pair0, pair1;  // of coef0 and coef1
+    MotionTable motionSigned;    // motion with the sign bit
     Tables();
 };
 

@@ -563,4 +563,22 @@ TEST(CoefficientTables, PairTablesHoldTheCodesThatFitTheirBits) {
     }
 }
 
+// The signed motion_code table against the motion code table and the sign
+// bit after the code, for every prefix.
+TEST(MotionTables, SignedCodesAgreeWithTheMotionCodeTable) {
+    const Tables& t = tables();
+    for (uint32_t v = 0; v < (1u << MotionTable::kBits); ++v) {
+        const uint32_t w = v << (32 - MotionTable::kBits);
+        const auto [sym, len] = vlcAt(t.motion, w);
+        const MotionEntry e = t.motionSigned.lookup(w);
+        if (sym == INT32_MIN) {
+            ASSERT_EQ(e.len, 0) << std::hex << w;
+            continue;
+        }
+        const bool negative = sym != 0 && ((w >> (31 - len)) & 1);
+        ASSERT_EQ(e.code, negative ? -sym : sym) << std::hex << w;
+        ASSERT_EQ(e.len, sym == 0 ? len : len + 1) << std::hex << w;
+    }
+}
+
 }  // namespace
