@@ -174,14 +174,26 @@ TEST(KivraDecodeTool, NullCountsThePicturesItWouldWrite) {
     EXPECT_NE(std::system((tool + "--null '" + dataPath("sd_ibp.ts") + "' '" + y4m + "' 2>/dev/null").c_str()), 0);
 }
 
-// The C kernels give the same pictures as the default (SIMD) ones.
+// The C kernels give the same pictures as each instruction set's kernels
+// (SSE2 alone, with SSSE3, and everything the machine has), over whole
+// streams: frame and field pictures, 4:2:0 and 4:2:2, both scans.
 TEST(ConformanceCPath, ForcedCKernelsDecodeIdentically) {
-    const std::string simd = tempPath("hd.simd.y4m"), plain = tempPath("hd.c.y4m");
     const std::string tool = std::string("'") + KIVRA_DECODE_TOOL + "' ";
-    ASSERT_EQ(std::system((tool + "'" + dataPath("hd_interlaced.ts") + "' '" + simd + "' 2>/dev/null").c_str()), 0);
-    ASSERT_EQ(std::system((tool + "--c '" + dataPath("hd_interlaced.ts") + "' '" + plain + "' 2>/dev/null").c_str()),
-              0);
-    EXPECT_EQ(readFile(simd), readFile(plain));
+    for (const char* file : {"hd_interlaced.ts", "sd_ibp.ts", "field_mix.ts", "yuv422_interlaced.ts", "altscan.ts"}) {
+        const std::string plain = testTemp(std::string(file) + ".c.y4m");
+        ASSERT_EQ(std::system((tool + "--c '" + dataPath(file) + "' '" + plain + "' 2>/dev/null").c_str()), 0) << file;
+        const auto reference = readFile(plain);
+        ASSERT_FALSE(reference.empty()) << file;
+        for (const char* mask : {"1", "3", "0xFFFFFFFF"}) {
+            const std::string simd = testTemp(std::string(file) + ".simd.y4m");
+            ASSERT_EQ(std::system(("KIVRA_CPU_MASK=" + std::string(mask) + " " + tool + "'" + dataPath(file) + "' '" +
+                                   simd + "' 2>/dev/null")
+                                      .c_str()),
+                      0)
+                << file << " mask " << mask;
+            EXPECT_EQ(readFile(simd), reference) << file << " mask " << mask;
+        }
+    }
 }
 
 }  // namespace
