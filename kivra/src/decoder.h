@@ -244,6 +244,7 @@ private:
     int m_mbLimit = INT_MAX;
 
     FrameStore m_store[3];
+    uint8_t* m_arena = nullptr;  // the planes of all three stores (allocateStores)
     PictureRecord m_rec[3];
     int m_fwd = 0, m_bwd = 1, m_aux = 2, m_cur = 1;
     int m_refCount = 0;
