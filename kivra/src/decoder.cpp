@@ -1161,9 +1161,11 @@ int Decoder::skippedVectors(int parity) {
 
 // The common case of predictBlock: frame lines from frame lines of a 4:2:0
 // picture, with every block and its source inside the planes, so nothing is
-// clamped or dropped. False (nothing done) otherwise.
-bool Decoder::predictFramesInside(const McFunc (&mc)[4][2], const uint8_t* const refPlanes[3], int mbx, int count,
-                                  int row, int h, int mvx, int mvy) {
+// clamped or dropped. False (nothing done) otherwise. Forced into its one
+// caller: the call with its ten arguments cost more than the checks.
+[[gnu::always_inline]] inline bool Decoder::predictFramesInside(const McFunc (&mc)[4][2],
+                                                                const uint8_t* const refPlanes[3], int mbx, int count,
+                                                                int row, int h, int mvx, int mvy) {
     const FrameStore& cur = m_store[m_cur];
     const int W = cur.width, H = cur.height, CW = cur.chromaWidth, CH = cur.chromaHeight;
     const int cx = mbx * 16, hx = mvx & 1, hy = mvy & 1;
