@@ -152,6 +152,7 @@ DcResult DcPictureReader::read(int64_t position, DcPicture& pic) {
     auto ended = [&] { return dm.stop() == Stop::EndOfFile ? DcResult::EndOfFile : DcResult::NoPicture; };
     int fields = 0;       // fields of the pair read so far
     int firstParity = 0;  // structure of the first field
+    SequenceState first;  // the sequence the picture's planes were made for
     for (;;) {
         if (d.readHeaders(-1) != Decoder::HeaderResult::Picture) {
             // A first I field whose partner never came is still a picture.
@@ -164,6 +165,12 @@ DcResult DcPictureReader::read(int64_t position, DcPicture& pic) {
             // The second field of the pair: an I field adds its own samples,
             // anything else leaves the first field's for both.
             if (!field || p.structure == firstParity || p.codingType != kPicI) break;
+            // A sequence header of another size or chroma format between the
+            // fields (a damaged or spliced stream): the first field alone.
+            const SequenceState& now = d.sequence();
+            if (now.mbWidth != first.mbWidth || now.mbHeight != first.mbHeight ||
+                now.chromaFormat != first.chromaFormat)
+                break;
         } else if (p.codingType != kPicI || !d.initialised()) {
             continue;  // before the first I picture (or sequence header)
         }
@@ -188,6 +195,7 @@ DcResult DcPictureReader::read(int64_t position, DcPicture& pic) {
             g.rows[c] = heights[c];
         }
         if (fields == 0) {
+            first = s;
             pic.horizontalSize = s.horizontalSize;
             pic.verticalSize = s.verticalSize;
             pic.aspectRatioCode = s.aspectRatio;
@@ -215,7 +223,7 @@ DcResult DcPictureReader::read(int64_t position, DcPicture& pic) {
 
     // Crop to the picture; a field pair's blocks cover 16 picture lines of
     // both fields.
-    const SequenceState& s = d.sequence();
+    const SequenceState& s = first;
     const int w = (pic.horizontalSize + 7) / 8, h = (pic.verticalSize + 7) / 8;
     const int cW = ((pic.horizontalSize + 1) / 2 + 7) / 8;
     const int cH = pic.chromaFormat == 1 ? ((pic.verticalSize + 1) / 2 + 7) / 8 : h;

@@ -10,6 +10,7 @@
 #include "decoder.h"
 #include "demux.h"
 #include "dsp.h"
+#include "es_support.h"
 #include "test_support.h"
 #include "ts_probe.h"
 
@@ -220,3 +221,29 @@ TEST(DcPictureReader, RgbOfBlackAndWhite) {
 }
 
 }  // namespace
+
+// A sequence header of another size between the two fields of an I pair (a
+// damaged or spliced stream): the picture is the first field's alone, at the
+// first field's size, and nothing is read outside its planes.
+TEST(DcPictureReader, AnotherSequenceBetweenTheFieldsOfAPair) {
+    std::vector<uint8_t> es = elementaryStream(dataPath("field_intra.ts"));
+    const std::vector<uint8_t> other = elementaryStream(dataPath("sif_progressive.ts"));
+    const size_t seq = findCode(other, 0xB3, 0);
+    const size_t gop = findCode(other, 0xB8, seq);
+    ASSERT_NE(seq, std::string::npos);
+    ASSERT_NE(gop, std::string::npos);
+    const size_t firstField = findCode(es, 0x00, 0);
+    const size_t secondField = findCode(es, 0x00, firstField + 4);
+    ASSERT_NE(secondField, std::string::npos);
+    es.insert(es.begin() + std::ptrdiff_t(secondField), other.begin() + std::ptrdiff_t(seq),
+              other.begin() + std::ptrdiff_t(gop));
+    const std::vector<uint8_t> ts = transportStream(es);
+    DcPictureReader reader;
+    reader.openMemory(ts.data(), ts.size(), 188, 0x100);
+    DcPicture pic;
+    ASSERT_EQ(reader.read(0, pic), DcResult::Picture);
+    EXPECT_TRUE(pic.fieldPictures);
+    EXPECT_EQ(pic.width, 44);
+    EXPECT_EQ(pic.height, 36);
+    EXPECT_EQ(pic.y.size(), size_t(44) * 36);
+}
