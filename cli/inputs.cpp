@@ -75,7 +75,7 @@ bool obtainToolGopList(EditState& state, TerminalHost& host, ScanReport* reportO
     bool anyGop = false;
     for (const GopEntry& e : state.gopList) anyGop = anyGop || !e.isLast();
     if (!ok || !anyGop) {
-        if (host.errorCount() == errorsBefore) host.showFileError("no GOP found", file, 0);
+        if (host.errorCount() == errorsBefore) host.showFileError(kMsgNoGop, file, 0);
         return false;
     }
     return true;

@@ -15,6 +15,8 @@ inline constexpr char kMsgInputOpen[] = "Input ファイルオープンエラー
 inline constexpr char kMsgOutputOpen[] = "Output ファイルオープンエラー";
 inline constexpr char kMsgRead[] = "ファイルリードエラー";
 inline constexpr char kMsgWrite[] = "書き込みエラー";
+// A recording in which no GOP was found (caption "error").
+inline constexpr char kMsgNoGop[] = "no GOP found";
 // A GOP index file that is not one (caption "error"); the job rebuilds it.
 inline constexpr char kMsgIndexHeader[] = "ファイルヘッダエラー";
 

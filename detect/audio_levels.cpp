@@ -60,13 +60,6 @@ std::string avErrorText(int err) {
     return buf;
 }
 
-// raw (33 bits) placed next to previous, which may lie on any wrap.
-int64_t unwrapPts(int64_t raw, int64_t previous) {
-    int64_t diff = (raw - previous) & (kPtsWrap - 1);
-    if (diff >= kPtsWrap / 2) diff -= kPtsWrap;
-    return previous + diff;
-}
-
 bool usableGeometry(const PacketGeometry& g) {
     return g.size >= static_cast<int32_t>(kTsPacket) && g.size <= 1024 && g.syncOffset >= 0 &&
            static_cast<size_t>(g.syncOffset) + kTsPacket <= static_cast<size_t>(g.size);
@@ -669,6 +662,12 @@ void analyseAudioBuffer(const uint8_t* data, size_t size, const PacketGeometry& 
     const size_t pos = feedPackets(a, data, size, findPhase(data, size, geometry), geometry);
     feedTail(a, data, size, pos, geometry);
     finishAnalysis(a, options, out);
+}
+
+int64_t unwrapPts(int64_t raw, int64_t previous) {
+    int64_t diff = (raw - previous) & (kPtsWrap - 1);
+    if (diff >= kPtsWrap / 2) diff -= kPtsWrap;
+    return previous + diff;
 }
 
 std::vector<Silence> findSilences(const std::vector<float>& levelDb, double start, const AudioOptions& options) {

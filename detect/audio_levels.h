@@ -92,6 +92,10 @@ void analyseAudio(const std::string& path, const PacketGeometry& geometry, const
 void analyseAudioBuffer(const uint8_t* data, size_t size, const PacketGeometry& geometry, const AudioStream& stream,
                         int64_t originPts, const AudioOptions& options, AudioAnalysis& out);
 
+// A raw 33-bit 90 kHz time stamp placed next to previous (unwrapped), which
+// may lie on any side of a wrap.
+int64_t unwrapPts(int64_t raw, int64_t previous);
+
 // The silences in a level series: runs of windows below the threshold that
 // last at least minSilence.
 std::vector<Silence> findSilences(const std::vector<float>& levelDb, double start, const AudioOptions& options);

@@ -28,19 +28,16 @@ constexpr int64_t kWrap = int64_t{1} << 33;
 // a time gets the one before it plus the usual GOP length.
 std::vector<double> gopTimes(const GopList& list, int64_t count, double& endTime) {
     std::vector<double> t(static_cast<size_t>(count));
-    int64_t acc = 0, prevRaw = -1;
+    int64_t previous = -1, start = 0;
     std::vector<bool> known(static_cast<size_t>(count), false);
     for (int64_t g = 0; g < count; ++g) {
         const GopEntry& e = list[static_cast<size_t>(g)];
         if (std::string(e.ptsText) == GopEntry::kNoPtsText || e.pts < 0) continue;
         const int64_t raw = e.pts & (kWrap - 1);
-        if (prevRaw >= 0) {
-            int64_t d = (raw - prevRaw) & (kWrap - 1);
-            if (d >= kWrap / 2) d -= kWrap;
-            acc += d;
-        }
-        prevRaw = raw;
-        t[static_cast<size_t>(g)] = double(acc) / 90000.0;
+        const int64_t at = previous < 0 ? raw : unwrapPts(raw, previous);
+        if (previous < 0) start = at;
+        previous = at;
+        t[static_cast<size_t>(g)] = double(at - start) / 90000.0;
         known[static_cast<size_t>(g)] = true;
     }
     // The usual GOP length, from neighbours that both have a time.
@@ -85,7 +82,7 @@ DetectStatus runDetectJob(const EditState& state, JobHost& host, DetectResult& o
         ++count;
     out.gopCount = count;
     if (count == 0) {
-        host.showFileError(kMsgNoGop, path, 0);
+        host.showFileError(tavrel::kMsgNoGop, path, 0);
         return DetectStatus::NoVideo;
     }
     AudioStream stream;

@@ -54,7 +54,6 @@ DetectStatus runDetectJob(const EditState& state, JobHost& host, DetectResult& o
 inline constexpr char kMsgNoAudio[] = "no audio stream";
 inline constexpr char kMsgAudioCodec[] = "cannot decode the audio stream";
 inline constexpr char kMsgTooShort[] = "the recording is shorter than one spot (15 s)";
-inline constexpr char kMsgNoGop[] = "no GOP found";
 
 struct AudioStream;
 // The message for a recording whose only candidate for audio is a private
