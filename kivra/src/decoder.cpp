@@ -31,35 +31,6 @@ inline int readVlc(Bits& br, const Vlc& v) {
     return e.sym;
 }
 
-// Parses the AC coefficients of an intra block up to its end of block
-// (an end of block at once included), several short codes a lookup.
-inline bool skipIntraAc(BitReader& br, const CoefSkipTable& skip, const CoefTable& coef) {
-    int i = 0;
-    for (;;) {
-        br.need(32);
-        const uint32_t w = br.peek(32);
-        const uint16_t s = skip.lookup(w);
-        if (CoefSkipTable::bits(s) != 0) {
-            br.drop(CoefSkipTable::bits(s));
-            i += CoefSkipTable::positions(s);
-            if (i > 63) return false;
-            if (CoefSkipTable::endOfBlock(s)) return true;
-            continue;
-        }
-        const CoefEntry e = coef.lookup(w);
-        if (e.run >= 0) {
-            br.drop(e.len);
-            i += e.run + 1;
-        } else if (e.run == kCoefEscape) {
-            i += static_cast<int>(br.peek(e.len + 6) & 63) + 1;
-            br.drop(e.len + 18);  // the escape, its run and its level
-        } else {
-            return false;  // an end of block always fits the skip table
-        }
-        if (i > 63) return false;
-    }
-}
-
 constexpr size_t kHugePage = size_t(2) << 20;
 
 // One zeroed allocation for every plane of the three frame stores. Reference
@@ -564,6 +535,65 @@ bool Decoder::decodeSliceDc(int& mbAddr, bool& done, const DcGrid& grid) {
     }
 }
 
+// The blocks of an intra macroblock for the reduced picture: each block's
+// mean from its DC coefficient, its AC coefficients walked past. The window
+// stays in registers for the whole macroblock and is topped up once a block
+// for its DC size code (up to 10 bits), the differential (up to 11) and the
+// first lookup of the AC walk (13): a block with the DC alone, the common
+// case, then takes no further refill.
+bool Decoder::skipBlocksDc(int nblocks, int shift, bool b15, int pred[3], int mean[8]) {
+    const Tables& t = *m_tables;
+    const VlcEntry* luma = t.dcLuma.table();
+    const VlcEntry* chroma = t.dcChroma.table();
+    const CoefSkipTable& skip = b15 ? t.skip1 : t.skip0;
+    const uint16_t* st = skip.data();
+    const CoefTable& coef = b15 ? t.coef1 : t.coef0;
+    LocalBits br(*m_br);
+    for (int b = 0; b < nblocks; ++b) {
+        const int comp = b < 4 ? 0 : 1 + ((b - 4) & 1);
+        br.topUp(48);
+        const VlcEntry e = comp == 0 ? luma[br.peek(9)] : chroma[br.peek(10)];
+        if (e.len == 0) return false;
+        br.drop(e.len);
+        // size 0 reads no bits and gives 0; otherwise a leading 0 bit marks
+        // a negative differential.
+        const int size = e.sym;
+        const int raw = static_cast<int>(br.peek(32) >> 1 >> (31 - size));
+        const int half = (1 << size) >> 1;
+        br.drop(size);
+        pred[comp] += raw < half ? raw - ((1 << size) - 1) : raw;
+        // The block's mean is its DC coefficient / 8 (rounded), plus the
+        // mid-grey the predictor leaves out.
+        const int v = 128 + ((pred[comp] * (1 << shift) + 4) >> 3);
+        mean[b] = v < 0 ? 0 : (v > 255 ? 255 : v);
+        int i = 0;
+        for (;;) {
+            const uint32_t w = br.peek(32);
+            const uint16_t s = st[w >> (32 - CoefSkipTable::kBits)];
+            if (CoefSkipTable::bits(s) != 0) [[likely]] {
+                br.drop(CoefSkipTable::bits(s));
+                i += CoefSkipTable::positions(s);
+                if (i > 63) return false;
+                if (CoefSkipTable::endOfBlock(s)) break;
+            } else {
+                const CoefEntry c = coef.lookup(w);
+                if (c.run >= 0) {
+                    br.drop(c.len);
+                    i += c.run + 1;
+                } else if (c.run == kCoefEscape) {
+                    i += static_cast<int>(br.peek(c.len + 6) & 63) + 1;
+                    br.drop(c.len + 18);  // the escape, its run and its level
+                } else {
+                    return false;  // an end of block always fits the skip table
+                }
+                if (i > 63) return false;
+            }
+            br.topUp(32);
+        }
+    }
+    return true;
+}
+
 bool Decoder::decodeMacroblockDc(int mbAddr, const DcGrid& g) {
     BitReader& br = *m_br;
     const Tables& t = *m_tables;
@@ -588,29 +618,12 @@ bool Decoder::decodeMacroblockDc(int mbAddr, const DcGrid& g) {
     const int nblocks = m_seq.blocksPerMb;
     const int shift = 3 - p.intraDcPrecision;
     const bool b15 = p.intraVlcFormat != 0;
-    const CoefSkipTable& skip = b15 ? t.skip1 : t.skip0;
-    const CoefTable& coef = b15 ? t.coef1 : t.coef0;
     int pred[3] = {m_dcPred[0], m_dcPred[1], m_dcPred[2]};
     int mean[8];
     // As for the full decode: a macroblock whose header was read whole is
     // kept, even when its last block ends with the data.
     if (br.dead()) return false;
-    for (int i = 0; i < nblocks; ++i) {
-        const int comp = i < 4 ? 0 : 1 + ((i - 4) & 1);
-        const int size = readVlc(br, comp == 0 ? t.dcLuma : t.dcChroma);
-        if (size == kInvalid) return false;
-        int diff = 0;
-        if (size > 0) {
-            diff = static_cast<int>(br.get(size));
-            if (diff < (1 << (size - 1))) diff -= (1 << size) - 1;
-        }
-        pred[comp] += diff;
-        // The block's mean is its DC coefficient / 8 (rounded), plus the
-        // mid-grey the predictor leaves out.
-        const int v = 128 + ((pred[comp] * (1 << shift) + 4) >> 3);
-        mean[i] = v < 0 ? 0 : (v > 255 ? 255 : v);
-        if (!skipIntraAc(br, skip, coef)) return false;
-    }
+    if (!skipBlocksDc(nblocks, shift, b15, pred, mean)) return false;
     m_dcPred[0] = pred[0];
     m_dcPred[1] = pred[1];
     m_dcPred[2] = pred[2];

@@ -208,6 +208,7 @@ private:
     void decodeSlices();
     bool decodeSlice(int& mbAddr, bool& pictureDone);
     void decodeSlicesDc(const DcGrid& grid);
+    bool skipBlocksDc(int nblocks, int shift, bool b15, int pred[3], int mean[8]);
     bool decodeSliceDc(int& mbAddr, bool& pictureDone, const DcGrid& grid);
     bool decodeMacroblockDc(int mbAddr, const DcGrid& grid);
     int readMbai();

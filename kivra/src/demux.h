@@ -225,11 +225,30 @@ public:
                 m_br.m_p = p + k;
                 m_bits = bits;
             } else {
-                store();
-                m_br.refill();
-                m_cache = m_br.m_cache;
-                m_bits = m_br.m_bits;
+                slowRefill();
             }
+        }
+    }
+    // need(n) without the branch on the bits left: tops the window up
+    // whenever eight bytes are left. Where the window runs low at random
+    // (walking codes past), that branch is mispredicted often enough to
+    // cost more than the load. The bits below the window are then the
+    // stream's next ones rather than zeros (the same bytes at the same
+    // places, so later loads agree with them).
+    inline void topUp(int n) {
+        const uint8_t* p = m_br.m_p;
+        if (m_br.m_end - p >= 8) [[likely]] {
+            uint64_t w;
+            std::memcpy(&w, p, 8);
+            w = __builtin_bswap64(w);
+            const int k = (64 - m_bits) >> 3;  // whole bytes that fit
+            // A full window (64 bits) takes nothing.
+            const uint64_t fits = uint64_t(m_bits >> 6) - 1;
+            m_cache |= (w >> (m_bits & 63)) & fits;
+            m_br.m_p = p + k;
+            m_bits += 8 * k;
+        } else if (m_bits < n) {
+            slowRefill();
         }
     }
     inline uint32_t peek(int n) const { return static_cast<uint32_t>(m_cache >> (64 - n)); }
@@ -252,6 +271,12 @@ private:
     void store() {
         m_br.m_cache = m_cache;
         m_br.m_bits = m_bits;
+    }
+    void slowRefill() {
+        store();
+        m_br.refill();
+        m_cache = m_br.m_cache;
+        m_bits = m_br.m_bits;
     }
 
     BitReader& m_br;

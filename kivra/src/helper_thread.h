@@ -2,10 +2,13 @@
 // posts, one at a time.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <system_error>
+#include <utility>
 #include <vector>
 #include <thread>
 #include <cstdint>
@@ -69,18 +72,54 @@ private:
     bool m_quit = false;
 };
 
+// The go-ahead for a job posted before its work is known: the helper
+// spins for a short while (the work is usually a fraction of a millisecond
+// away), then sleeps until release(). The owner writes the job's data
+// before release(true); release(false) sends the job away empty.
+class HelperStart {
+public:
+    bool await() {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(300);
+        for (int k = 1;; ++k) {
+            const int v = m_state.load(std::memory_order_acquire);
+            if (v != 0) return v == 1;
+            relax();
+            if ((k & 63) == 0 && std::chrono::steady_clock::now() > until) break;
+        }
+        m_state.wait(0, std::memory_order_acquire);
+        return m_state.load(std::memory_order_acquire) == 1;
+    }
+    void release(bool go) {
+        m_state.store(go ? 1 : 2, std::memory_order_release);
+        m_state.notify_one();
+    }
+
+private:
+    static void relax() {
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+    }
+    std::atomic<int> m_state{0};
+};
+
 // Where an I picture's slice data (from the first slice start code) may be
-// split between two threads: the first slice past the middle of the data
-// that starts a new macroblock row (splitRow, at byte splitAt; splitRow -1:
-// nowhere). False when the slices do not come row by row, so that no split
+// split between two threads: the first slice that starts a new macroblock
+// row once half the work is behind it (splitRow, at byte splitAt; splitRow
+// -1: nowhere). The work of a stretch is its bytes plus rowWeight for each
+// macroblock row begun in it: rows of flat picture cost far more than their
+// few bytes. False when the slices do not come row by row, so that no split
 // would decode what one thread decodes.
-inline bool findSliceSplit(const std::vector<uint8_t>& buf, int& splitRow, size_t& splitAt) {
+inline bool findSliceSplit(const std::vector<uint8_t>& buf, int& splitRow, size_t& splitAt, size_t rowWeight = 0) {
     const uint8_t* p = buf.data();
     const size_t n = buf.size();
     splitRow = -1;
     splitAt = 0;
     bool ordered = true;
     int lastRow = -1;
+    // The slice starts of new rows, found first; the split second, once the
+    // row count (and so the whole work) is known.
+    std::vector<std::pair<size_t, int>> starts;
     for (size_t i = 0; i + 3 < n; ++i) {
         if (p[i + 2] > 1) {
             i += 2;
@@ -89,12 +128,20 @@ inline bool findSliceSplit(const std::vector<uint8_t>& buf, int& splitRow, size_
         if (p[i] != 0 || p[i + 1] != 0 || p[i + 2] != 1) continue;
         const int row = p[i + 3] - 1;
         if (row < lastRow) ordered = false;
-        if (splitRow < 0 && i >= n / 2 && row > lastRow && lastRow >= 0) {
-            splitRow = row;
-            splitAt = i;
-        }
+        if (row > lastRow) starts.emplace_back(i, row);
         lastRow = row;
         i += 3;
+    }
+    if (starts.empty()) return ordered;
+    const int firstRow = starts.front().second;
+    const size_t total = n + size_t(lastRow - firstRow + 1) * rowWeight;
+    for (size_t k = 1; k < starts.size(); ++k) {
+        const auto [at, row] = starts[k];
+        if (2 * (at + size_t(row - firstRow) * rowWeight) >= total) {
+            splitRow = row;
+            splitAt = at;
+            break;
+        }
     }
     return ordered;
 }

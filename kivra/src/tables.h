@@ -73,6 +73,7 @@ public:
     static constexpr int kBits = 13;
     explicit CoefSkipTable(const CoefTable& coef);
     inline uint16_t lookup(uint32_t w) const { return m_table[w >> (32 - kBits)]; }
+    const uint16_t* data() const { return m_table.data(); }
     static int bits(uint16_t e) { return e & 15; }
     static bool endOfBlock(uint16_t e) { return (e & 16) != 0; }
     static int positions(uint16_t e) { return e >> 5; }
