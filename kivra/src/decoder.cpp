@@ -566,30 +566,41 @@ bool Decoder::skipBlocksDc(int nblocks, int shift, bool b15, int pred[3], int me
         // mid-grey the predictor leaves out.
         const int v = 128 + ((pred[comp] * (1 << shift) + 4) >> 3);
         mean[b] = v < 0 ? 0 : (v > 255 ? 255 : v);
+        // Two lookups a top-up: after one there are 32 bits or more, after
+        // the DC 27 or more, and a lookup takes at most 13.
         int i = 0;
         for (;;) {
-            const uint32_t w = br.peek(32);
-            const uint16_t s = st[w >> (32 - CoefSkipTable::kBits)];
+            uint16_t s = st[br.peek(CoefSkipTable::kBits)];
             if (CoefSkipTable::bits(s) != 0) [[likely]] {
                 br.drop(CoefSkipTable::bits(s));
                 i += CoefSkipTable::positions(s);
-                if (i > 63) return false;
                 if (CoefSkipTable::endOfBlock(s)) break;
-            } else {
-                const CoefEntry c = coef.lookup(w);
-                if (c.run >= 0) {
-                    br.drop(c.len);
-                    i += c.run + 1;
-                } else if (c.run == kCoefEscape) {
-                    i += static_cast<int>(br.peek(c.len + 6) & 63) + 1;
-                    br.drop(c.len + 18);  // the escape, its run and its level
-                } else {
-                    return false;  // an end of block always fits the skip table
+                s = st[br.peek(CoefSkipTable::kBits)];
+                if (CoefSkipTable::bits(s) != 0) [[likely]] {
+                    br.drop(CoefSkipTable::bits(s));
+                    i += CoefSkipTable::positions(s);
+                    if (CoefSkipTable::endOfBlock(s)) break;
+                    if (i > 63) return false;
+                    br.topUp(32);
+                    continue;
                 }
-                if (i > 63) return false;
             }
+            // A code the skip table does not take: an escape or a long one.
+            br.topUp(32);
+            const CoefEntry c = coef.lookup(br.peek(32));
+            if (c.run >= 0) {
+                br.drop(c.len);
+                i += c.run + 1;
+            } else if (c.run == kCoefEscape) {
+                i += static_cast<int>(br.peek(c.len + 6) & 63) + 1;
+                br.drop(c.len + 18);  // the escape, its run and its level
+            } else {
+                return false;  // an end of block always fits the skip table
+            }
+            if (i > 63) return false;
             br.topUp(32);
         }
+        if (i > 63) return false;
     }
     return true;
 }
