@@ -4,9 +4,7 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -15,9 +13,26 @@
 
 namespace kivra {
 
+// Spins for up to a given time while ready() is false; true when it became
+// true meanwhile.
+template <class Ready>
+inline bool spinFor(std::chrono::microseconds limit, Ready ready) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    for (int k = 1;; ++k) {
+        if (ready()) return true;
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+        if ((k & 63) == 0 && std::chrono::steady_clock::now() > until) return false;
+    }
+}
+
 // A second thread for one picture's work: runs one job at a time, which its
 // owner posts and then waits for. Started with the first job, ended by
-// stop() (or the destructor).
+// stop() (or the destructor). Between jobs the thread spins for a short
+// while before it sleeps: pictures read one after another post their next
+// job within that time, and waking a sleeping thread costs the poster a
+// system call and the job tens of microseconds.
 class HelperThread {
 public:
     ~HelperThread() { stop(); }
@@ -29,47 +44,59 @@ public:
                 return false;
             }
         }
-        std::lock_guard<std::mutex> lock(m_mu);
+        // The thread is between jobs (the owner waited for the last one):
+        // the job is its own to hand over.
         m_job = std::move(job);
-        m_busy = true;
-        m_cv.notify_all();
+        m_posted.fetch_add(1, std::memory_order_seq_cst);
+        if (m_sleeping.load(std::memory_order_seq_cst)) m_posted.notify_one();
         return true;
     }
     void wait() {
-        std::unique_lock<std::mutex> lock(m_mu);
-        m_cv.wait(lock, [this] { return !m_busy; });
+        const uint32_t target = m_posted.load(std::memory_order_relaxed);
+        auto done = [&] { return m_done.load(std::memory_order_acquire) == target; };
+        if (spinFor(kSpin, done)) return;
+        for (uint32_t d = m_done.load(std::memory_order_acquire); d != target;
+             d = m_done.load(std::memory_order_acquire))
+            m_done.wait(d, std::memory_order_acquire);
     }
     void stop() {
         if (!m_thread.joinable()) return;
-        {
-            std::lock_guard<std::mutex> lock(m_mu);
-            m_quit = true;
-            m_cv.notify_all();
-        }
+        m_quit.store(true, std::memory_order_relaxed);
+        m_posted.fetch_add(1, std::memory_order_release);
+        m_posted.notify_one();
         m_thread.join();
-        m_quit = false;
+        m_quit.store(false, std::memory_order_relaxed);
+        m_done.store(m_posted.load(std::memory_order_relaxed), std::memory_order_relaxed);
     }
 
 private:
+    static constexpr std::chrono::microseconds kSpin{300};
+
     void loop() {
-        std::unique_lock<std::mutex> lock(m_mu);
+        uint32_t seen = m_done.load(std::memory_order_relaxed);
         for (;;) {
-            m_cv.wait(lock, [this] { return m_busy || m_quit; });
-            if (m_quit) return;
+            auto posted = [&] { return m_posted.load(std::memory_order_acquire) != seen; };
+            if (!spinFor(kSpin, posted)) {
+                // Sleep; post() wakes a sleeper only. The flag is set before
+                // the last look, so a post after it sees the flag.
+                m_sleeping.store(true, std::memory_order_seq_cst);
+                while (m_posted.load(std::memory_order_seq_cst) == seen) m_posted.wait(seen, std::memory_order_acquire);
+                m_sleeping.store(false, std::memory_order_relaxed);
+            }
+            seen = m_posted.load(std::memory_order_acquire);
+            if (m_quit.load(std::memory_order_relaxed)) return;
             std::function<void()> job = std::move(m_job);
-            lock.unlock();
             job();
-            lock.lock();
-            m_busy = false;
-            m_cv.notify_all();
+            m_done.store(seen, std::memory_order_release);
+            m_done.notify_one();
         }
     }
     std::thread m_thread;
-    std::mutex m_mu;
-    std::condition_variable m_cv;
     std::function<void()> m_job;
-    bool m_busy = false;
-    bool m_quit = false;
+    std::atomic<uint32_t> m_posted{0};
+    std::atomic<uint32_t> m_done{0};
+    std::atomic<bool> m_sleeping{false};
+    std::atomic<bool> m_quit{false};
 };
 
 // The go-ahead for a job posted before its work is known: the helper
@@ -79,14 +106,8 @@ private:
 class HelperStart {
 public:
     bool await() {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(300);
-        for (int k = 1;; ++k) {
-            const int v = m_state.load(std::memory_order_acquire);
-            if (v != 0) return v == 1;
-            relax();
-            if ((k & 63) == 0 && std::chrono::steady_clock::now() > until) break;
-        }
-        m_state.wait(0, std::memory_order_acquire);
+        if (!spinFor(std::chrono::microseconds(300), [this] { return m_state.load(std::memory_order_acquire) != 0; }))
+            m_state.wait(0, std::memory_order_acquire);
         return m_state.load(std::memory_order_acquire) == 1;
     }
     void release(bool go) {
@@ -95,11 +116,6 @@ public:
     }
 
 private:
-    static void relax() {
-#if defined(__x86_64__) || defined(__i386__)
-        __builtin_ia32_pause();
-#endif
-    }
     std::atomic<int> m_state{0};
 };
 
