@@ -10,6 +10,7 @@
 #include <vector>
 #include <thread>
 #include <cstdint>
+#include <cstring>
 
 namespace kivra {
 
@@ -136,17 +137,20 @@ inline bool findSliceSplit(const std::vector<uint8_t>& buf, int& splitRow, size_
     // The slice starts of new rows, found first; the split second, once the
     // row count (and so the whole work) is known.
     std::vector<std::pair<size_t, int>> starts;
-    for (size_t i = 0; i + 3 < n; ++i) {
-        if (p[i + 2] > 1) {
-            i += 2;
+    // Start codes found by their 01 byte (memchr runs through the rest).
+    for (size_t i = 2; i + 1 < n;) {
+        const void* one = std::memchr(p + i, 1, n - 1 - i);
+        if (one == nullptr) break;
+        const size_t at = static_cast<size_t>(static_cast<const uint8_t*>(one) - p);
+        if (p[at - 1] != 0 || p[at - 2] != 0) {
+            i = at + 1;
             continue;
         }
-        if (p[i] != 0 || p[i + 1] != 0 || p[i + 2] != 1) continue;
-        const int row = p[i + 3] - 1;
+        const int row = p[at + 1] - 1;
         if (row < lastRow) ordered = false;
-        if (row > lastRow) starts.emplace_back(i, row);
+        if (row > lastRow) starts.emplace_back(at - 2, row);
         lastRow = row;
-        i += 3;
+        i = at + 2;
     }
     if (starts.empty()) return ordered;
     const int firstRow = starts.front().second;
