@@ -31,6 +31,7 @@ struct DcPictureReader::State {
     HelperThread helper;
     Decoder helperDecoder;
     std::vector<uint8_t> slices;
+    std::vector<uint32_t> starts;  // of the slices in slices
 };
 
 DcPictureReader::DcPictureReader() : m(std::make_unique<State>()) {
@@ -123,7 +124,8 @@ void decodeSplit(DcPictureReader::State& s, const Decoder::DcGrid& g) {
         if (start.await()) h.decodeIntraDcIn(base + from, base + to, INT_MAX, g);
     });
     s.slices.clear();
-    d.collectSlices(s.slices);  // at the end of the file: what there is
+    s.starts.clear();
+    d.collectSlices(s.slices, &s.starts);  // at the end of the file: what there is
     const uint8_t* p = s.slices.data();
     const size_t n = s.slices.size();
     int splitRow = -1;
@@ -131,7 +133,7 @@ void decodeSplit(DcPictureReader::State& s, const Decoder::DcGrid& g) {
     // Walking past the coefficients costs about as much per macroblock as
     // 16 bytes of them.
     const size_t rowWeight = 16 * size_t(d.sequence().mbWidth);
-    if (!posted || !findSliceSplit(s.slices, splitRow, splitAt, rowWeight) || splitRow < 0) {
+    if (!posted || !findSliceSplit(s.slices, s.starts, splitRow, splitAt, rowWeight) || splitRow < 0) {
         if (posted) {
             start.release(false);
             s.helper.wait();

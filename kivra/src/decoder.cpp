@@ -432,7 +432,9 @@ bool Decoder::splittable() const {
            !m_pic.concealmentMotionVectors;
 }
 
-bool Decoder::collectSlices(std::vector<uint8_t>& out) { return m_br->collectSlices(out); }
+bool Decoder::collectSlices(std::vector<uint8_t>& out, std::vector<uint32_t>* starts) {
+    return m_br->collectSlices(out, starts);
+}
 
 void Decoder::decodeSlicesIn(const uint8_t* p, const uint8_t* end, int mbLimit) {
     BitReader local;

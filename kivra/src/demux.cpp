@@ -227,7 +227,7 @@ void BitReader::refill() {
     }
 }
 
-bool BitReader::collectSlices(std::vector<uint8_t>& out) {
+bool BitReader::collectSlices(std::vector<uint8_t>& out, std::vector<uint32_t>* starts) {
     byteAlign();
     if (m_pad > 0) return false;  // the source has already stopped
     // The whole bytes still in the window first, then whole spans of the
@@ -256,7 +256,10 @@ bool BitReader::collectSlices(std::vector<uint8_t>& out) {
             }
             const size_t at = static_cast<size_t>(static_cast<const uint8_t*>(one) - out.data()) - 2;
             const uint8_t code = out[at + 3];
-            if (out[at] == 0 && out[at + 1] == 0 && (code == 0 || code > 0xAF)) {
+            const bool startCode = out[at] == 0 && out[at + 1] == 0;
+            if (startCode && code != 0 && code <= 0xAF) {
+                if (starts != nullptr) starts->push_back(static_cast<uint32_t>(at));
+            } else if (startCode) {
                 // Give the start code and what follows back: the part in the
                 // current span by moving the span pointer back, the (at most
                 // three) bytes before it through the window.

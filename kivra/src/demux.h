@@ -170,8 +170,9 @@ public:
     // Aligns and appends the bytes up to the next start code that is not a
     // slice start code (not consumed) to out; the reader then stands at that
     // start code. False when the source stopped first (out then holds what
-    // there was).
-    bool collectSlices(std::vector<uint8_t>& out);
+    // there was). With starts, the offsets in out of the slice start codes
+    // found on the way are appended to it.
+    bool collectSlices(std::vector<uint8_t>& out, std::vector<uint32_t>* starts = nullptr);
 
 private:
     friend class LocalBits;

@@ -6,11 +6,9 @@
 #include <chrono>
 #include <functional>
 #include <system_error>
-#include <utility>
 #include <vector>
 #include <thread>
 #include <cstdint>
-#include <cstring>
 
 namespace kivra {
 
@@ -120,50 +118,41 @@ private:
     std::atomic<int> m_state{0};
 };
 
-// Where an I picture's slice data (from the first slice start code) may be
+// Where an I picture's slice data (from the first slice start code; starts
+// the offsets of its slice start codes, as collectSlices gives them) may be
 // split between two threads: the first slice that starts a new macroblock
 // row once half the work is behind it (splitRow, at byte splitAt; splitRow
 // -1: nowhere). The work of a stretch is its bytes plus rowWeight for each
 // macroblock row begun in it: rows of flat picture cost far more than their
 // few bytes. False when the slices do not come row by row, so that no split
 // would decode what one thread decodes.
-inline bool findSliceSplit(const std::vector<uint8_t>& buf, int& splitRow, size_t& splitAt, size_t rowWeight = 0) {
-    const uint8_t* p = buf.data();
-    const size_t n = buf.size();
+inline bool findSliceSplit(const std::vector<uint8_t>& buf, const std::vector<uint32_t>& starts, int& splitRow,
+                           size_t& splitAt, size_t rowWeight = 0) {
     splitRow = -1;
     splitAt = 0;
+    if (starts.empty()) return true;
     bool ordered = true;
+    const int firstRow = buf[starts.front() + 3] - 1;
     int lastRow = -1;
-    // The slice starts of new rows, found first; the split second, once the
-    // row count (and so the whole work) is known.
-    std::vector<std::pair<size_t, int>> starts;
-    // Start codes found by their 01 byte (memchr runs through the rest).
-    for (size_t i = 2; i + 1 < n;) {
-        const void* one = std::memchr(p + i, 1, n - 1 - i);
-        if (one == nullptr) break;
-        const size_t at = static_cast<size_t>(static_cast<const uint8_t*>(one) - p);
-        if (p[at - 1] != 0 || p[at - 2] != 0) {
-            i = at + 1;
-            continue;
-        }
-        const int row = p[at + 1] - 1;
+    for (const uint32_t at : starts) {
+        const int row = buf[at + 3] - 1;
         if (row < lastRow) ordered = false;
-        if (row > lastRow) starts.emplace_back(at - 2, row);
         lastRow = row;
-        i = at + 2;
     }
-    if (starts.empty()) return ordered;
-    const int firstRow = starts.front().second;
-    const size_t total = n + size_t(lastRow - firstRow + 1) * rowWeight;
-    for (size_t k = 1; k < starts.size(); ++k) {
-        const auto [at, row] = starts[k];
+    if (!ordered) return false;
+    const size_t total = buf.size() + size_t(lastRow - firstRow + 1) * rowWeight;
+    int prevRow = firstRow;
+    for (const uint32_t at : starts) {
+        const int row = buf[at + 3] - 1;
+        if (row == prevRow) continue;
+        prevRow = row;
         if (2 * (at + size_t(row - firstRow) * rowWeight) >= total) {
             splitRow = row;
             splitAt = at;
             break;
         }
     }
-    return ordered;
+    return true;
 }
 
 }  // namespace kivra

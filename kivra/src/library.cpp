@@ -53,7 +53,8 @@ struct Library {
     int threads = 1;        // of this TsOpen
     HelperThread helper;
     std::unique_ptr<Decoder> helperDecoder;
-    std::vector<uint8_t> pictureData;  // an I picture's slices, for the split decode
+    std::vector<uint8_t> pictureData;     // an I picture's slices, for the split decode
+    std::vector<uint32_t> pictureSlices;  // where each of them starts
     std::unique_ptr<Decoder> decoder;
     std::unique_ptr<Demux> demux;
     BitReader br;
@@ -164,13 +165,15 @@ void outputPicture(Library& L) {
 // not come row by row are decoded in one piece.
 bool decodeSplit(Library& L, Decoder& d) {
     std::vector<uint8_t>& buf = L.pictureData;
+    std::vector<uint32_t>& starts = L.pictureSlices;
     buf.clear();
-    if (!d.collectSlices(buf)) return false;  // the source stopped: the caller ends the read
+    starts.clear();
+    if (!d.collectSlices(buf, &starts)) return false;  // the source stopped: the caller ends the read
     const uint8_t* p = buf.data();
     const size_t n = buf.size();
     int splitRow = -1;
     size_t splitAt = 0;
-    const bool ordered = findSliceSplit(buf, splitRow, splitAt);
+    const bool ordered = findSliceSplit(buf, starts, splitRow, splitAt);
     d.beginPicture();
     if (!ordered || splitRow < 0) {
         d.decodeSlicesIn(p, p + n, INT_MAX);
@@ -297,6 +300,7 @@ void closeLocked(Library& L) {
     L.helper.stop();
     L.helperDecoder.reset();
     L.pictureData = std::vector<uint8_t>();
+    L.pictureSlices = std::vector<uint32_t>();
     if (L.demux) L.demux->setTransport(false);
     L.drawingWindow = nullptr;
 }
