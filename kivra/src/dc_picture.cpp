@@ -109,44 +109,67 @@ bool useTwoThreads(const DcPictureReader::State& m) {
     return std::thread::hardware_concurrency() >= 2;
 }
 
+// The slices [first, last) of s.slices (up to byte end), up to macroblock
+// address limit, on the calling thread with decoder d: in two lanes where
+// they can be cut at a new row (see Decoder::decodeIntraDcLanes).
+void decodeStretch(const DcPictureReader::State& s, Decoder& d, size_t first, size_t last, size_t end, int limit,
+                   size_t rowWeight, bool lanes, const Decoder::DcGrid& g) {
+    const uint8_t* p = s.slices.data();
+    const size_t from = first < s.starts.size() ? s.starts[first] : end;
+    const size_t k = lanes ? halfWorkSlice(s.slices, s.starts, first, last, end, rowWeight) : last;
+    if (k < last) {
+        const int mid = sliceRow(s.slices, s.starts[k]) * d.sequence().mbWidth;
+        d.decodeIntraDcLanes(p + from, p + s.starts[k], p + end, mid, limit, g);
+    } else {
+        d.decodeIntraDcIn(p + from, p + end, limit, g);
+    }
+}
+
 // The slices collected, then the lower rows on the helper while this thread
-// does the upper ones (slices not in row order: all on this thread). The
-// helper is woken before the collecting, so that it is running by the time
-// its rows are known: waking a sleeping thread takes about as long as a
-// tenth of the whole picture.
-void decodeSplit(DcPictureReader::State& s, const Decoder::DcGrid& g) {
+// does the upper ones (slices not in row order: all on this thread, in one
+// lane). The helper is woken before the collecting, so that it is running
+// by the time its rows are known: waking a sleeping thread takes about as
+// long as a tenth of the whole picture.
+void decodeSplit(DcPictureReader::State& s, const Decoder::DcGrid& g, bool twoThreads) {
     Decoder& d = s.decoder;
     Decoder& h = s.helperDecoder;
     HelperStart start;
-    const uint8_t* base = nullptr;
-    size_t from = 0, to = 0;
-    const bool posted = s.helper.post([&] {
-        if (start.await()) h.decodeIntraDcIn(base + from, base + to, INT_MAX, g);
+    size_t first = 0, last = 0, end = 0, rowWeight = 0;
+    bool lanes = false;
+    const bool posted = twoThreads && s.helper.post([&] {
+        if (start.await()) decodeStretch(s, h, first, last, end, INT_MAX, rowWeight, lanes, g);
     });
     s.slices.clear();
     s.starts.clear();
     d.collectSlices(s.slices, &s.starts);  // at the end of the file: what there is
     const uint8_t* p = s.slices.data();
     const size_t n = s.slices.size();
-    int splitRow = -1;
-    size_t splitAt = 0;
+    const size_t count = s.starts.size();
     // Walking past the coefficients costs about as much per macroblock as
     // 16 bytes of them.
-    const size_t rowWeight = 16 * size_t(d.sequence().mbWidth);
-    if (!posted || !findSliceSplit(s.slices, s.starts, splitRow, splitAt, rowWeight) || splitRow < 0) {
+    rowWeight = 16 * size_t(d.sequence().mbWidth);
+    const bool ordered = count > 0 && s.starts.front() == 0 && slicesInRowOrder(s.slices, s.starts);
+    lanes = ordered && !d.picture().concealmentMotionVectors && d.sequence().verticalSize <= 2800;
+    const size_t split = ordered && posted ? halfWorkSlice(s.slices, s.starts, 0, count, n, rowWeight) : count;
+    if (split >= count) {
         if (posted) {
             start.release(false);
             s.helper.wait();
         }
-        d.decodeIntraDcIn(p, p + n, INT_MAX, g);
+        if (ordered) {
+            decodeStretch(s, d, 0, count, n, INT_MAX, rowWeight, lanes, g);
+        } else {
+            d.decodeIntraDcIn(p, p + n, INT_MAX, g);
+        }
         return;
     }
     h.borrowPicture(d);
-    base = p;
-    from = splitAt;
-    to = n;
+    first = split;
+    last = count;
+    end = n;
     start.release(true);
-    d.decodeIntraDcIn(p, p + splitAt, splitRow * d.sequence().mbWidth, g);
+    const int splitRow = sliceRow(s.slices, s.starts[split]);
+    decodeStretch(s, d, 0, split, s.starts[split], splitRow * d.sequence().mbWidth, rowWeight, lanes, g);
     s.helper.wait();
 }
 
@@ -223,11 +246,8 @@ DcResult DcPictureReader::read(int64_t position, DcPicture& pic) {
             pic.fieldPictures = field;
             pic.pictureOffset = br.sourcePosition();
         }
-        if (!field && useTwoThreads(*m)) {
-            decodeSplit(*m, g);
-        } else {
-            d.decodeIntraDc(g);
-        }
+        // A field's slices on this thread alone.
+        decodeSplit(*m, g, !field && useTwoThreads(*m));
         if (dm.stop() != Stop::None && br.dead() && m->slices.empty()) return ended();
         if (!field) break;
         if (fields == 0) {

@@ -537,72 +537,95 @@ bool Decoder::decodeSliceDc(int& mbAddr, bool& done, const DcGrid& grid) {
     }
 }
 
-// The blocks of an intra macroblock for the reduced picture: each block's
-// mean from its DC coefficient, its AC coefficients walked past. The window
-// stays in registers for the whole macroblock and is topped up once a block
-// for its DC size code (up to 10 bits), the differential (up to 11) and the
-// first lookup of the AC walk (13): a block with the DC alone, the common
-// case, then takes no further refill.
-bool Decoder::skipBlocksDc(int nblocks, int shift, bool b15, int pred[3], int mean[8]) {
-    const Tables& t = *m_tables;
-    const VlcEntry* luma = t.dcLuma.table();
-    const VlcEntry* chroma = t.dcChroma.table();
-    const CoefSkipTable& skip = b15 ? t.skip1 : t.skip0;
-    const uint16_t* st = skip.data();
-    const CoefTable& coef = b15 ? t.coef1 : t.coef0;
-    LocalBits br(*m_br);
-    for (int b = 0; b < nblocks; ++b) {
-        const int comp = b < 4 ? 0 : 1 + ((b - 4) & 1);
-        br.topUp(48);
-        const VlcEntry e = comp == 0 ? luma[br.peek(9)] : chroma[br.peek(10)];
-        if (e.len == 0) return false;
-        br.drop(e.len);
-        // size 0 reads no bits and gives 0; otherwise a leading 0 bit marks
-        // a negative differential.
-        const int size = e.sym;
-        const int raw = static_cast<int>(br.peek(32) >> 1 >> (31 - size));
-        const int half = (1 << size) >> 1;
-        br.drop(size);
-        pred[comp] += raw < half ? raw - ((1 << size) - 1) : raw;
-        // The block's mean is its DC coefficient / 8 (rounded), plus the
-        // mid-grey the predictor leaves out.
-        const int v = 128 + ((pred[comp] * (1 << shift) + 4) >> 3);
-        mean[b] = v < 0 ? 0 : (v > 255 ? 255 : v);
-        // Two lookups a top-up: after one there are 32 bits or more, after
-        // the DC 27 or more, and a lookup takes at most 13.
-        int i = 0;
-        for (;;) {
-            uint16_t s = st[br.peek(CoefSkipTable::kBits)];
+namespace {
+
+// What walking one block of the reduced picture needs.
+struct DcBlockTables {
+    const VlcEntry* luma;
+    const VlcEntry* chroma;
+    const uint16_t* skip;  // CoefSkipTable of the picture's intra_vlc_format
+    const CoefTable* coef;
+    int shift;  // 3 - intra_dc_precision
+};
+
+DcBlockTables dcBlockTables(const Tables& t, const PictureState& p) {
+    const bool b15 = p.intraVlcFormat != 0;
+    return DcBlockTables{t.dcLuma.table(), t.dcChroma.table(), (b15 ? t.skip1 : t.skip0).data(),
+                         b15 ? &t.coef1 : &t.coef0, 3 - p.intraDcPrecision};
+}
+
+// One block of an intra macroblock for the reduced picture: its mean from
+// the DC coefficient, its AC coefficients walked past. A top-up leaves 57
+// bits or more: the DC size code (up to 10 bits), the differential (up to
+// 11) and the first two lookups of the AC walk, so that a block with the DC
+// alone or with a few short codes, most blocks, takes no further refill.
+[[gnu::always_inline]] inline bool walkBlockDc(LocalBits& br, const DcBlockTables& t, int comp, int& pred, int& mean) {
+    br.topUp(57);
+    const VlcEntry e = comp == 0 ? t.luma[br.peek(9)] : t.chroma[br.peek(10)];
+    if (e.len == 0) return false;
+    br.drop(e.len);
+    // size 0 reads no bits and gives 0; otherwise a leading 0 bit marks a
+    // negative differential.
+    const int size = e.sym;
+    const int raw = static_cast<int>(br.peek(32) >> 1 >> (31 - size));
+    const int half = (1 << size) >> 1;
+    br.drop(size);
+    pred += raw < half ? raw - ((1 << size) - 1) : raw;
+    // The block's mean is its DC coefficient / 8 (rounded), plus the
+    // mid-grey the predictor leaves out.
+    const int v = 128 + ((pred * (1 << t.shift) + 4) >> 3);
+    mean = v < 0 ? 0 : (v > 255 ? 255 : v);
+    // Two lookups a top-up: after one there are 32 bits or more, after the
+    // DC 36 or more.
+    static_assert(2 * CoefSkipTable::kBits <= 32);
+    const uint16_t* st = t.skip;
+    int i = 0;
+    for (;;) {
+        uint16_t s = st[br.peek(CoefSkipTable::kBits)];
+        if (CoefSkipTable::bits(s) != 0) [[likely]] {
+            br.drop(CoefSkipTable::bits(s));
+            i += CoefSkipTable::positions(s);
+            if (CoefSkipTable::endOfBlock(s)) break;
+            s = st[br.peek(CoefSkipTable::kBits)];
             if (CoefSkipTable::bits(s) != 0) [[likely]] {
                 br.drop(CoefSkipTable::bits(s));
                 i += CoefSkipTable::positions(s);
                 if (CoefSkipTable::endOfBlock(s)) break;
-                s = st[br.peek(CoefSkipTable::kBits)];
-                if (CoefSkipTable::bits(s) != 0) [[likely]] {
-                    br.drop(CoefSkipTable::bits(s));
-                    i += CoefSkipTable::positions(s);
-                    if (CoefSkipTable::endOfBlock(s)) break;
-                    if (i > 63) return false;
-                    br.topUp(32);
-                    continue;
-                }
+                if (i > 63) return false;
+                br.topUp(32);
+                continue;
             }
-            // A code the skip table does not take: an escape or a long one.
-            br.topUp(32);
-            const CoefEntry c = coef.lookup(br.peek(32));
-            if (c.run >= 0) {
-                br.drop(c.len);
-                i += c.run + 1;
-            } else if (c.run == kCoefEscape) {
-                i += static_cast<int>(br.peek(c.len + 6) & 63) + 1;
-                br.drop(c.len + 18);  // the escape, its run and its level
-            } else {
-                return false;  // an end of block always fits the skip table
-            }
-            if (i > 63) return false;
-            br.topUp(32);
+        }
+        // A code the skip table does not take: an escape or a long one.
+        br.topUp(32);
+        const CoefEntry c = t.coef->lookup(br.peek(32));
+        if (c.run >= 0) {
+            br.drop(c.len);
+            i += c.run + 1;
+        } else if (c.run == kCoefEscape) {
+            i += static_cast<int>(br.peek(c.len + 6) & 63) + 1;
+            br.drop(c.len + 18);  // the escape, its run and its level
+        } else {
+            return false;  // an end of block always fits the skip table
         }
         if (i > 63) return false;
+        br.topUp(32);
+    }
+    return i <= 63;
+}
+
+constexpr int blockComponent(int b) { return b < 4 ? 0 : 1 + ((b - 4) & 1); }
+
+}  // namespace
+
+// The blocks of an intra macroblock for the reduced picture, with the window
+// in registers for the whole macroblock.
+bool Decoder::skipBlocksDc(int nblocks, int pred[3], int mean[8]) {
+    const DcBlockTables t = dcBlockTables(*m_tables, m_pic);
+    LocalBits br(*m_br);
+    for (int b = 0; b < nblocks; ++b) {
+        const int comp = blockComponent(b);
+        if (!walkBlockDc(br, t, comp, pred[comp], mean[b])) return false;
     }
     return true;
 }
@@ -629,22 +652,27 @@ bool Decoder::decodeMacroblockDc(int mbAddr, const DcGrid& g) {
         br.skip(1);  // marker_bit
     }
     const int nblocks = m_seq.blocksPerMb;
-    const int shift = 3 - p.intraDcPrecision;
-    const bool b15 = p.intraVlcFormat != 0;
     int pred[3] = {m_dcPred[0], m_dcPred[1], m_dcPred[2]};
     int mean[8];
     // As for the full decode: a macroblock whose header was read whole is
     // kept, even when its last block ends with the data.
     if (br.dead()) return false;
-    if (!skipBlocksDc(nblocks, shift, b15, pred, mean)) return false;
+    if (!skipBlocksDc(nblocks, pred, mean)) return false;
     m_dcPred[0] = pred[0];
     m_dcPred[1] = pred[1];
     m_dcPred[2] = pred[2];
+    putDcMeans(mbx, mby, dctType != 0, mean, g);
+    return true;
+}
+
+// The block means of the macroblock at (mbx, mby) into the grids: the blocks
+// of a field DCT macroblock are its two fields, each half of both rows.
+void Decoder::putDcMeans(int mbx, int mby, bool fieldDct, const int mean[8], const DcGrid& g) const {
     auto put = [&](int plane, int x, int y, int v) {
         if (y < g.rows[plane] && x < g.stride[plane]) g.plane[plane][ptrdiff_t(y) * g.stride[plane] + x] = uint8_t(v);
     };
     const int lx = 2 * mbx, ly = 2 * mby;
-    if (dctType) {
+    if (fieldDct) {
         // Blocks 0/2 (1/3) are the two fields of the left (right) half.
         const int l = (mean[0] + mean[2] + 1) >> 1, r = (mean[1] + mean[3] + 1) >> 1;
         put(0, lx, ly, l);
@@ -660,7 +688,7 @@ bool Decoder::decodeMacroblockDc(int mbAddr, const DcGrid& g) {
     if (m_seq.chromaFormat == 1) {
         put(1, mbx, mby, mean[4]);
         put(2, mbx, mby, mean[5]);
-    } else if (dctType) {
+    } else if (fieldDct) {
         const int u = (mean[4] + mean[6] + 1) >> 1, v = (mean[5] + mean[7] + 1) >> 1;
         put(1, mbx, ly, u);
         put(1, mbx, ly + 1, u);
@@ -672,7 +700,177 @@ bool Decoder::decodeMacroblockDc(int mbAddr, const DcGrid& g) {
         put(1, mbx, ly + 1, mean[6]);
         put(2, mbx, ly + 1, mean[7]);
     }
+}
+
+// ---------------------------------------------------------------------------
+// The reduced walk in two lanes. Walking past coefficient codes is one long
+// chain of dependent table lookups and shifts; two lanes over different
+// slices, a block of one and a block of the other in turn, give the
+// processor two chains to work on at once. Each lane reads its slices as
+// decodeIntraDcIn does its range (the same macroblocks, the same limits), so
+// the grids come out the same.
+
+bool Decoder::laneSliceDc(DcLane& L) {
+    BitReader* saved = m_br;
+    m_br = &L.br;
+    m_mbLimit = L.limit;
+    BitReader& br = L.br;
+    L.inSlice = false;
+    for (;;) {
+        if (br.dead() || !br.nextStartCode()) {
+            L.ended = true;
+            break;
+        }
+        const uint32_t code = br.show(32);
+        if (code < 0x101 || code > 0x1AF) {
+            m_fault = kFaultStartCode;
+            L.ended = true;
+            break;
+        }
+        br.skip(32);
+        int row = static_cast<int>(code & 0xFF) - 1;
+        if (m_seq.verticalSize > 2800) row += static_cast<int>(br.get(3)) << 7;
+        L.total = sliceMacroblockCount();
+        br.skip(5);  // quantiser_scale_code: the DC does not depend on it
+        bool done = false;
+        if (beginSliceMacroblocks(row, L.total, L.addr, done)) {
+            L.inSlice = true;
+            break;
+        }
+        if (done) {
+            L.ended = true;
+            break;
+        }
+    }
+    L.pred[0] = L.pred[1] = L.pred[2] = 0;
+    m_mbLimit = INT_MAX;
+    m_br = saved;
+    return L.inSlice;
+}
+
+bool Decoder::laneHeaderDc(DcLane& L) {
+    BitReader& br = L.br;
+    if (br.dead()) {
+        L.inSlice = false;
+        L.ended = true;
+        return false;
+    }
+    const int flags = readVlc(br, m_tables->mbTypeI);
+    if (flags == kInvalid) {
+        m_fault = kFaultMbType;
+        L.inSlice = false;
+        return false;
+    }
+    L.fieldDct = m_pic.structure == kFramePicture && !m_pic.framePredFrameDct && br.get1() != 0;
+    if (flags & kMbQuant) br.skip(5);
+    // A macroblock whose header was read whole is kept, even when its last
+    // block ends with the data.
+    if (br.dead()) {
+        L.inSlice = false;
+        return false;
+    }
     return true;
+}
+
+void Decoder::laneNextMacroblockDc(DcLane& L, const DcGrid& g) {
+    const int w = m_seq.mbWidth;
+    putDcMeans(L.addr % w, L.addr / w, L.fieldDct, L.mean, g);
+    BitReader& br = L.br;
+    if (++L.addr >= L.total) {
+        L.inSlice = false;
+        L.ended = true;
+        return;
+    }
+    br.need(23);
+    if (br.peek(23) == 0) {
+        L.inSlice = false;
+        return;
+    }
+    BitReader* saved = m_br;
+    m_br = &br;
+    const int inc = readMbai();
+    m_br = saved;
+    if (inc <= 0) {
+        m_fault = kFaultMbai;
+        L.inSlice = false;
+        return;
+    }
+    // Skipped macroblocks have no place in an I picture: their samples keep
+    // what the grid held.
+    if (inc > 1) {
+        L.addr += inc - 1;
+        L.pred[0] = L.pred[1] = L.pred[2] = 0;
+    }
+    if (L.addr >= L.total) {
+        L.inSlice = false;
+        L.ended = true;
+    }
+}
+
+void Decoder::decodeIntraDcLanes(const uint8_t* p, const uint8_t* mid, const uint8_t* end, int midLimit, int endLimit,
+                                 const DcGrid& g) {
+    DcLane lanes[2];
+    lanes[0].br.attachBytes(p, mid);
+    lanes[0].limit = midLimit;
+    lanes[1].br.attachBytes(mid, end);
+    lanes[1].limit = endLimit;
+    DcLane& a = lanes[0];
+    DcLane& b = lanes[1];
+    const DcBlockTables t = dcBlockTables(*m_tables, m_pic);
+    const int nblocks = m_seq.blocksPerMb;
+    auto alone = [&](DcLane& L) {
+        LocalBits br(L.br);
+        for (int k = 0; k < nblocks; ++k) {
+            const int comp = blockComponent(k);
+            if (!walkBlockDc(br, t, comp, L.pred[comp], L.mean[k])) return false;
+        }
+        return true;
+    };
+    for (;;) {
+        if (!a.inSlice && !a.ended) laneSliceDc(a);
+        if (!b.inSlice && !b.ended) laneSliceDc(b);
+        if (!a.inSlice || !b.inSlice) break;
+        const bool ha = laneHeaderDc(a), hb = laneHeaderDc(b);
+        bool oka = ha, okb = hb;
+        if (ha && hb) {
+            LocalBits ba(a.br), bb(b.br);
+            for (int k = 0; k < nblocks; ++k) {
+                const int comp = blockComponent(k);
+                oka = oka && walkBlockDc(ba, t, comp, a.pred[comp], a.mean[k]);
+                okb = okb && walkBlockDc(bb, t, comp, b.pred[comp], b.mean[k]);
+            }
+        } else if (ha) {
+            oka = alone(a);
+        } else if (hb) {
+            okb = alone(b);
+        }
+        if (ha) {
+            if (oka) {
+                laneNextMacroblockDc(a, g);
+            } else {
+                a.inSlice = false;
+            }
+        }
+        if (hb) {
+            if (okb) {
+                laneNextMacroblockDc(b, g);
+            } else {
+                b.inSlice = false;
+            }
+        }
+    }
+    // The lane left over, alone.
+    for (DcLane* L : {&a, &b}) {
+        for (;;) {
+            if (!L->inSlice && (L->ended || !laneSliceDc(*L))) break;
+            if (!laneHeaderDc(*L)) continue;
+            if (alone(*L)) {
+                laneNextMacroblockDc(*L, g);
+            } else {
+                L->inSlice = false;
+            }
+        }
+    }
 }
 
 int Decoder::readMbai() {

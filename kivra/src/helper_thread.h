@@ -118,39 +118,53 @@ private:
     std::atomic<int> m_state{0};
 };
 
-// Where an I picture's slice data (from the first slice start code; starts
-// the offsets of its slice start codes, as collectSlices gives them) may be
-// split between two threads: the first slice that starts a new macroblock
-// row once half the work is behind it (splitRow, at byte splitAt; splitRow
-// -1: nowhere). The work of a stretch is its bytes plus rowWeight for each
-// macroblock row begun in it: rows of flat picture cost far more than their
-// few bytes. False when the slices do not come row by row, so that no split
+// The macroblock row of the slice whose start code is at byte at (the rows
+// of pictures up to 2800 lines).
+inline int sliceRow(const std::vector<uint8_t>& buf, uint32_t at) { return buf[at + 3] - 1; }
+
+// The slices of an I picture (buf from the first slice start code; starts
+// the offsets of its slice start codes, as collectSlices gives them) come
+// row by row.
+inline bool slicesInRowOrder(const std::vector<uint8_t>& buf, const std::vector<uint32_t>& starts) {
+    for (size_t k = 1; k < starts.size(); ++k)
+        if (sliceRow(buf, starts[k]) < sliceRow(buf, starts[k - 1])) return false;
+    return true;
+}
+
+// Where the stretch of slices [first, last) of starts (row by row), up to
+// byte end, may be cut in two: the first slice that starts a new macroblock
+// row once half the work is behind it; last when there is none. The work of
+// a stretch is its bytes plus rowWeight for each macroblock row begun in it:
+// rows of flat picture cost far more than their few bytes.
+inline size_t halfWorkSlice(const std::vector<uint8_t>& buf, const std::vector<uint32_t>& starts, size_t first,
+                            size_t last, size_t end, size_t rowWeight) {
+    if (last <= first + 1) return last;
+    const int firstRow = sliceRow(buf, starts[first]);
+    const int lastRow = sliceRow(buf, starts[last - 1]);
+    const size_t total = end - starts[first] + size_t(lastRow - firstRow + 1) * rowWeight;
+    int prevRow = firstRow;
+    for (size_t k = first + 1; k < last; ++k) {
+        const int row = sliceRow(buf, starts[k]);
+        if (row == prevRow) continue;
+        prevRow = row;
+        if (2 * (starts[k] - starts[first] + size_t(row - firstRow) * rowWeight) >= total) return k;
+    }
+    return last;
+}
+
+// Where an I picture's slices may be split between two threads: at the
+// slice halfWorkSlice gives (splitRow, at byte splitAt; splitRow -1:
+// nowhere). False when the slices do not come row by row, so that no split
 // would decode what one thread decodes.
 inline bool findSliceSplit(const std::vector<uint8_t>& buf, const std::vector<uint32_t>& starts, int& splitRow,
                            size_t& splitAt, size_t rowWeight = 0) {
     splitRow = -1;
     splitAt = 0;
-    if (starts.empty()) return true;
-    bool ordered = true;
-    const int firstRow = buf[starts.front() + 3] - 1;
-    int lastRow = -1;
-    for (const uint32_t at : starts) {
-        const int row = buf[at + 3] - 1;
-        if (row < lastRow) ordered = false;
-        lastRow = row;
-    }
-    if (!ordered) return false;
-    const size_t total = buf.size() + size_t(lastRow - firstRow + 1) * rowWeight;
-    int prevRow = firstRow;
-    for (const uint32_t at : starts) {
-        const int row = buf[at + 3] - 1;
-        if (row == prevRow) continue;
-        prevRow = row;
-        if (2 * (at + size_t(row - firstRow) * rowWeight) >= total) {
-            splitRow = row;
-            splitAt = at;
-            break;
-        }
+    if (!slicesInRowOrder(buf, starts)) return false;
+    const size_t k = halfWorkSlice(buf, starts, 0, starts.size(), buf.size(), rowWeight);
+    if (k < starts.size()) {
+        splitRow = sliceRow(buf, starts[k]);
+        splitAt = starts[k];
     }
     return true;
 }

@@ -70,7 +70,8 @@ private:
 // ended. 0 bits: the first code does not fit or is an escape.
 class CoefSkipTable {
 public:
-    static constexpr int kBits = 13;
+    static constexpr int kBits = 15;  // a 64 KiB table: fewer lookups a block
+    static_assert(kBits < 16, "bits() has four bits");
     explicit CoefSkipTable(const CoefTable& coef);
     inline uint16_t lookup(uint32_t w) const { return m_table[w >> (32 - kBits)]; }
     const uint16_t* data() const { return m_table.data(); }

@@ -247,3 +247,73 @@ TEST(DcPictureReader, AnotherSequenceBetweenTheFieldsOfAPair) {
     EXPECT_EQ(pic.height, 36);
     EXPECT_EQ(pic.y.size(), size_t(44) * 36);
 }
+
+// The two-lane walk reads each of its two ranges as decodeIntraDcIn does:
+// the same grids on an encoder's I picture and on copies of it with bytes
+// damaged at random (codes that run on, end early or jump ahead).
+TEST(DcPictureReader, TwoLanesGiveWhatTwoPlainWalksGive) {
+    const Recording r = probe(dataPath("hd_interlaced.ts"));
+    ASSERT_FALSE(r.gops.empty());
+    auto dm = std::make_unique<Demux>();
+    dm->attachMemory(r.bytes.data(), r.bytes.size());
+    dm->setPacketSize(r.packetSize);
+    dm->setVideoPid(r.pid);
+    dm->setServeTail(true);
+    dm->seek(r.gops.front());
+    dm->start();
+    BitReader br;
+    br.attach(dm.get());
+    br.setStrictStop(false);
+    Decoder d;
+    d.setAllocateFrames(false);
+    d.attach(&br);
+    while (d.readHeaders(-1) == Decoder::HeaderResult::Picture && d.picture().codingType != kPicI) {
+    }
+    ASSERT_EQ(d.picture().codingType, kPicI);
+    ASSERT_EQ(d.picture().structure, kFramePicture);
+    std::vector<uint8_t> slices;
+    std::vector<uint32_t> starts;
+    d.collectSlices(slices, &starts);
+    ASSERT_GT(starts.size(), 4u);
+    const SequenceState& s = d.sequence();
+    const size_t cut = starts[starts.size() / 2];
+    const int cutRow = slices[cut + 3] - 1;
+    const int limit = (s.mbHeight - 2) * s.mbWidth;  // the lower lane stops short of the bottom
+    struct Grids {
+        std::vector<uint8_t> plane[3];
+        Decoder::DcGrid g;
+        explicit Grids(const SequenceState& s) {
+            const int w[3] = {2 * s.mbWidth, s.mbWidth, s.mbWidth}, h[3] = {2 * s.mbHeight, s.mbHeight, s.mbHeight};
+            for (int c = 0; c < 3; ++c) {
+                plane[c].assign(size_t(w[c]) * size_t(h[c]), 7);
+                g.plane[c] = plane[c].data();
+                g.stride[c] = w[c];
+                g.rows[c] = h[c];
+            }
+        }
+    };
+    std::srand(19);
+    std::vector<uint8_t> data = slices;
+    for (int round = 0; round < 40; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        if (round > 0) {
+            data = slices;
+            // Damage past each range's first start code, not the codes that
+            // mark the ranges.
+            for (int k = 0; k < 1 + round % 6; ++k) {
+                const size_t at = 4 + size_t(std::rand()) % (data.size() - 4);
+                if (at >= cut && at < cut + 4) continue;
+                data[at] = uint8_t(std::rand());
+            }
+        }
+        Grids plain(s), lanes(s);
+        Decoder a, b;
+        a.borrowPicture(d);
+        b.borrowPicture(d);
+        const uint8_t* p = data.data();
+        a.decodeIntraDcIn(p, p + cut, cutRow * s.mbWidth, plain.g);
+        a.decodeIntraDcIn(p + cut, p + data.size(), limit, plain.g);
+        b.decodeIntraDcLanes(p, p + cut, p + data.size(), cutRow * s.mbWidth, limit, lanes.g);
+        for (int c = 0; c < 3; ++c) ASSERT_EQ(plain.plane[c], lanes.plane[c]) << "plane " << c;
+    }
+}
