@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -32,6 +33,10 @@ struct DcPictureReader::State {
     Decoder helperDecoder;
     std::vector<uint8_t> slices;
     std::vector<uint32_t> starts;  // of the slices in slices
+    // The first rows of a frame picture, copied for the helper while the
+    // rest is collected.
+    std::vector<uint8_t> head;
+    std::vector<uint32_t> headStarts;
 };
 
 DcPictureReader::DcPictureReader() : m(std::make_unique<State>()) {
@@ -109,67 +114,109 @@ bool useTwoThreads(const DcPictureReader::State& m) {
     return std::thread::hardware_concurrency() >= 2;
 }
 
-// The slices [first, last) of s.slices (up to byte end), up to macroblock
-// address limit, on the calling thread with decoder d: in two lanes where
-// they can be cut at a new row (see Decoder::decodeIntraDcLanes).
-void decodeStretch(const DcPictureReader::State& s, Decoder& d, size_t first, size_t last, size_t end, int limit,
-                   size_t rowWeight, bool lanes, const Decoder::DcGrid& g) {
-    const uint8_t* p = s.slices.data();
-    const size_t from = first < s.starts.size() ? s.starts[first] : end;
-    const size_t k = lanes ? halfWorkSlice(s.slices, s.starts, first, last, end, rowWeight) : last;
+// The slices [first, last) of buf (starts: their offsets; up to byte end),
+// up to macroblock address limit, on the calling thread with decoder d: in
+// two lanes where they can be cut at a new row (see
+// Decoder::decodeIntraDcLanes).
+void decodeStretch(const std::vector<uint8_t>& buf, const std::vector<uint32_t>& starts, Decoder& d, size_t first,
+                   size_t last, size_t end, int limit, size_t rowWeight, bool lanes, const Decoder::DcGrid& g) {
+    const uint8_t* p = buf.data();
+    const size_t from = first < starts.size() ? starts[first] : end;
+    const size_t k = lanes ? halfWorkSlice(buf, starts, first, last, end, rowWeight) : last;
     if (k < last) {
-        const int mid = sliceRow(s.slices, s.starts[k]) * d.sequence().mbWidth;
-        d.decodeIntraDcLanes(p + from, p + s.starts[k], p + end, mid, limit, g);
+        const int mid = sliceRow(buf, starts[k]) * d.sequence().mbWidth;
+        d.decodeIntraDcLanes(p + from, p + starts[k], p + end, mid, limit, g);
     } else {
         d.decodeIntraDcIn(p + from, p + end, limit, g);
     }
 }
 
-// The slices collected, then the lower rows on the helper while this thread
-// does the upper ones (slices not in row order: all on this thread, in one
-// lane). The helper is woken before the collecting, so that it is running
-// by the time its rows are known: waking a sleeping thread takes about as
-// long as a tenth of the whole picture.
+// A frame picture's slices on two threads. The helper is woken before the
+// collecting, so that it is running by the time it has work (waking a
+// sleeping thread takes about as long as a tenth of the whole picture). It
+// walks the first tenth of the rows while this thread collects the rest;
+// then the rest is cut where half its work lies, the lower part on the
+// helper. Slices not in row order: all on this thread, one after another.
+// Fields (twoThreads false): all on this thread.
 void decodeSplit(DcPictureReader::State& s, const Decoder::DcGrid& g, bool twoThreads) {
     Decoder& d = s.decoder;
     Decoder& h = s.helperDecoder;
-    HelperStart start;
-    size_t first = 0, last = 0, end = 0, rowWeight = 0;
+    const SequenceState& seq = d.sequence();
+    const int w = seq.mbWidth;
+    // Walking past the coefficients costs about as much per macroblock as
+    // 12 bytes of them.
+    const size_t rowWeight = 12 * size_t(w);
+    const bool mayLane = !d.picture().concealmentMotionVectors && seq.verticalSize <= 2800;
+    HelperStart headStart, restStart;
+    int headLimit = 0;
+    size_t first = 0, end = 0;
     bool lanes = false;
     const bool posted = twoThreads && s.helper.post([&] {
-        if (start.await()) decodeStretch(s, h, first, last, end, INT_MAX, rowWeight, lanes, g);
+        if (headStart.await())
+            decodeStretch(s.head, s.headStarts, h, 0, s.headStarts.size(), s.head.size(), headLimit, rowWeight, true,
+                          g);
+        if (restStart.await())
+            decodeStretch(s.slices, s.starts, h, first, s.starts.size(), end, INT_MAX, rowWeight, lanes, g);
     });
+    // However this ends, the helper is done with the job (and the locals it
+    // refers to) before they go.
+    struct Settle {
+        bool posted;
+        HelperStart& head;
+        HelperStart& rest;
+        HelperThread& helper;
+        ~Settle() {
+            if (!posted) return;
+            head.releaseIfPending();
+            rest.releaseIfPending();
+            helper.wait();
+        }
+    } settle{posted, headStart, restStart, s.helper};
     s.slices.clear();
     s.starts.clear();
-    d.collectSlices(s.slices, &s.starts);  // at the end of the file: what there is
+    int pausedAt = -1;
+    const int pauseRow = posted && mayLane ? std::max(1, seq.mbHeight / 10) : INT_MAX;
+    d.collectSlices(s.slices, &s.starts, pauseRow, &pausedAt);  // at the end of the file: what there is
+    size_t headCount = 0;
+    if (pausedAt >= 0) {
+        if (!s.starts.empty() && s.starts.front() == 0 && slicesInRowOrder(s.slices, s.starts) &&
+            sliceRow(s.slices, s.starts.back()) < pausedAt) {
+            s.head = s.slices;
+            s.headStarts = s.starts;
+            headCount = s.starts.size();
+            headLimit = pausedAt * w;
+            h.borrowPicture(d);
+        }
+        if (posted) headStart.release(headCount > 0);
+        d.collectSlices(s.slices, &s.starts);  // the rest
+    } else if (posted) {
+        headStart.release(false);
+    }
     const uint8_t* p = s.slices.data();
     const size_t n = s.slices.size();
     const size_t count = s.starts.size();
-    // Walking past the coefficients costs about as much per macroblock as
-    // 16 bytes of them.
-    rowWeight = 16 * size_t(d.sequence().mbWidth);
     const bool ordered = count > 0 && s.starts.front() == 0 && slicesInRowOrder(s.slices, s.starts);
-    lanes = ordered && !d.picture().concealmentMotionVectors && d.sequence().verticalSize <= 2800;
-    const size_t split = ordered && posted ? halfWorkSlice(s.slices, s.starts, 0, count, n, rowWeight) : count;
+    lanes = ordered && mayLane;
+    const size_t split = ordered && posted ? halfWorkSlice(s.slices, s.starts, headCount, count, n, rowWeight) : count;
     if (split >= count) {
         if (posted) {
-            start.release(false);
-            s.helper.wait();
+            restStart.release(false);
+            s.helper.wait();  // after the head, if the helper walks one
         }
         if (ordered) {
-            decodeStretch(s, d, 0, count, n, INT_MAX, rowWeight, lanes, g);
+            decodeStretch(s.slices, s.starts, d, headCount, count, n, INT_MAX, rowWeight, lanes, g);
         } else {
-            d.decodeIntraDcIn(p, p + n, INT_MAX, g);
+            const size_t from = headCount < count ? s.starts[headCount] : n;
+            d.decodeIntraDcIn(p + from, p + n, INT_MAX, g);
         }
         return;
     }
-    h.borrowPicture(d);
+    if (headCount == 0) h.borrowPicture(d);
     first = split;
-    last = count;
     end = n;
-    start.release(true);
+    restStart.release(true);
     const int splitRow = sliceRow(s.slices, s.starts[split]);
-    decodeStretch(s, d, 0, split, s.starts[split], splitRow * d.sequence().mbWidth, rowWeight, lanes, g);
+    decodeStretch(s.slices, s.starts, d, headCount, split, s.starts[split], splitRow * w, rowWeight, lanes, g);
     s.helper.wait();
 }
 

@@ -432,8 +432,8 @@ bool Decoder::splittable() const {
            !m_pic.concealmentMotionVectors;
 }
 
-bool Decoder::collectSlices(std::vector<uint8_t>& out, std::vector<uint32_t>* starts) {
-    return m_br->collectSlices(out, starts);
+bool Decoder::collectSlices(std::vector<uint8_t>& out, std::vector<uint32_t>* starts, int pauseRow, int* pausedAt) {
+    return m_br->collectSlices(out, starts, pauseRow, pausedAt);
 }
 
 void Decoder::decodeSlicesIn(const uint8_t* p, const uint8_t* end, int mbLimit) {

@@ -123,7 +123,8 @@ public:
     // macroblock rows (mbLimit stops a slice running into the next part), so
     // the picture is the one decodePicture gives.
     bool splittable() const;
-    bool collectSlices(std::vector<uint8_t>& out, std::vector<uint32_t>* starts = nullptr);
+    bool collectSlices(std::vector<uint8_t>& out, std::vector<uint32_t>* starts = nullptr, int pauseRow = INT_MAX,
+                       int* pausedAt = nullptr);
     void beginPicture();
     void decodeSlicesIn(const uint8_t* p, const uint8_t* end, int mbLimit);
     bool endPicture();

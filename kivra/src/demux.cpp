@@ -227,9 +227,11 @@ void BitReader::refill() {
     }
 }
 
-bool BitReader::collectSlices(std::vector<uint8_t>& out, std::vector<uint32_t>* starts) {
+bool BitReader::collectSlices(std::vector<uint8_t>& out, std::vector<uint32_t>* starts, int pauseRow, int* pausedAt) {
     byteAlign();
+    if (pausedAt != nullptr) *pausedAt = -1;
     if (m_pad > 0) return false;  // the source has already stopped
+    const size_t from = out.size();
     // The whole bytes still in the window first, then whole spans of the
     // source, scanned for the end as they arrive.
     while (m_bits >= 8) {
@@ -240,7 +242,7 @@ bool BitReader::collectSlices(std::vector<uint8_t>& out, std::vector<uint32_t>* 
     m_cache = 0;
     m_bits = 0;
     size_t spanAt = out.size();  // where the current span's bytes begin in out
-    size_t scanFrom = 0;
+    size_t scanFrom = from;
     for (;;) {
         if (m_p < m_end) {
             spanAt = out.size();
@@ -257,9 +259,11 @@ bool BitReader::collectSlices(std::vector<uint8_t>& out, std::vector<uint32_t>* 
             const size_t at = static_cast<size_t>(static_cast<const uint8_t*>(one) - out.data()) - 2;
             const uint8_t code = out[at + 3];
             const bool startCode = out[at] == 0 && out[at + 1] == 0;
-            if (startCode && code != 0 && code <= 0xAF) {
+            const bool slice = startCode && code != 0 && code <= 0xAF;
+            if (slice && (code - 1 < pauseRow || at == from)) {
                 if (starts != nullptr) starts->push_back(static_cast<uint32_t>(at));
             } else if (startCode) {
+                if (slice && pausedAt != nullptr) *pausedAt = code - 1;
                 // Give the start code and what follows back: the part in the
                 // current span by moving the span pointer back, the (at most
                 // three) bytes before it through the window.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -171,8 +172,12 @@ public:
     // slice start code (not consumed) to out; the reader then stands at that
     // start code. False when the source stopped first (out then holds what
     // there was). With starts, the offsets in out of the slice start codes
-    // found on the way are appended to it.
-    bool collectSlices(std::vector<uint8_t>& out, std::vector<uint32_t>* starts = nullptr);
+    // found on the way are appended to it. With pauseRow, it also stops
+    // (true, *pausedAt set to its row; else -1) before the first later
+    // slice of macroblock row pauseRow or below; a second call goes on from
+    // there.
+    bool collectSlices(std::vector<uint8_t>& out, std::vector<uint32_t>* starts = nullptr, int pauseRow = INT_MAX,
+                       int* pausedAt = nullptr);
 
 private:
     friend class LocalBits;

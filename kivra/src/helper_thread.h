@@ -113,6 +113,12 @@ public:
         m_state.store(go ? 1 : 2, std::memory_order_release);
         m_state.notify_one();
     }
+    // Sends the job away empty unless it was released already (for a way
+    // out before the owner got that far).
+    void releaseIfPending() {
+        int pending = 0;
+        if (m_state.compare_exchange_strong(pending, 2, std::memory_order_release)) m_state.notify_one();
+    }
 
 private:
     std::atomic<int> m_state{0};
