@@ -1083,10 +1083,11 @@ bool Decoder::decodeIntraBlock(int16_t* blk, int comp, const uint8_t* matrix, bo
     const CoefPairTable& pairs = m_pic.intraVlcFormat ? t.pair1 : t.pair0;
     const uint8_t* scan = m_pic.alternateScan ? kAlternate : kZigZag;
     const int q = m_qscale;
+    // (|level| * matrix * q) >> 4 with the level's sign: a negative
+    // product is shifted toward zero by adding 15 first.
     auto value = [&](int level, int pos) {
-        const int a = level < 0 ? -level : level;
-        const int val = (a * matrix[pos] * q) >> 4;
-        return static_cast<int16_t>(level < 0 ? -val : val);
+        const int v = level * matrix[pos] * q;
+        return static_cast<int16_t>((v + ((v >> 31) & 15)) >> 4);
     };
     int i = 0;
     dcOnly = false;
@@ -1138,10 +1139,12 @@ bool Decoder::decodeNonIntraBlock(int16_t* blk, const uint8_t* matrix, bool& dcO
     const CoefPairTable& pairs = m_tables->pair0;
     const uint8_t* scan = m_pic.alternateScan ? kAlternate : kZigZag;
     const int q = m_qscale;
+    // ((2 |level| + 1) * matrix * q) >> 5 with the level's sign: 2 level
+    // plus its sign, and a negative product shifted toward zero by adding 31
+    // first.
     auto value = [&](int level, int pos) {
-        const int a = level < 0 ? -level : level;
-        const int val = ((2 * a + 1) * matrix[pos] * q) >> 5;
-        return static_cast<int16_t>(level < 0 ? -val : val);
+        const int v = (2 * level + ((level >> 31) | 1)) * matrix[pos] * q;
+        return static_cast<int16_t>((v + ((v >> 31) & 31)) >> 5);
     };
     int i = -1;
     br.need(32);
