@@ -317,3 +317,55 @@ TEST(DcPictureReader, TwoLanesGiveWhatTwoPlainWalksGive) {
         for (int c = 0; c < 3; ++c) ASSERT_EQ(plain.plane[c], lanes.plane[c]) << "plane " << c;
     }
 }
+
+// Slices collected in two calls, paused before a given row, are the bytes
+// and slice starts of one call; the pause comes before the first slice of
+// that row or below, and nowhere when there is no such row.
+TEST(DcPictureReader, CollectingPausedAtARowGivesTheSameSlices) {
+    const Recording r = probe(dataPath("hd_interlaced.ts"));
+    ASSERT_FALSE(r.gops.empty());
+    struct Reader {
+        std::unique_ptr<Demux> dm = std::make_unique<Demux>();
+        BitReader br;
+        Decoder d;
+        Reader(const Recording& r, int64_t pos) {
+            dm->attachMemory(r.bytes.data(), r.bytes.size());
+            dm->setPacketSize(r.packetSize);
+            dm->setVideoPid(r.pid);
+            dm->setServeTail(true);
+            dm->seek(pos);
+            dm->start();
+            br.attach(dm.get());
+            br.setStrictStop(false);
+            d.setAllocateFrames(false);
+            d.attach(&br);
+            while (d.readHeaders(-1) == Decoder::HeaderResult::Picture && d.picture().codingType != kPicI) {
+            }
+        }
+    };
+    Reader whole(r, r.gops.front());
+    std::vector<uint8_t> bytes;
+    std::vector<uint32_t> starts;
+    ASSERT_TRUE(whole.d.collectSlices(bytes, &starts));
+    ASSERT_GT(starts.size(), 10u);
+    for (const int pauseRow : {1, 7, 40, 67, 68, 1000}) {
+        SCOPED_TRACE("pause at row " + std::to_string(pauseRow));
+        Reader part(r, r.gops.front());
+        std::vector<uint8_t> b;
+        std::vector<uint32_t> s;
+        int pausedAt = 0;
+        ASSERT_TRUE(part.d.collectSlices(b, &s, pauseRow, &pausedAt));
+        if (pauseRow >= part.d.sequence().mbHeight) {
+            EXPECT_EQ(pausedAt, -1);
+        } else {
+            EXPECT_EQ(pausedAt, pauseRow);  // one slice a row here
+            ASSERT_FALSE(s.empty());
+            EXPECT_LT(b[s.back() + 3] - 1, pauseRow);
+            EXPECT_TRUE(part.d.collectSlices(b, &s));
+        }
+        EXPECT_EQ(b, bytes);
+        EXPECT_EQ(s, starts);
+        // Both readers stand at the same start code after the slices.
+        EXPECT_EQ(part.br.show(32), whole.br.show(32));
+    }
+}

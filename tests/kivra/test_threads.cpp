@@ -3,7 +3,11 @@
 // every decoded sample the same, on the conformance streams' GOPs.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "dsp.h"
+#include "helper_thread.h"
 #include "library_internal.h"
 #include "preview_host.h"
 #include "test_support.h"
@@ -103,3 +107,23 @@ INSTANTIATE_TEST_SUITE_P(Conformance, ThreadedPreview,
                          });
 
 }  // namespace
+
+// Jobs posted one after another, some right away (the helper still spinning)
+// and some after it has gone to sleep: each runs once, before wait()
+// returns, and stop() ends a sleeping helper.
+TEST(HelperThread, EveryJobRunsOnceWhetherTheHelperSpinsOrSleeps) {
+    kivra::HelperThread helper;
+    int runs = 0;
+    for (int k = 0; k < 40; ++k) {
+        ASSERT_TRUE(helper.post([&runs] { ++runs; }));
+        helper.wait();
+        ASSERT_EQ(runs, k + 1);
+        if (k % 8 == 7) std::this_thread::sleep_for(std::chrono::milliseconds(2));  // past the spinning
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    helper.stop();
+    // Started again by the next job.
+    ASSERT_TRUE(helper.post([&runs] { runs += 100; }));
+    helper.wait();
+    EXPECT_EQ(runs, 140);
+}
