@@ -29,7 +29,7 @@ struct DcPictureReader::State {
     int64_t startOffset = 0;
     // A frame picture's slices on two threads.
     int threads = 0;  // 0: two when there are two cores
-    HelperThread helper;
+    HelperThread helper{std::chrono::microseconds(300)};  // reads come one after another
     Decoder helperDecoder;
     std::vector<uint8_t> slices;
     std::vector<uint32_t> starts;  // of the slices in slices

@@ -28,12 +28,15 @@ inline bool spinFor(std::chrono::microseconds limit, Ready ready) {
 
 // A second thread for one picture's work: runs one job at a time, which its
 // owner posts and then waits for. Started with the first job, ended by
-// stop() (or the destructor). Between jobs the thread spins for a short
-// while before it sleeps: pictures read one after another post their next
-// job within that time, and waking a sleeping thread costs the poster a
-// system call and the job tens of microseconds.
+// stop() (or the destructor). With linger, the thread spins that long after
+// a job before it sleeps: for an owner that posts its next job within that
+// time (reduced pictures read one after another), as waking a sleeping
+// thread costs the poster a system call and the job tens of microseconds.
+// An owner with other work between its jobs (the preview converts and draws
+// each picture) is faster without: the spinning slows the core it shares.
 class HelperThread {
 public:
+    explicit HelperThread(std::chrono::microseconds linger = std::chrono::microseconds(0)) : m_linger(linger) {}
     ~HelperThread() { stop(); }
     bool post(std::function<void()> job) {
         if (!m_thread.joinable()) {
@@ -53,7 +56,7 @@ public:
     void wait() {
         const uint32_t target = m_posted.load(std::memory_order_relaxed);
         auto done = [&] { return m_done.load(std::memory_order_acquire) == target; };
-        if (spinFor(kSpin, done)) return;
+        if (spinFor(kWaitSpin, done)) return;
         for (uint32_t d = m_done.load(std::memory_order_acquire); d != target;
              d = m_done.load(std::memory_order_acquire))
             m_done.wait(d, std::memory_order_acquire);
@@ -69,13 +72,15 @@ public:
     }
 
 private:
-    static constexpr std::chrono::microseconds kSpin{300};
+    // The owner waits for a job it shares the work of: it ends about when
+    // the owner's part does.
+    static constexpr std::chrono::microseconds kWaitSpin{300};
 
     void loop() {
         uint32_t seen = m_done.load(std::memory_order_relaxed);
         for (;;) {
             auto posted = [&] { return m_posted.load(std::memory_order_acquire) != seen; };
-            if (!spinFor(kSpin, posted)) {
+            if (!spinFor(m_linger, posted)) {
                 // Sleep; post() wakes a sleeper only. The flag is set before
                 // the last look, so a post after it sees the flag.
                 m_sleeping.store(true, std::memory_order_seq_cst);
@@ -90,6 +95,7 @@ private:
             m_done.notify_one();
         }
     }
+    const std::chrono::microseconds m_linger;
     std::thread m_thread;
     std::function<void()> m_job;
     std::atomic<uint32_t> m_posted{0};
