@@ -28,7 +28,7 @@ struct DcPictureReader::State {
     bool open = false;
     int64_t startOffset = 0;
     // A frame picture's slices on two threads.
-    int threads = 0;  // 0: two when there are two cores
+    int threads = 0;                                      // 0: two when there are two cores
     HelperThread helper{std::chrono::microseconds(300)};  // reads come one after another
     Decoder helperDecoder;
     std::vector<uint8_t> slices;

@@ -630,6 +630,49 @@ bool Decoder::skipBlocksDc(int nblocks, int pred[3], int mean[8]) {
     return true;
 }
 
+// The block means of the macroblock at (mbx, mby) into the grids: the blocks
+// of a field DCT macroblock are its two fields, each half of both rows.
+[[gnu::always_inline]] inline void Decoder::putDcMeans(int mbx, int mby, bool fieldDct, const int mean[8],
+                                                       const DcGrid& g) const {
+    const int lx = 2 * mbx, ly = 2 * mby;
+    // Inside every grid (all but the last row or column at odd sizes): no
+    // sample to drop.
+    const bool inside = ly + 1 < g.rows[0] && lx + 1 < g.stride[0] && ly + 1 < g.rows[1] && mbx < g.stride[1] &&
+                        ly + 1 < g.rows[2] && mbx < g.stride[2];
+    auto put = [&](int plane, int x, int y, int v) {
+        if (inside || (y < g.rows[plane] && x < g.stride[plane]))
+            g.plane[plane][ptrdiff_t(y) * g.stride[plane] + x] = uint8_t(v);
+    };
+    if (fieldDct) {
+        // Blocks 0/2 (1/3) are the two fields of the left (right) half.
+        const int l = (mean[0] + mean[2] + 1) >> 1, r = (mean[1] + mean[3] + 1) >> 1;
+        put(0, lx, ly, l);
+        put(0, lx + 1, ly, r);
+        put(0, lx, ly + 1, l);
+        put(0, lx + 1, ly + 1, r);
+    } else {
+        put(0, lx, ly, mean[0]);
+        put(0, lx + 1, ly, mean[1]);
+        put(0, lx, ly + 1, mean[2]);
+        put(0, lx + 1, ly + 1, mean[3]);
+    }
+    if (m_seq.chromaFormat == 1) {
+        put(1, mbx, mby, mean[4]);
+        put(2, mbx, mby, mean[5]);
+    } else if (fieldDct) {
+        const int u = (mean[4] + mean[6] + 1) >> 1, v = (mean[5] + mean[7] + 1) >> 1;
+        put(1, mbx, ly, u);
+        put(1, mbx, ly + 1, u);
+        put(2, mbx, ly, v);
+        put(2, mbx, ly + 1, v);
+    } else {
+        put(1, mbx, ly, mean[4]);
+        put(2, mbx, ly, mean[5]);
+        put(1, mbx, ly + 1, mean[6]);
+        put(2, mbx, ly + 1, mean[7]);
+    }
+}
+
 bool Decoder::decodeMacroblockDc(int mbAddr, const DcGrid& g) {
     BitReader& br = *m_br;
     const Tables& t = *m_tables;
@@ -663,43 +706,6 @@ bool Decoder::decodeMacroblockDc(int mbAddr, const DcGrid& g) {
     m_dcPred[2] = pred[2];
     putDcMeans(mbx, mby, dctType != 0, mean, g);
     return true;
-}
-
-// The block means of the macroblock at (mbx, mby) into the grids: the blocks
-// of a field DCT macroblock are its two fields, each half of both rows.
-void Decoder::putDcMeans(int mbx, int mby, bool fieldDct, const int mean[8], const DcGrid& g) const {
-    auto put = [&](int plane, int x, int y, int v) {
-        if (y < g.rows[plane] && x < g.stride[plane]) g.plane[plane][ptrdiff_t(y) * g.stride[plane] + x] = uint8_t(v);
-    };
-    const int lx = 2 * mbx, ly = 2 * mby;
-    if (fieldDct) {
-        // Blocks 0/2 (1/3) are the two fields of the left (right) half.
-        const int l = (mean[0] + mean[2] + 1) >> 1, r = (mean[1] + mean[3] + 1) >> 1;
-        put(0, lx, ly, l);
-        put(0, lx + 1, ly, r);
-        put(0, lx, ly + 1, l);
-        put(0, lx + 1, ly + 1, r);
-    } else {
-        put(0, lx, ly, mean[0]);
-        put(0, lx + 1, ly, mean[1]);
-        put(0, lx, ly + 1, mean[2]);
-        put(0, lx + 1, ly + 1, mean[3]);
-    }
-    if (m_seq.chromaFormat == 1) {
-        put(1, mbx, mby, mean[4]);
-        put(2, mbx, mby, mean[5]);
-    } else if (fieldDct) {
-        const int u = (mean[4] + mean[6] + 1) >> 1, v = (mean[5] + mean[7] + 1) >> 1;
-        put(1, mbx, ly, u);
-        put(1, mbx, ly + 1, u);
-        put(2, mbx, ly, v);
-        put(2, mbx, ly + 1, v);
-    } else {
-        put(1, mbx, ly, mean[4]);
-        put(2, mbx, ly, mean[5]);
-        put(1, mbx, ly + 1, mean[6]);
-        put(2, mbx, ly + 1, mean[7]);
-    }
 }
 
 // ---------------------------------------------------------------------------
@@ -755,14 +761,18 @@ bool Decoder::laneHeaderDc(DcLane& L) {
         L.ended = true;
         return false;
     }
-    const int flags = readVlc(br, m_tables->mbTypeI);
-    if (flags == kInvalid) {
+    // macroblock_type of an I picture: 1 intra, 01 intra with a quantiser.
+    br.need(24);
+    const uint32_t type = br.peek(2);
+    if (type == 0) {
         m_fault = kFaultMbType;
         L.inSlice = false;
         return false;
     }
+    const bool quant = type == 1;
+    br.drop(quant ? 2 : 1);
     L.fieldDct = m_pic.structure == kFramePicture && !m_pic.framePredFrameDct && br.get1() != 0;
-    if (flags & kMbQuant) br.skip(5);
+    if (quant) br.skip(5);
     // A macroblock whose header was read whole is kept, even when its last
     // block ends with the data.
     if (br.dead()) {
@@ -786,10 +796,15 @@ void Decoder::laneNextMacroblockDc(DcLane& L, const DcGrid& g) {
         L.inSlice = false;
         return;
     }
-    BitReader* saved = m_br;
-    m_br = &br;
-    const int inc = readMbai();
-    m_br = saved;
+    int inc = 1;  // the usual case, code 1
+    if (br.peek(1) != 0) {
+        br.drop(1);
+    } else {
+        BitReader* saved = m_br;
+        m_br = &br;
+        inc = readMbai();
+        m_br = saved;
+    }
     if (inc <= 0) {
         m_fault = kFaultMbai;
         L.inSlice = false;
