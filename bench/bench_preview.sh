@@ -7,7 +7,9 @@
 #   2. full decoding on one thread: kivra-decode --null against
 #      mpeg2dec -t PID -o null, pictures per second (goal >= 1.2);
 #   3. the reduced I picture against the full I picture decode of the same
-#      GOP, both read from the file (goal <= 0.2).
+#      GOP, both read from the file (goal <= 0.2): the reader as the program
+#      runs it (two threads on two cores) and on one thread, against the
+#      full decode on one thread.
 # Prints the machine's load with the figures: take them when it is below 0.5.
 # BUILD_DIR: a configured build tree with the tests (default build-bench,
 # configured here as Release); REPS: rounds of the preview and reduced
