@@ -39,6 +39,35 @@ Recording probe(const std::string& path) {
     return r;
 }
 
+// The recording's video from byte pos on, for a decoder.
+struct Source {
+    std::unique_ptr<Demux> dm = std::make_unique<Demux>();
+    BitReader br;
+    Source(const Recording& r, int64_t pos) {
+        dm->attachMemory(r.bytes.data(), r.bytes.size());
+        dm->setPacketSize(r.packetSize);
+        dm->setVideoPid(r.pid);
+        dm->setServeTail(true);
+        dm->seek(pos);
+        dm->start();
+        br.attach(dm.get());
+        br.setStrictStop(false);
+    }
+};
+
+// A decoder without frame stores that has read the headers of the first I
+// picture at pos.
+struct AtIPicture {
+    Source src;
+    Decoder d;
+    AtIPicture(const Recording& r, int64_t pos) : src(r, pos) {
+        d.setAllocateFrames(false);
+        d.attach(&src.br);
+        while (d.readHeaders(-1) == Decoder::HeaderResult::Picture && d.picture().codingType != kPicI) {
+        }
+    }
+};
+
 // The first I picture (or I field pair) at pos, fully decoded with the C
 // kernels; empty planes when there is none.
 struct FullPicture {
@@ -48,21 +77,12 @@ struct FullPicture {
 
 FullPicture fullDecode(const Recording& r, int64_t pos) {
     FullPicture out;
-    auto dm = std::make_unique<Demux>();
-    dm->attachMemory(r.bytes.data(), r.bytes.size());
-    dm->setPacketSize(r.packetSize);
-    dm->setVideoPid(r.pid);
-    dm->setServeTail(true);
-    dm->seek(pos);
-    dm->start();
-    BitReader br;
-    br.attach(dm.get());
-    br.setStrictStop(false);
+    Source src(r, pos);
     Dsp dsp;
     initDsp(dsp, 0);
     Decoder d;
     d.setDsp(&dsp);
-    d.attach(&br);
+    d.attach(&src.br);
     bool found = false;
     for (;;) {
         if (d.readHeaders(-1) != Decoder::HeaderResult::Picture) return out;
@@ -254,21 +274,8 @@ TEST(DcPictureReader, AnotherSequenceBetweenTheFieldsOfAPair) {
 TEST(DcPictureReader, TwoLanesGiveWhatTwoPlainWalksGive) {
     const Recording r = probe(dataPath("hd_interlaced.ts"));
     ASSERT_FALSE(r.gops.empty());
-    auto dm = std::make_unique<Demux>();
-    dm->attachMemory(r.bytes.data(), r.bytes.size());
-    dm->setPacketSize(r.packetSize);
-    dm->setVideoPid(r.pid);
-    dm->setServeTail(true);
-    dm->seek(r.gops.front());
-    dm->start();
-    BitReader br;
-    br.attach(dm.get());
-    br.setStrictStop(false);
-    Decoder d;
-    d.setAllocateFrames(false);
-    d.attach(&br);
-    while (d.readHeaders(-1) == Decoder::HeaderResult::Picture && d.picture().codingType != kPicI) {
-    }
+    AtIPicture at(r, r.gops.front());
+    Decoder& d = at.d;
     ASSERT_EQ(d.picture().codingType, kPicI);
     ASSERT_EQ(d.picture().structure, kFramePicture);
     std::vector<uint8_t> slices;
@@ -324,33 +331,14 @@ TEST(DcPictureReader, TwoLanesGiveWhatTwoPlainWalksGive) {
 TEST(DcPictureReader, CollectingPausedAtARowGivesTheSameSlices) {
     const Recording r = probe(dataPath("hd_interlaced.ts"));
     ASSERT_FALSE(r.gops.empty());
-    struct Reader {
-        std::unique_ptr<Demux> dm = std::make_unique<Demux>();
-        BitReader br;
-        Decoder d;
-        Reader(const Recording& r, int64_t pos) {
-            dm->attachMemory(r.bytes.data(), r.bytes.size());
-            dm->setPacketSize(r.packetSize);
-            dm->setVideoPid(r.pid);
-            dm->setServeTail(true);
-            dm->seek(pos);
-            dm->start();
-            br.attach(dm.get());
-            br.setStrictStop(false);
-            d.setAllocateFrames(false);
-            d.attach(&br);
-            while (d.readHeaders(-1) == Decoder::HeaderResult::Picture && d.picture().codingType != kPicI) {
-            }
-        }
-    };
-    Reader whole(r, r.gops.front());
+    AtIPicture whole(r, r.gops.front());
     std::vector<uint8_t> bytes;
     std::vector<uint32_t> starts;
     ASSERT_TRUE(whole.d.collectSlices(bytes, &starts));
     ASSERT_GT(starts.size(), 10u);
     for (const int pauseRow : {1, 7, 40, 67, 68, 1000}) {
         SCOPED_TRACE("pause at row " + std::to_string(pauseRow));
-        Reader part(r, r.gops.front());
+        AtIPicture part(r, r.gops.front());
         std::vector<uint8_t> b;
         std::vector<uint32_t> s;
         int pausedAt = 0;
@@ -366,6 +354,6 @@ TEST(DcPictureReader, CollectingPausedAtARowGivesTheSameSlices) {
         EXPECT_EQ(b, bytes);
         EXPECT_EQ(s, starts);
         // Both readers stand at the same start code after the slices.
-        EXPECT_EQ(part.br.show(32), whole.br.show(32));
+        EXPECT_EQ(part.src.br.show(32), whole.src.br.show(32));
     }
 }
