@@ -463,12 +463,6 @@ void Decoder::borrowPicture(const Decoder& master) {
 // ---------------------------------------------------------------------------
 // Reduced decoding: DC coefficients only
 
-bool Decoder::decodeIntraDc(const DcGrid& grid) {
-    if (!canDecode() || m_pic.codingType != kPicI) return false;
-    decodeSlicesDc(grid);
-    return true;
-}
-
 void Decoder::decodeIntraDcIn(const uint8_t* p, const uint8_t* end, int mbLimit, const DcGrid& grid) {
     BitReader local;
     local.attachBytes(p, end);
@@ -714,7 +708,8 @@ bool Decoder::decodeMacroblockDc(int mbAddr, const DcGrid& g) {
 // slices, a block of one and a block of the other in turn, give the
 // processor two chains to work on at once. Each lane reads its slices as
 // decodeIntraDcIn does its range (the same macroblocks, the same limits), so
-// the grids come out the same.
+// the grids come out the same; a slice given up leaves no fault behind, as
+// there.
 
 bool Decoder::laneSliceDc(DcLane& L) {
     BitReader* saved = m_br;
@@ -765,7 +760,6 @@ bool Decoder::laneHeaderDc(DcLane& L) {
     br.need(24);
     const uint32_t type = br.peek(2);
     if (type == 0) {
-        m_fault = kFaultMbType;
         L.inSlice = false;
         return false;
     }
@@ -806,7 +800,6 @@ void Decoder::laneNextMacroblockDc(DcLane& L, const DcGrid& g) {
         m_br = saved;
     }
     if (inc <= 0) {
-        m_fault = kFaultMbai;
         L.inSlice = false;
         return;
     }

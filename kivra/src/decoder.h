@@ -130,24 +130,22 @@ public:
     bool endPicture();
     void borrowPicture(const Decoder& master);
 
-    // Reduced decoding of the I picture whose headers were just read: the
-    // DC of each block, as the block's mean level (0..255), goes to one
-    // sample of the grid; AC coefficients are parsed past. The grid has the
-    // picture's block layout: 2 x mb_width luma columns and 2 rows per
-    // macroblock row (of this picture: a field has half the frame's rows);
-    // chroma one column per macroblock and one row (4:2:0) or two (4:2:2).
-    // Blocks coded with field DCT give both of their rows the mean of the two
-    // fields. Frame stores are not touched. False when the picture is not
-    // an I picture the decoder can read (then the grid is unchanged).
+    // Reduced decoding of an I picture (the caller checked canDecode() and
+    // the picture type): the DC of each block, as the block's mean level
+    // (0..255), goes to one sample of the grid; AC coefficients are parsed
+    // past. The grid has the picture's block layout: 2 x mb_width luma
+    // columns and 2 rows per macroblock row (of this picture: a field has
+    // half the frame's rows); chroma one column per macroblock and one row
+    // (4:2:0) or two (4:2:2). Blocks coded with field DCT give both of their
+    // rows the mean of the two fields. Frame stores are not touched.
     struct DcGrid {
         uint8_t* plane[3] = {nullptr, nullptr, nullptr};
         int stride[3] = {0, 0, 0};
         int rows[3] = {0, 0, 0};  // rows the grid holds per plane
     };
-    bool decodeIntraDc(const DcGrid& grid);
-    // The same over slice data collected before (collectSlices), up to
-    // macroblock address mbLimit, for a decoder that borrowed the picture:
-    // as decodeSlicesIn for the full decode.
+    // Over slice data collected before (collectSlices), up to macroblock
+    // address mbLimit, by this decoder or one that borrowed the picture: as
+    // decodeSlicesIn for the full decode.
     void decodeIntraDcIn(const uint8_t* p, const uint8_t* end, int mbLimit, const DcGrid& grid);
     // The same over two ranges at once, [p, mid) up to macroblock midLimit
     // and [mid, end) up to endLimit, as two decodeIntraDcIn calls would (mid
