@@ -146,7 +146,8 @@ void decodeSplit(DcPictureReader::State& s, const Decoder::DcGrid& g, bool twoTh
     // Walking past the coefficients costs about as much per macroblock as
     // 12 bytes of them.
     const size_t rowWeight = 12 * size_t(w);
-    const bool mayLane = !d.picture().concealmentMotionVectors && seq.verticalSize <= 2800;
+    // Rows come from the slice start codes alone up to 2800 lines.
+    const bool mayLane = seq.verticalSize <= 2800;
     HelperStart headStart, restStart;
     int headLimit = 0;
     size_t first = 0, end = 0;

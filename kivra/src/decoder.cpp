@@ -464,71 +464,10 @@ void Decoder::borrowPicture(const Decoder& master) {
 // Reduced decoding: DC coefficients only
 
 void Decoder::decodeIntraDcIn(const uint8_t* p, const uint8_t* end, int mbLimit, const DcGrid& grid) {
-    BitReader local;
-    local.attachBytes(p, end);
-    BitReader* saved = m_br;
-    m_br = &local;
-    m_mbLimit = mbLimit;
-    decodeSlicesDc(grid);
-    m_mbLimit = INT_MAX;
-    m_br = saved;
-}
-
-void Decoder::decodeSlicesDc(const DcGrid& grid) {
-    BitReader& br = *m_br;
-    for (;;) {
-        if (br.dead()) break;
-        if (!br.nextStartCode()) break;
-        const uint32_t code = br.show(32);
-        if (code < 0x101 || code > 0x1AF) {
-            m_fault = kFaultStartCode;
-            break;
-        }
-        br.skip(32);
-        int row = static_cast<int>(code & 0xFF) - 1;
-        if (m_seq.verticalSize > 2800) row += static_cast<int>(br.get(3)) << 7;
-        int mbAddr = row;
-        bool done = false;
-        if (!decodeSliceDc(mbAddr, done, grid)) m_fault = 0;
-        if (done) break;
-    }
-}
-
-bool Decoder::decodeSliceDc(int& mbAddr, bool& done, const DcGrid& grid) {
-    BitReader& br = *m_br;
-    const int total = sliceMacroblockCount();
-    br.skip(5);  // quantiser_scale_code: the DC does not depend on it
-    int addr = 0;
-    if (!beginSliceMacroblocks(mbAddr, total, addr, done)) return true;
-    for (;;) {
-        if (br.dead()) {
-            done = true;
-            return true;
-        }
-        if (!decodeMacroblockDc(addr, grid)) return false;
-        ++addr;
-        if (addr >= total) {
-            done = true;
-            return true;
-        }
-        br.need(23);
-        if (br.peek(23) == 0) return true;
-        const int inc = readMbai();
-        if (inc <= 0) {
-            m_fault = kFaultMbai;
-            return false;
-        }
-        // Skipped macroblocks have no place in an I picture: their samples
-        // keep what the grid held.
-        if (inc > 1) {
-            addr += inc - 1;
-            m_dcPred[0] = m_dcPred[1] = m_dcPred[2] = 0;
-        }
-        if (addr >= total) {
-            done = true;
-            return true;
-        }
-    }
+    DcLane lane;
+    lane.br.attachBytes(p, end);
+    lane.limit = mbLimit;
+    walkLaneDc(lane, grid);
 }
 
 namespace {
@@ -612,18 +551,6 @@ constexpr int blockComponent(int b) { return b < 4 ? 0 : 1 + ((b - 4) & 1); }
 
 }  // namespace
 
-// The blocks of an intra macroblock for the reduced picture, with the window
-// in registers for the whole macroblock.
-bool Decoder::skipBlocksDc(int nblocks, int pred[3], int mean[8]) {
-    const DcBlockTables t = dcBlockTables(*m_tables, m_pic);
-    LocalBits br(*m_br);
-    for (int b = 0; b < nblocks; ++b) {
-        const int comp = blockComponent(b);
-        if (!walkBlockDc(br, t, comp, pred[comp], mean[b])) return false;
-    }
-    return true;
-}
-
 // The block means of the macroblock at (mbx, mby) into the grids: the blocks
 // of a field DCT macroblock are its two fields, each half of both rows.
 [[gnu::always_inline]] inline void Decoder::putDcMeans(int mbx, int mby, bool fieldDct, const int mean[8],
@@ -667,49 +594,15 @@ bool Decoder::skipBlocksDc(int nblocks, int pred[3], int mean[8]) {
     }
 }
 
-bool Decoder::decodeMacroblockDc(int mbAddr, const DcGrid& g) {
-    BitReader& br = *m_br;
-    const Tables& t = *m_tables;
-    const PictureState& p = m_pic;
-    const bool framePic = p.structure == kFramePicture;
-    const int mbx = mbAddr % m_seq.mbWidth;
-    const int mby = mbAddr / m_seq.mbWidth;
-    const int flags = readVlc(br, t.mbTypeI);
-    if (flags == kInvalid) {
-        m_fault = kFaultMbType;
-        return false;
-    }
-    const int dctType = framePic && !p.framePredFrameDct ? static_cast<int>(br.get1()) : 0;
-    if (flags & kMbQuant) br.skip(5);
-    if (p.concealmentMotionVectors) {
-        if (!readMotionVectors(0, !framePic, false, 1)) {
-            m_fault = kFaultStartCode;
-            return false;
-        }
-        br.skip(1);  // marker_bit
-    }
-    const int nblocks = m_seq.blocksPerMb;
-    int pred[3] = {m_dcPred[0], m_dcPred[1], m_dcPred[2]};
-    int mean[8];
-    // As for the full decode: a macroblock whose header was read whole is
-    // kept, even when its last block ends with the data.
-    if (br.dead()) return false;
-    if (!skipBlocksDc(nblocks, pred, mean)) return false;
-    m_dcPred[0] = pred[0];
-    m_dcPred[1] = pred[1];
-    m_dcPred[2] = pred[2];
-    putDcMeans(mbx, mby, dctType != 0, mean, g);
-    return true;
-}
-
 // ---------------------------------------------------------------------------
-// The reduced walk in two lanes. Walking past coefficient codes is one long
-// chain of dependent table lookups and shifts; two lanes over different
-// slices, a block of one and a block of the other in turn, give the
-// processor two chains to work on at once. Each lane reads its slices as
-// decodeIntraDcIn does its range (the same macroblocks, the same limits), so
-// the grids come out the same; a slice given up leaves no fault behind, as
-// there.
+// The reduced walk. A lane reads the slices of its range one after another,
+// each from its start code: macroblock headers (concealment vectors parsed
+// past), block DCs, address increments, up to the lane's macroblock limit. A
+// slice given up leaves no fault behind; the next one is read. Walking past
+// coefficient codes is one long chain of dependent table lookups and shifts:
+// two lanes over different slices, a block of one and a block of the other
+// in turn, give the processor two chains to work on at once, and the grids
+// come out as the two lanes walked one after the other.
 
 bool Decoder::laneSliceDc(DcLane& L) {
     BitReader* saved = m_br;
@@ -765,8 +658,20 @@ bool Decoder::laneHeaderDc(DcLane& L) {
     }
     const bool quant = type == 1;
     br.drop(quant ? 2 : 1);
-    L.fieldDct = m_pic.structure == kFramePicture && !m_pic.framePredFrameDct && br.get1() != 0;
+    const bool framePic = m_pic.structure == kFramePicture;
+    L.fieldDct = framePic && !m_pic.framePredFrameDct && br.get1() != 0;
     if (quant) br.skip(5);
+    if (m_pic.concealmentMotionVectors) {
+        BitReader* saved = m_br;
+        m_br = &br;
+        const bool ok = readMotionVectors(0, !framePic, false, 1);
+        m_br = saved;
+        if (!ok) {
+            L.inSlice = false;
+            return false;
+        }
+        br.skip(1);  // marker_bit
+    }
     // A macroblock whose header was read whole is kept, even when its last
     // block ends with the data.
     if (br.dead()) {
@@ -815,6 +720,29 @@ void Decoder::laneNextMacroblockDc(DcLane& L, const DcGrid& g) {
     }
 }
 
+// The blocks of the lane's macroblock, alone.
+bool Decoder::laneBlocksDc(DcLane& L) {
+    const DcBlockTables t = dcBlockTables(*m_tables, m_pic);
+    LocalBits br(L.br);
+    for (int k = 0; k < m_seq.blocksPerMb; ++k) {
+        const int comp = blockComponent(k);
+        if (!walkBlockDc(br, t, comp, L.pred[comp], L.mean[k])) return false;
+    }
+    return true;
+}
+
+void Decoder::walkLaneDc(DcLane& L, const DcGrid& g) {
+    for (;;) {
+        if (!L.inSlice && (L.ended || !laneSliceDc(L))) break;
+        if (!laneHeaderDc(L)) continue;
+        if (laneBlocksDc(L)) {
+            laneNextMacroblockDc(L, g);
+        } else {
+            L.inSlice = false;
+        }
+    }
+}
+
 void Decoder::decodeIntraDcLanes(const uint8_t* p, const uint8_t* mid, const uint8_t* end, int midLimit, int endLimit,
                                  const DcGrid& g) {
     DcLane lanes[2];
@@ -826,14 +754,6 @@ void Decoder::decodeIntraDcLanes(const uint8_t* p, const uint8_t* mid, const uin
     DcLane& b = lanes[1];
     const DcBlockTables t = dcBlockTables(*m_tables, m_pic);
     const int nblocks = m_seq.blocksPerMb;
-    auto alone = [&](DcLane& L) {
-        LocalBits br(L.br);
-        for (int k = 0; k < nblocks; ++k) {
-            const int comp = blockComponent(k);
-            if (!walkBlockDc(br, t, comp, L.pred[comp], L.mean[k])) return false;
-        }
-        return true;
-    };
     for (;;) {
         if (!a.inSlice && !a.ended) laneSliceDc(a);
         if (!b.inSlice && !b.ended) laneSliceDc(b);
@@ -848,9 +768,9 @@ void Decoder::decodeIntraDcLanes(const uint8_t* p, const uint8_t* mid, const uin
                 okb = okb && walkBlockDc(bb, t, comp, b.pred[comp], b.mean[k]);
             }
         } else if (ha) {
-            oka = alone(a);
+            oka = laneBlocksDc(a);
         } else if (hb) {
-            okb = alone(b);
+            okb = laneBlocksDc(b);
         }
         if (ha) {
             if (oka) {
@@ -868,17 +788,8 @@ void Decoder::decodeIntraDcLanes(const uint8_t* p, const uint8_t* mid, const uin
         }
     }
     // The lane left over, alone.
-    for (DcLane* L : {&a, &b}) {
-        for (;;) {
-            if (!L->inSlice && (L->ended || !laneSliceDc(*L))) break;
-            if (!laneHeaderDc(*L)) continue;
-            if (alone(*L)) {
-                laneNextMacroblockDc(*L, g);
-            } else {
-                L->inSlice = false;
-            }
-        }
-    }
+    walkLaneDc(a, g);
+    walkLaneDc(b, g);
 }
 
 int Decoder::readMbai() {

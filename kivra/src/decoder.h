@@ -150,7 +150,6 @@ public:
     // The same over two ranges at once, [p, mid) up to macroblock midLimit
     // and [mid, end) up to endLimit, as two decodeIntraDcIn calls would (mid
     // at a slice start of a new row); faster than one after the other.
-    // Pictures with concealment vectors: not here (decodeIntraDcIn).
     void decodeIntraDcLanes(const uint8_t* p, const uint8_t* mid, const uint8_t* end, int midLimit, int endLimit,
                             const DcGrid& grid);
     // Without frame stores the decoder only parses headers and decodes DC
@@ -212,10 +211,9 @@ private:
 
     void decodeSlices();
     bool decodeSlice(int& mbAddr, bool& pictureDone);
-    void decodeSlicesDc(const DcGrid& grid);
-    bool skipBlocksDc(int nblocks, int pred[3], int mean[8]);
     void putDcMeans(int mbx, int mby, bool fieldDct, const int mean[8], const DcGrid& grid) const;
-    // One lane of the two-lane reduced walk: its own reader over its slices.
+    // A walker of the reduced picture over a range of slices (two of them
+    // side by side in decodeIntraDcLanes): its own reader over its slices.
     struct DcLane {
         BitReader br;
         int limit = INT_MAX;  // macroblock address its slices stop at
@@ -229,8 +227,8 @@ private:
     bool laneSliceDc(DcLane& lane);
     bool laneHeaderDc(DcLane& lane);
     void laneNextMacroblockDc(DcLane& lane, const DcGrid& grid);
-    bool decodeSliceDc(int& mbAddr, bool& pictureDone, const DcGrid& grid);
-    bool decodeMacroblockDc(int mbAddr, const DcGrid& grid);
+    bool laneBlocksDc(DcLane& lane);
+    void walkLaneDc(DcLane& lane, const DcGrid& grid);
     int readMbai();
     int sliceMacroblockCount() const;
     bool beginSliceMacroblocks(int row, int total, int& addr, bool& done);
