@@ -182,18 +182,20 @@ public:
 private:
     friend class LocalBits;
     void refill();
-    // What refill() does with eight bytes or more in the span, in one load:
-    // whole bytes until the window holds more than 56 bits.
-    inline void refill8() {
+    // What refill() does with eight bytes or more at p, in one load: whole
+    // bytes into the window (cache, bits; fewer than 57 bits) until it holds
+    // more than 56 bits. The bytes taken.
+    static inline int fill8(uint64_t& cache, int& bits, const uint8_t* p) {
         uint64_t w;
-        std::memcpy(&w, m_p, 8);
+        std::memcpy(&w, p, 8);
         w = __builtin_bswap64(w);
-        const int k = (64 - m_bits) >> 3;
-        const int bits = m_bits + 8 * k;
-        m_cache |= (w >> m_bits) & (~uint64_t(0) << (64 - bits));
-        m_p += k;
-        m_bits = bits;
+        const int k = (64 - bits) >> 3;
+        const int after = bits + 8 * k;
+        cache |= (w >> bits) & (~uint64_t(0) << (64 - after));
+        bits = after;
+        return k;
     }
+    inline void refill8() { m_p += fill8(m_cache, m_bits, m_p); }
 
     uint64_t m_cache = 0;
     int m_bits = 0;
@@ -222,14 +224,7 @@ public:
         if (m_bits < n) {
             const uint8_t* p = m_br.m_p;
             if (m_br.m_end - p >= 8) {
-                uint64_t w;
-                std::memcpy(&w, p, 8);
-                w = __builtin_bswap64(w);
-                const int k = (64 - m_bits) >> 3;
-                const int bits = m_bits + 8 * k;
-                m_cache |= (w >> m_bits) & (~uint64_t(0) << (64 - bits));
-                m_br.m_p = p + k;
-                m_bits = bits;
+                m_br.m_p = p + BitReader::fill8(m_cache, m_bits, p);
             } else {
                 slowRefill();
             }
