@@ -14,7 +14,9 @@
 #include "main_window.h"
 #include "message_box.h"
 #include "skin_slider.h"
+#include "window_controls.h"
 
+using namespace app_test;
 using namespace tavrelcut::ids;
 using tavrelcut::MainWindow;
 
@@ -65,16 +67,6 @@ class DetectButtonTest : public QObject {
     QTemporaryDir m_dir;
     QString m_ini, m_broadcast;
 
-    template <class T = QWidget>
-    T* ctl(MainWindow& w, int id) {
-        T* c = w.findChild<T*>(QString::number(id));
-        if (!c) qFatal("no control %d", id);
-        return c;
-    }
-    void click(MainWindow& w, int id) {
-        QVERIFY2(ctl(w, id)->isEnabled(), qPrintable(QString::number(id)));
-        QTest::mouseClick(ctl(w, id), Qt::LeftButton);
-    }
     // Indexes the recording as "Get GOP" does and marks a clip of GOPs 3..9.
     void openAndAddClip(MainWindow& w, const QString& path) {
         w.openRecording(path);

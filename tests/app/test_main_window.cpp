@@ -36,7 +36,9 @@
 #include "message_box.h"
 #include "preview.h"
 #include "skin_slider.h"
+#include "window_controls.h"
 
+using namespace app_test;
 using namespace tavrelcut::ids;
 using tavrelcut::MainWindow;
 using tavrelcut::MessageDialog;
@@ -239,18 +241,6 @@ class MainWindowTest : public QObject {
 private:
     QTemporaryDir m_dir;
     QString m_ini, m_recording;
-
-    template <class T = QWidget>
-    T* ctl(MainWindow& w, int id) {
-        T* c = w.findChild<T*>(QString::number(id));
-        if (!c) qFatal("no control %d", id);
-        return c;
-    }
-    void click(MainWindow& w, int id) {
-        auto* b = ctl<QPushButton>(w, id);
-        QVERIFY2(b->isEnabled(), qPrintable(QStringLiteral("control %1 is disabled").arg(id)));
-        QTest::mouseClick(b, Qt::LeftButton);
-    }
 
 private slots:
     void initTestCase() {
