@@ -976,6 +976,58 @@ bool Decoder::readMotionVectors(int s, bool fieldFormat, bool dmv, int count) {
     return true;
 }
 
+namespace {
+
+// The coefficients of a block after scan position i (-1: none yet) up to its
+// end of block: two short codes a lookup (a single one is written twice),
+// the others one at a time; value dequantises a level at a raster position.
+// The last scan position written (-1 when none), or -2 for a damaged block.
+template <class Value>
+[[gnu::always_inline]] inline int readCoefficients(LocalBits& br, const CoefPairTable& pairs, const CoefTable& coef,
+                                                   const uint8_t* scan, int16_t* blk, int i, Value value) {
+    for (;;) {
+        br.need(32);
+        const uint32_t w = br.peek(32);
+        const CoefPair pr = pairs.lookup(w);
+        if (pr.len != 0) [[likely]] {
+            br.drop(pr.len);
+            const int i1 = i + pr.run1 + 1;
+            const int i2 = i1 + pr.run2 + 1;
+            if (i2 > 63) return -2;
+            const int pos1 = scan[i1], pos2 = scan[i2];
+            blk[pos1] = value(pr.level1, pos1);
+            blk[pos2] = value(pr.level2, pos2);
+            i = i2;
+            if (pr.eob) return i;
+            continue;
+        }
+        const CoefEntry e = coef.lookup(w);
+        int run, level;
+        if (e.run >= 0) {
+            br.drop(e.len);
+            run = e.run;
+            level = e.level;
+        } else if (e.run == kCoefEob) {
+            br.drop(e.len);
+            return i;
+        } else if (e.run == kCoefEscape) {
+            br.drop(e.len);
+            run = static_cast<int>(br.peek(6));
+            level = static_cast<int>(br.peek(18) & 0xFFF);
+            br.drop(18);
+            if (level > 2047) level -= 4096;
+        } else {
+            return -2;
+        }
+        i += run + 1;
+        if (i > 63) return -2;
+        const int pos = scan[i];
+        blk[pos] = value(level, pos);
+    }
+}
+
+}  // namespace
+
 bool Decoder::decodeIntraBlock(int16_t* blk, int comp, const uint8_t* matrix, bool& dcOnly) {
     LocalBits br(*m_br);
     const Tables& t = *m_tables;
@@ -1008,48 +1060,8 @@ bool Decoder::decodeIntraBlock(int16_t* blk, int comp, const uint8_t* matrix, bo
         const int v = level * matrix[pos] * q;
         return static_cast<int16_t>((v + ((v >> 31) & 15)) >> 4);
     };
-    int i = 0;
     dcOnly = false;
-    for (;;) {
-        br.need(32);
-        const uint32_t w = br.peek(32);
-        // Short codes two at a time, as for the non-intra blocks.
-        const CoefPair pr = pairs.lookup(w);
-        if (pr.len != 0) [[likely]] {
-            br.drop(pr.len);
-            const int i1 = i + pr.run1 + 1;
-            const int i2 = i1 + pr.run2 + 1;
-            if (i2 > 63) return false;
-            const int pos1 = scan[i1], pos2 = scan[i2];
-            blk[pos1] = value(pr.level1, pos1);
-            blk[pos2] = value(pr.level2, pos2);
-            i = i2;
-            if (pr.eob) return true;
-            continue;
-        }
-        const CoefEntry e = coef.lookup(w);
-        int run, level;
-        if (e.run >= 0) {
-            br.drop(e.len);
-            run = e.run;
-            level = e.level;
-        } else if (e.run == kCoefEob) {
-            br.drop(e.len);
-            return true;
-        } else if (e.run == kCoefEscape) {
-            br.drop(e.len);
-            run = static_cast<int>(br.peek(6));
-            level = static_cast<int>(br.peek(18) & 0xFFF);
-            br.drop(18);
-            if (level > 2047) level -= 4096;
-        } else {
-            return false;
-        }
-        i += run + 1;
-        if (i > 63) return false;
-        const int pos = scan[i];
-        blk[pos] = value(level, pos);
-    }
+    return readCoefficients(br, pairs, coef, scan, blk, 0, value) >= 0;
 }
 
 bool Decoder::decodeNonIntraBlock(int16_t* blk, const uint8_t* matrix, bool& dcOnly) {
@@ -1074,52 +1086,10 @@ bool Decoder::decodeNonIntraBlock(int16_t* blk, const uint8_t* matrix, bool& dcO
         i = 0;
         blk[scan[0]] = value(level, scan[0]);
     }
-    for (;;) {
-        br.need(32);
-        const uint32_t w = br.peek(32);
-        // Short codes two at a time: a single one is written twice.
-        const CoefPair pr = pairs.lookup(w);
-        if (pr.len != 0) [[likely]] {
-            br.drop(pr.len);
-            const int i1 = i + pr.run1 + 1;
-            const int i2 = i1 + pr.run2 + 1;
-            if (i2 > 63) return false;
-            const int pos1 = scan[i1], pos2 = scan[i2];
-            blk[pos1] = value(pr.level1, pos1);
-            blk[pos2] = value(pr.level2, pos2);
-            i = i2;
-            if (pr.eob) {
-                // Both scans start at raster 0: only the first position
-                // holds the DC.
-                dcOnly = i <= 0;
-                return true;
-            }
-            continue;
-        }
-        const CoefEntry e = coef.lookup(w);
-        int run, level;
-        if (e.run >= 0) {
-            br.drop(e.len);
-            run = e.run;
-            level = e.level;
-        } else if (e.run == kCoefEob) {
-            br.drop(e.len);
-            dcOnly = i <= 0;
-            return true;
-        } else if (e.run == kCoefEscape) {
-            br.drop(e.len);
-            run = static_cast<int>(br.peek(6));
-            level = static_cast<int>(br.peek(18) & 0xFFF);
-            br.drop(18);
-            if (level > 2047) level -= 4096;
-        } else {
-            return false;
-        }
-        i += run + 1;
-        if (i > 63) return false;
-        const int pos = scan[i];
-        blk[pos] = value(level, pos);
-    }
+    const int last = readCoefficients(br, pairs, coef, scan, blk, i, value);
+    // Both scans start at raster 0: only the first position holds the DC.
+    dcOnly = last <= 0;
+    return last >= -1;
 }
 
 // ---------------------------------------------------------------------------
