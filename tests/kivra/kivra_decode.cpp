@@ -61,9 +61,10 @@ int main(int argc, char** argv) {
     }
     if (!in || (!out && !toNull) || (out && toNull)) return usage();
 
-    // The packet size and the video PID come from the file's head; the whole
-    // file is read only when its head shows no video.
-    constexpr size_t kHead = size_t(4) << 20;
+    // The packet size and the video PID come from the file's head (a
+    // recording's first video packets come within a fraction of a second);
+    // the whole file is read only when its head shows no video.
+    constexpr size_t kHead = size_t(256) << 10;
     auto head = kivra_test::readFile(in, kHead);
     size_t start = 0;
     const int packetSize = kivra_test::probePacketSize(head, &start);

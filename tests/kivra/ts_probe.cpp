@@ -9,6 +9,13 @@ std::vector<uint8_t> readFile(const std::string& path, size_t maxBytes) {
     std::vector<uint8_t> out;
     FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return out;
+    // One allocation of the size that will be read, not a growing vector's
+    // copies (each of them faulting in fresh pages).
+    if (std::fseek(f, 0, SEEK_END) == 0) {
+        const long size = std::ftell(f);
+        if (size > 0) out.reserve(std::min(size_t(size), maxBytes));
+        std::rewind(f);
+    }
     uint8_t buf[65536];
     size_t n;
     while (out.size() < maxBytes && (n = std::fread(buf, 1, std::min(sizeof buf, maxBytes - out.size()), f)) > 0)
