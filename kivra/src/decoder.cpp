@@ -986,43 +986,47 @@ template <class Value>
 [[gnu::always_inline]] inline int readCoefficients(LocalBits& br, const CoefPairTable& pairs, const CoefTable& coef,
                                                    const uint8_t* scan, int16_t* blk, int i, Value value) {
     for (;;) {
-        br.need(32);
-        const uint32_t w = br.peek(32);
-        const CoefPair pr = pairs.lookup(w);
-        if (pr.len != 0) [[likely]] {
-            br.drop(pr.len);
-            const int i1 = i + pr.run1 + 1;
-            const int i2 = i1 + pr.run2 + 1;
-            if (i2 > 63) return -2;
-            const int pos1 = scan[i1], pos2 = scan[i2];
-            blk[pos1] = value(pr.level1, pos1);
-            blk[pos2] = value(pr.level2, pos2);
-            i = i2;
-            if (pr.eob) return i;
-            continue;
+        // Codes take at most 24 bits (an escape): two of them a top-up.
+        br.topUp(57);
+#pragma GCC unroll 2
+        for (int twice = 0; twice < 2; ++twice) {
+            const uint32_t w = br.peek(32);
+            const CoefPair pr = pairs.lookup(w);
+            if (pr.len != 0) [[likely]] {
+                br.drop(pr.len);
+                const int i1 = i + pr.run1 + 1;
+                const int i2 = i1 + pr.run2 + 1;
+                if (i2 > 63) return -2;
+                const int pos1 = scan[i1], pos2 = scan[i2];
+                blk[pos1] = value(pr.level1, pos1);
+                blk[pos2] = value(pr.level2, pos2);
+                i = i2;
+                if (pr.eob) return i;
+                continue;
+            }
+            const CoefEntry e = coef.lookup(w);
+            int run, level;
+            if (e.run >= 0) {
+                br.drop(e.len);
+                run = e.run;
+                level = e.level;
+            } else if (e.run == kCoefEob) {
+                br.drop(e.len);
+                return i;
+            } else if (e.run == kCoefEscape) {
+                br.drop(e.len);
+                run = static_cast<int>(br.peek(6));
+                level = static_cast<int>(br.peek(18) & 0xFFF);
+                br.drop(18);
+                if (level > 2047) level -= 4096;
+            } else {
+                return -2;
+            }
+            i += run + 1;
+            if (i > 63) return -2;
+            const int pos = scan[i];
+            blk[pos] = value(level, pos);
         }
-        const CoefEntry e = coef.lookup(w);
-        int run, level;
-        if (e.run >= 0) {
-            br.drop(e.len);
-            run = e.run;
-            level = e.level;
-        } else if (e.run == kCoefEob) {
-            br.drop(e.len);
-            return i;
-        } else if (e.run == kCoefEscape) {
-            br.drop(e.len);
-            run = static_cast<int>(br.peek(6));
-            level = static_cast<int>(br.peek(18) & 0xFFF);
-            br.drop(18);
-            if (level > 2047) level -= 4096;
-        } else {
-            return -2;
-        }
-        i += run + 1;
-        if (i > 63) return -2;
-        const int pos = scan[i];
-        blk[pos] = value(level, pos);
     }
 }
 
