@@ -1179,7 +1179,7 @@ bool Decoder::decodeMacroblock(int mbAddr) {
     if (br.dead()) return false;
 
     m_prevFlags = flags;
-    if (!intra) predict(mbx, mby, flags, motionType);
+    if (!intra && !predictFrameMacroblock(mbx, mby, flags, motionType)) predict(mbx, mby, flags, motionType);
 
     // Block destinations.
     FrameStore& cur = m_store[m_cur];
@@ -1238,6 +1238,51 @@ bool Decoder::decodeMacroblock(int mbAddr) {
     return true;
 }
 
+// The prediction of a macroblock of a 4:2:0 frame picture with frame
+// motion (or none: a P macroblock without vectors) whose sources lie inside
+// the reference planes, the common case, without the generality of
+// predict(). False, with nothing written, otherwise.
+[[gnu::always_inline]] inline bool Decoder::predictFrameMacroblock(int mbx, int mby, int flags, int motionType) {
+    const FrameStore& cur = m_store[m_cur];
+    const int dirs = flags & (kMbForward | kMbBackward);
+    if (m_pic.structure != kFramePicture || cur.chromaFormat != 1 || (dirs != 0 && motionType != 2)) return false;
+    const int W = cur.width, H = cur.height, CW = cur.chromaWidth, CH = cur.chromaHeight;
+    struct Source {
+        const uint8_t* const* planes;
+        ptrdiff_t luma, chroma;
+        McFunc fy;
+        McPairFunc fc;
+    };
+    Source src[2];
+    int n = 0;
+    // Without vectors: the forward reference, zero vector.
+    const int from = dirs != 0 ? dirs : kMbForward;
+    for (int s = 0; s < 2; ++s) {
+        const int dir = s == 0 ? kMbForward : kMbBackward;
+        if (!(from & dir)) continue;
+        const int mvx = dirs & dir ? m_mv[0][s][0] : 0, mvy = dirs & dir ? m_mv[0][s][1] : 0;
+        const int hx = mvx & 1, hy = mvy & 1;
+        const int sx = mbx * 16 + (mvx >> 1), sy = mby * 16 + (mvy >> 1);
+        const int cvx = mvx / 2, cvy = mvy / 2, chx = cvx & 1, chy = cvy & 1;
+        const int csx = mbx * 8 + (cvx >> 1), csy = mby * 8 + (cvy >> 1);
+        if (sx < 0 || sx > W - 16 - hx || sy < 0 || sy > H - 16 - hy || csx < 0 || csx > CW - 8 - chx || csy < 0 ||
+            csy > CH - 8 - chy)
+            return false;
+        // The second direction averages.
+        src[n] = Source{m_store[s == 0 ? m_fwd : m_bwd].plane, ptrdiff_t(sy) * W + sx, ptrdiff_t(csy) * CW + csx,
+                        m_dsp->mc[n][hx + 2 * hy][0], m_dsp->mcChroma[n][chx + 2 * chy]};
+        ++n;
+    }
+    uint8_t* dy = cur.plane[0] + ptrdiff_t(mby * 16) * W + mbx * 16;
+    const ptrdiff_t dc = ptrdiff_t(mby * 8) * CW + mbx * 8;
+    for (int k = 0; k < n; ++k) {
+        const Source& q = src[k];
+        q.fy(dy, W, q.planes[0] + q.luma, W, 16);
+        q.fc(cur.plane[1] + dc, cur.plane[2] + dc, CW, q.planes[1] + q.chroma, q.planes[2] + q.chroma, CW, 8);
+    }
+    return true;
+}
+
 // count skipped macroblocks from mbAddr on: they all take the same vectors,
 // so each row's part of the run is predicted in one go.
 void Decoder::skippedMacroblocks(int mbAddr, int count) {
@@ -1283,9 +1328,8 @@ int Decoder::skippedVectors(int parity) {
 // picture, with every block and its source inside the planes, so nothing is
 // clamped or dropped. False (nothing done) otherwise. Forced into its one
 // caller: the call with its ten arguments cost more than the checks.
-[[gnu::always_inline]] inline bool Decoder::predictFramesInside(const McFunc (&mc)[4][2],
-                                                                const uint8_t* const refPlanes[3], int mbx, int count,
-                                                                int row, int h, int mvx, int mvy) {
+[[gnu::always_inline]] inline bool Decoder::predictFramesInside(bool avg, const uint8_t* const refPlanes[3], int mbx,
+                                                                int count, int row, int h, int mvx, int mvy) {
     const FrameStore& cur = m_store[m_cur];
     const int W = cur.width, H = cur.height, CW = cur.chromaWidth, CH = cur.chromaHeight;
     const int cx = mbx * 16, hx = mvx & 1, hy = mvy & 1;
@@ -1298,14 +1342,15 @@ int Decoder::skippedVectors(int parity) {
         sy + h + hy > H || crow + ch > CH || ccx + span / 2 + 8 > CW || csx < 0 || csy < 0 ||
         csx + span / 2 + 8 + chx > CW || csy + ch + chy > CH)
         return false;
-    const McFunc fy = mc[hx + 2 * hy][0], fc = mc[chx + 2 * chy][1];
+    const McFunc fy = m_dsp->mc[avg][hx + 2 * hy][0];
+    const McPairFunc fc = m_dsp->mcChroma[avg][chx + 2 * chy];
     uint8_t* dy = cur.plane[0] + ptrdiff_t(row) * W + cx;
     const uint8_t* sy0 = refPlanes[0] + ptrdiff_t(sy) * W + sx;
     const ptrdiff_t dc = ptrdiff_t(crow) * CW + ccx, sc = ptrdiff_t(csy) * CW + csx;
     for (int k = 0; k < count; ++k) {
         fy(dy + 16 * k, W, sy0 + 16 * k, W, h);
-        fc(cur.plane[1] + dc + 8 * k, CW, refPlanes[1] + sc + 8 * k, CW, ch);
-        fc(cur.plane[2] + dc + 8 * k, CW, refPlanes[2] + sc + 8 * k, CW, ch);
+        fc(cur.plane[1] + dc + 8 * k, cur.plane[2] + dc + 8 * k, CW, refPlanes[1] + sc + 8 * k,
+           refPlanes[2] + sc + 8 * k, CW, ch);
     }
     return true;
 }
@@ -1320,7 +1365,7 @@ void Decoder::predictBlock(bool avg, const uint8_t* const refPlanes[3], int srcP
     const FrameStore& cur = m_store[m_cur];
     const McFunc(&mc)[4][2] = m_dsp->mc[avg ? 1 : 0];
     if (srcPar < 0 && dstPar < 0 && cur.chromaFormat == 1 &&
-        predictFramesInside(mc, refPlanes, mbx, count, row, h, mvx, mvy))
+        predictFramesInside(avg, refPlanes, mbx, count, row, h, mvx, mvy))
         return;
     // All three stores share one allocation size.
     for (int chroma = 0; chroma < 2; ++chroma) {
@@ -1365,7 +1410,8 @@ void Decoder::predictBlock(bool avg, const uint8_t* const refPlanes[3], int srcP
         const ptrdiff_t dRow = (dstPar > 0 ? W : 0) + cy * ds;
         const ptrdiff_t sRow = (srcPar > 0 ? W : 0) + sy * ss;
         const int dx = vx >> 1, maxSx = W - bw - hx;
-        const McFunc f = mc[hx + 2 * hy][chroma];
+        const McFunc f = mc[hx + 2 * hy][0];
+        const McPairFunc fc = m_dsp->mcChroma[avg][hx + 2 * hy];
         for (int k = 0; k < count; ++k, cx += bw) {
             if (cx < 0 || cx + bw > W) continue;
             int sx = cx + dx;
@@ -1374,8 +1420,8 @@ void Decoder::predictBlock(bool avg, const uint8_t* const refPlanes[3], int srcP
             if (!chroma) {
                 f(cur.plane[0] + dRow + cx, ds, refPlanes[0] + sRow + sx, ss, ch);
             } else {
-                f(cur.plane[1] + dRow + cx, ds, refPlanes[1] + sRow + sx, ss, ch);
-                f(cur.plane[2] + dRow + cx, ds, refPlanes[2] + sRow + sx, ss, ch);
+                fc(cur.plane[1] + dRow + cx, cur.plane[2] + dRow + cx, ds, refPlanes[1] + sRow + sx,
+                   refPlanes[2] + sRow + sx, ss, ch);
             }
         }
     }

@@ -240,14 +240,15 @@ private:
     bool decodeIntraBlock(int16_t* blk, int comp, const uint8_t* matrix, bool& dcOnly);
     bool decodeNonIntraBlock(int16_t* blk, const uint8_t* matrix, bool& dcOnly);
     void predict(int mbx, int mby, int flags, int motionType, int count = 1);
+    bool predictFrameMacroblock(int mbx, int mby, int flags, int motionType);
     // Prediction of h luma lines at row (in the destination's line
     // numbering) for all planes, in count macroblocks from mbx on;
     // srcPar/dstPar -1 for frame lines, else the field parity within the
     // store.
     void predictBlock(bool avg, const uint8_t* const refPlanes[3], int srcPar, int dstPar, int mbx, int count, int row,
                       int h, int mvx, int mvy);
-    bool predictFramesInside(const McFunc (&mc)[4][2], const uint8_t* const refPlanes[3], int mbx, int count, int row,
-                             int h, int mvx, int mvy);
+    bool predictFramesInside(bool avg, const uint8_t* const refPlanes[3], int mbx, int count, int row, int h, int mvx,
+                             int mvy);
 
     const Dsp* m_dsp = nullptr;
     const Tables* m_tables;  // the VLC tables, looked up once

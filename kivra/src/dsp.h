@@ -26,6 +26,10 @@ unsigned cpuMaskFromEnv();
 // Motion compensation: put or average a w x h block, half-sample case
 // xh + 2 * yh.
 using McFunc = void (*)(uint8_t* dst, ptrdiff_t dstStride, const uint8_t* src, ptrdiff_t srcStride, int h);
+// The same for the 8-wide blocks of both chroma planes at once (u and v:
+// the two planes' blocks, with the same strides and vector).
+using McPairFunc = void (*)(uint8_t* dstU, uint8_t* dstV, ptrdiff_t dstStride, const uint8_t* srcU, const uint8_t* srcV,
+                            ptrdiff_t srcStride, int h);
 
 struct Dsp {
     // Inverse DCT in place (AP-922, row pass then column pass).
@@ -38,7 +42,8 @@ struct Dsp {
     // The same for a block whose only non-zero coefficient is the DC.
     void (*idctPutDc)(uint8_t* dst, ptrdiff_t stride, int16_t* block);
     void (*idctAddDc)(uint8_t* dst, ptrdiff_t stride, int16_t* block);
-    McFunc mc[2][4][2];  // [avg][half case][0: 16 wide, 1: 8 wide]
+    McFunc mc[2][4][2];         // [avg][half case][0: 16 wide, 1: 8 wide]
+    McPairFunc mcChroma[2][4];  // [avg][half case], mc[avg][case][1] on both planes
 
     // One row of the vertical chroma filters: (wa * a + wb * b + round) >>
     // shift with round = 1 << (shift - 1), shift 2 or 3, w a multiple of 8.

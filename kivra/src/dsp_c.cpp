@@ -112,6 +112,12 @@ void mcC(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss, int h) {
     }
 }
 
+template <bool Avg, int Case>
+void mcChromaC(uint8_t* du, uint8_t* dv, ptrdiff_t ds, const uint8_t* su, const uint8_t* sv, ptrdiff_t ss, int h) {
+    mcC<8, Avg, Case>(du, ds, su, ss, h);
+    mcC<8, Avg, Case>(dv, ds, sv, ss, h);
+}
+
 }  // namespace
 
 void idctC(int16_t* block) {
@@ -274,6 +280,14 @@ void initDsp(Dsp& d, unsigned mask) {
     d.mc[1][1][1] = mcC<8, true, 1>;
     d.mc[1][2][1] = mcC<8, true, 2>;
     d.mc[1][3][1] = mcC<8, true, 3>;
+    d.mcChroma[0][0] = mcChromaC<false, 0>;
+    d.mcChroma[0][1] = mcChromaC<false, 1>;
+    d.mcChroma[0][2] = mcChromaC<false, 2>;
+    d.mcChroma[0][3] = mcChromaC<false, 3>;
+    d.mcChroma[1][0] = mcChromaC<true, 0>;
+    d.mcChroma[1][1] = mcChromaC<true, 1>;
+    d.mcChroma[1][2] = mcChromaC<true, 2>;
+    d.mcChroma[1][3] = mcChromaC<true, 3>;
     d.blendRow = blendRowC;
     d.yuvToBgr = yuvToBgrC;
     d.yuv422ToBgr = yuv422ToBgrC;

@@ -93,32 +93,57 @@ inline void store(uint8_t* p, __m128i v) {
     }
 }
 
+// One row of a prediction from its samples a (x, y), b (x + 1, y), c (x, y + 1)
+// and d (x + 1, y + 1), those the case needs: 16 bytes of any rows.
+template <int Case>
+inline __m128i halfSample(__m128i a, __m128i b, __m128i c, __m128i d) {
+    if constexpr (Case == 0) {
+        return a;
+    } else if constexpr (Case == 1) {
+        return _mm_avg_epu8(a, b);
+    } else if constexpr (Case == 2) {
+        return _mm_avg_epu8(a, c);
+    } else {
+        const __m128i z = _mm_setzero_si128(), two = _mm_set1_epi16(2);
+        __m128i lo = _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(a, z), _mm_unpacklo_epi8(b, z)),
+                                   _mm_add_epi16(_mm_unpacklo_epi8(c, z), _mm_unpacklo_epi8(d, z)));
+        __m128i hi = _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(a, z), _mm_unpackhi_epi8(b, z)),
+                                   _mm_add_epi16(_mm_unpackhi_epi8(c, z), _mm_unpackhi_epi8(d, z)));
+        lo = _mm_srli_epi16(_mm_add_epi16(lo, two), 2);
+        hi = _mm_srli_epi16(_mm_add_epi16(hi, two), 2);
+        return _mm_packus_epi16(lo, hi);
+    }
+}
+
 template <int W, bool Avg, int Case>
 void mcSse2(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss, int h) {
-    const __m128i z = _mm_setzero_si128(), two = _mm_set1_epi16(2);
+    const __m128i z = _mm_setzero_si128();
     for (int y = 0; y < h; ++y, dst += ds, src += ss) {
-        __m128i v;
-        if constexpr (Case == 0) {
-            v = load<W>(src);
-        } else if constexpr (Case == 1) {
-            v = _mm_avg_epu8(load<W>(src), load<W>(src + 1));
-        } else if constexpr (Case == 2) {
-            v = _mm_avg_epu8(load<W>(src), load<W>(src + ss));
-        } else {
-            const __m128i a = load<W>(src), b = load<W>(src + 1), c = load<W>(src + ss), d = load<W>(src + ss + 1);
-            __m128i lo = _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(a, z), _mm_unpacklo_epi8(b, z)),
-                                       _mm_add_epi16(_mm_unpacklo_epi8(c, z), _mm_unpacklo_epi8(d, z)));
-            lo = _mm_srli_epi16(_mm_add_epi16(lo, two), 2);
-            __m128i hi = _mm_setzero_si128();
-            if constexpr (W == 16) {
-                hi = _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(a, z), _mm_unpackhi_epi8(b, z)),
-                                   _mm_add_epi16(_mm_unpackhi_epi8(c, z), _mm_unpackhi_epi8(d, z)));
-                hi = _mm_srli_epi16(_mm_add_epi16(hi, two), 2);
-            }
-            v = _mm_packus_epi16(lo, hi);
-        }
+        const __m128i a = load<W>(src);
+        const __m128i b = Case & 1 ? load<W>(src + 1) : z;
+        const __m128i c = Case & 2 ? load<W>(src + ss) : z;
+        const __m128i d = Case == 3 ? load<W>(src + ss + 1) : z;
+        __m128i v = halfSample<Case>(a, b, c, d);
         if constexpr (Avg) v = _mm_avg_epu8(load<W>(dst), v);
         store<W>(dst, v);
+    }
+}
+
+// Eight bytes of each plane's row side by side: u in the low half.
+inline __m128i loadPair(const uint8_t* u, const uint8_t* v) { return _mm_unpacklo_epi64(load<8>(u), load<8>(v)); }
+
+template <bool Avg, int Case>
+void mcChromaSse2(uint8_t* du, uint8_t* dv, ptrdiff_t ds, const uint8_t* su, const uint8_t* sv, ptrdiff_t ss, int h) {
+    const __m128i z = _mm_setzero_si128();
+    for (int y = 0; y < h; ++y, du += ds, dv += ds, su += ss, sv += ss) {
+        const __m128i a = loadPair(su, sv);
+        const __m128i b = Case & 1 ? loadPair(su + 1, sv + 1) : z;
+        const __m128i c = Case & 2 ? loadPair(su + ss, sv + ss) : z;
+        const __m128i d = Case == 3 ? loadPair(su + ss + 1, sv + ss + 1) : z;
+        __m128i v = halfSample<Case>(a, b, c, d);
+        if constexpr (Avg) v = _mm_avg_epu8(loadPair(du, dv), v);
+        store<8>(du, v);
+        store<8>(dv, _mm_unpackhi_epi64(v, v));
     }
 }
 
@@ -243,6 +268,14 @@ void initDspSse2(Dsp& d) {
     d.mc[1][1][1] = mcSse2<8, true, 1>;
     d.mc[1][2][1] = mcSse2<8, true, 2>;
     d.mc[1][3][1] = mcSse2<8, true, 3>;
+    d.mcChroma[0][0] = mcChromaSse2<false, 0>;
+    d.mcChroma[0][1] = mcChromaSse2<false, 1>;
+    d.mcChroma[0][2] = mcChromaSse2<false, 2>;
+    d.mcChroma[0][3] = mcChromaSse2<false, 3>;
+    d.mcChroma[1][0] = mcChromaSse2<true, 0>;
+    d.mcChroma[1][1] = mcChromaSse2<true, 1>;
+    d.mcChroma[1][2] = mcChromaSse2<true, 2>;
+    d.mcChroma[1][3] = mcChromaSse2<true, 3>;
     d.blendRow = blendRowSse2;
     d.yuvToBgr = yuvToBgrSse2;
     d.yuv422ToBgr = yuv422ToBgrSse2;

@@ -115,6 +115,21 @@ TEST_P(SimdVsC, MotionCompensationAllCasesMatch) {
                     opt.mc[avg][hc][w](d2.data() + 5, stride, src.data() + off, stride, h);
                     ASSERT_EQ(d1, d2) << "avg " << avg << " case " << hc << " width " << (w ? 8 : 16) << " h " << h;
                 }
+    // Both chroma planes at once: each plane as the 8-wide C function gives it.
+    for (int avg = 0; avg < 2; ++avg)
+        for (int hc = 0; hc < 4; ++hc)
+            for (int h : {4, 8, 16}) {
+                auto su = randomPlane(size_t(stride) * 40), sv = randomPlane(size_t(stride) * 40);
+                auto du1 = randomPlane(size_t(stride) * 40), dv1 = randomPlane(size_t(stride) * 40);
+                auto du2 = du1, dv2 = dv1;
+                const int off = rnd(0, 20) + stride * rnd(0, 10);
+                ref.mc[avg][hc][1](du1.data() + 3, stride, su.data() + off, stride, h);
+                ref.mc[avg][hc][1](dv1.data() + 3, stride, sv.data() + off, stride, h);
+                opt.mcChroma[avg][hc](du2.data() + 3, dv2.data() + 3, stride, su.data() + off, sv.data() + off, stride,
+                                      h);
+                ASSERT_EQ(du1, du2) << "chroma pair avg " << avg << " case " << hc << " h " << h;
+                ASSERT_EQ(dv1, dv2) << "chroma pair avg " << avg << " case " << hc << " h " << h;
+            }
 }
 
 TEST_P(SimdVsC, VerticalFilterRowsMatch) {
