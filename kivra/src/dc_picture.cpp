@@ -125,7 +125,7 @@ void decodeStretch(const std::vector<uint8_t>& buf, const std::vector<uint32_t>&
     const size_t k = lanes ? halfWorkSlice(buf, starts, first, last, end, rowWeight) : last;
     if (k < last) {
         const int mid = sliceRow(buf, starts[k]) * d.sequence().mbWidth;
-        d.decodeIntraDcLanes(p + from, p + starts[k], p + end, mid, limit, g);
+        d.decodeIntraDcLanes(p + from, p + starts[k], p + end, mid, limit, g, p, starts.data(), starts.size());
     } else {
         d.decodeIntraDcIn(p + from, p + end, limit, g);
     }

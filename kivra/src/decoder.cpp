@@ -492,17 +492,18 @@ DcBlockTables dcBlockTables(const Tables& t, const PictureState& p) {
 // bits or more: the DC size code (up to 10 bits), the differential (up to
 // 11) and the first two lookups of the AC walk, so that a block with the DC
 // alone or with a few short codes, most blocks, takes no further refill.
-[[gnu::always_inline]] inline bool walkBlockDc(LocalBits& br, const DcBlockTables& t, int comp, int& pred, int& mean) {
+[[gnu::always_inline]] inline bool walkBlockDcUnchecked(LocalBits& br, const DcBlockTables& t, int comp, int& pred,
+                                                        int& mean) {
     br.topUp(57);
     const VlcEntry e = comp == 0 ? t.luma[br.peek(9)] : t.chroma[br.peek(10)];
     if (e.len == 0) return false;
-    br.drop(e.len);
+    br.dropUnchecked(e.len);
     // size 0 reads no bits and gives 0; otherwise a leading 0 bit marks a
     // negative differential.
     const int size = e.sym;
     const int raw = static_cast<int>(br.peek(32) >> 1 >> (31 - size));
     const int half = (1 << size) >> 1;
-    br.drop(size);
+    br.dropUnchecked(size);
     pred += raw < half ? raw - ((1 << size) - 1) : raw;
     // The block's mean is its DC coefficient / 8 (rounded), plus the
     // mid-grey the predictor leaves out.
@@ -516,12 +517,12 @@ DcBlockTables dcBlockTables(const Tables& t, const PictureState& p) {
     for (;;) {
         uint16_t s = st[br.peek(CoefSkipTable::kBits)];
         if (CoefSkipTable::bits(s) != 0) [[likely]] {
-            br.drop(CoefSkipTable::bits(s));
+            br.dropUnchecked(CoefSkipTable::bits(s));
             i += CoefSkipTable::positions(s);
             if (CoefSkipTable::endOfBlock(s)) break;
             s = st[br.peek(CoefSkipTable::kBits)];
             if (CoefSkipTable::bits(s) != 0) [[likely]] {
-                br.drop(CoefSkipTable::bits(s));
+                br.dropUnchecked(CoefSkipTable::bits(s));
                 i += CoefSkipTable::positions(s);
                 if (CoefSkipTable::endOfBlock(s)) break;
                 if (i > 63) return false;
@@ -533,11 +534,11 @@ DcBlockTables dcBlockTables(const Tables& t, const PictureState& p) {
         br.topUp(32);
         const CoefEntry c = t.coef->lookup(br.peek(32));
         if (c.run >= 0) {
-            br.drop(c.len);
+            br.dropUnchecked(c.len);
             i += c.run + 1;
         } else if (c.run == kCoefEscape) {
             i += static_cast<int>(br.peek(c.len + 6) & 63) + 1;
-            br.drop(c.len + 18);  // the escape, its run and its level
+            br.dropUnchecked(c.len + 18);  // the escape, its run and its level
         } else {
             return false;  // an end of block always fits the skip table
         }
@@ -545,6 +546,13 @@ DcBlockTables dcBlockTables(const Tables& t, const PictureState& p) {
         br.topUp(32);
     }
     return i <= 63;
+}
+
+// walkBlockDc with the end of the data checked once, after the block.
+[[gnu::always_inline]] inline bool walkBlockDc(LocalBits& br, const DcBlockTables& t, int comp, int& pred, int& mean) {
+    const bool ok = walkBlockDcUnchecked(br, t, comp, pred, mean);
+    br.checkEnd();
+    return ok;
 }
 
 constexpr int blockComponent(int b) { return b < 4 ? 0 : 1 + ((b - 4) & 1); }
@@ -743,8 +751,50 @@ void Decoder::walkLaneDc(DcLane& L, const DcGrid& g) {
     }
 }
 
+// Lane done has ended while busy still has slices ahead: done takes the
+// later part of them, from the slice starting a new row where about half of
+// busy's remaining work lies (bytes plus 12 a macroblock, as the split of
+// the range was made), and busy stops before that row. False when busy has
+// too little left to share.
+bool Decoder::takeOverDc(DcLane& done, DcLane& busy, const uint8_t*& busyEnd, const uint8_t* p, const uint32_t* starts,
+                         size_t count) {
+    const int w = m_seq.mbWidth;
+    const int busyRow = busy.addr / w;
+    const uint8_t* at = busy.br.bytePointer();
+    const int endRow = std::min(busy.limit / w, m_seq.mbHeight);
+    // The slices of busy's range still ahead of it, on later rows.
+    size_t first = count, last = count;
+    for (size_t k = 0; k < count; ++k) {
+        const uint8_t* s = p + starts[k];
+        if (s >= busyEnd) {
+            last = k;
+            break;
+        }
+        if (first == count && s > at && s[3] - 1 > busyRow) first = k;
+    }
+    if (first >= last) return false;
+    const size_t rowWeight = 12 * size_t(w);
+    const size_t total = size_t(busyEnd - at) + size_t(std::max(endRow - busyRow, 0)) * rowWeight;
+    for (size_t k = first; k < last; ++k) {
+        const uint8_t* s = p + starts[k];
+        const int row = s[3] - 1;
+        if (row * w >= busy.limit) break;
+        if (k > first && row == p[starts[k - 1] + 3] - 1) continue;  // not a new row
+        if (2 * (size_t(s - at) + size_t(row - busyRow) * rowWeight) < total) continue;
+        if (row <= busyRow + 1) return false;  // too little to share
+        done = DcLane{};
+        done.br.attachBytes(s, busyEnd);
+        done.limit = busy.limit;
+        busy.limit = row * w;
+        if (busy.total > busy.limit) busy.total = busy.limit;
+        busyEnd = s;
+        return true;
+    }
+    return false;
+}
+
 void Decoder::decodeIntraDcLanes(const uint8_t* p, const uint8_t* mid, const uint8_t* end, int midLimit, int endLimit,
-                                 const DcGrid& g) {
+                                 const DcGrid& g, const uint8_t* base, const uint32_t* starts, size_t count) {
     DcLane lanes[2];
     lanes[0].br.attachBytes(p, mid);
     lanes[0].limit = midLimit;
@@ -752,12 +802,27 @@ void Decoder::decodeIntraDcLanes(const uint8_t* p, const uint8_t* mid, const uin
     lanes[1].limit = endLimit;
     DcLane& a = lanes[0];
     DcLane& b = lanes[1];
+    const uint8_t* endA = mid;
+    const uint8_t* endB = end;
     const DcBlockTables t = dcBlockTables(*m_tables, m_pic);
     const int nblocks = m_seq.blocksPerMb;
     for (;;) {
         if (!a.inSlice && !a.ended) laneSliceDc(a);
         if (!b.inSlice && !b.ended) laneSliceDc(b);
-        if (!a.inSlice || !b.inSlice) break;
+        if (!a.inSlice || !b.inSlice) {
+            // One lane has ended: it takes over half of what the other has
+            // left, while that is worth sharing.
+            const uint8_t* endBefore = a.ended ? endB : endA;
+            if (a.ended && b.inSlice && takeOverDc(a, b, endB, base, starts, count)) {
+                endA = endBefore;  // a now walks from where b stops to b's old end
+                continue;
+            }
+            if (b.ended && a.inSlice && takeOverDc(b, a, endA, base, starts, count)) {
+                endB = endBefore;
+                continue;
+            }
+            break;
+        }
         const bool ha = laneHeaderDc(a), hb = laneHeaderDc(b);
         bool oka = ha, okb = hb;
         if (ha && hb) {

@@ -150,8 +150,12 @@ public:
     // The same over two ranges at once, [p, mid) up to macroblock midLimit
     // and [mid, end) up to endLimit, as two decodeIntraDcIn calls would (mid
     // at a slice start of a new row); faster than one after the other.
+    // starts (optional): the offsets from base of the slice start codes,
+    // row by row, [p, end) among them; with them a lane that has ended
+    // takes over the later half of what the other has left.
     void decodeIntraDcLanes(const uint8_t* p, const uint8_t* mid, const uint8_t* end, int midLimit, int endLimit,
-                            const DcGrid& grid);
+                            const DcGrid& grid, const uint8_t* base = nullptr, const uint32_t* starts = nullptr,
+                            size_t count = 0);
     // Without frame stores the decoder only parses headers and decodes DC
     // grids (the reduced path needs no full-size planes).
     void setAllocateFrames(bool on) { m_allocateFrames = on; }
@@ -229,6 +233,8 @@ private:
     void laneNextMacroblockDc(DcLane& lane, const DcGrid& grid);
     bool laneBlocksDc(DcLane& lane);
     void walkLaneDc(DcLane& lane, const DcGrid& grid);
+    bool takeOverDc(DcLane& done, DcLane& busy, const uint8_t*& busyEnd, const uint8_t* p, const uint32_t* starts,
+                    size_t count);
     int readMbai();
     int sliceMacroblockCount() const;
     bool beginSliceMacroblocks(int row, int total, int& addr, bool& done);

@@ -163,6 +163,8 @@ public:
     int bitsInWindow() const { return m_bits; }
     // File position reached by the source (0 without one).
     int64_t sourcePosition() const { return m_dmx ? m_dmx->filePosition() : 0; }
+    // Over bytes (attachBytes): the first byte not yet read whole.
+    const uint8_t* bytePointer() const { return m_p - m_bits / 8; }
 
     // Aligns, then skips bytes until the next three are 00 00 01 (not
     // consumed). False when the source ended first.
@@ -256,6 +258,16 @@ public:
     inline void drop(int n) {
         m_cache <<= n;
         m_bits -= n;
+        checkEnd();
+    }
+    // drop without the check for bits read past the end of the data: a walk
+    // that drops many codes checks once with checkEnd() when it is done (the
+    // window only shrinks meanwhile, so the outcome is the same).
+    inline void dropUnchecked(int n) {
+        m_cache <<= n;
+        m_bits -= n;
+    }
+    inline void checkEnd() {
         if (m_bits < m_br.m_pad) [[unlikely]] {
             m_br.m_overrun = true;
             m_br.m_pad = m_bits < 0 ? 0 : m_bits;
