@@ -1335,7 +1335,7 @@ bool Decoder::decodeMacroblock(int mbAddr) {
             return false;
         // The second direction averages.
         src[n] = Source{m_store[s == 0 ? m_fwd : m_bwd].plane, ptrdiff_t(sy) * W + sx, ptrdiff_t(csy) * CW + csx,
-                        m_dsp->mc[n][hx + 2 * hy][0], m_dsp->mcChroma[n][chx + 2 * chy]};
+                        m_dsp->mc[n][hx + 2 * hy], m_dsp->mcChroma[n][chx + 2 * chy]};
         ++n;
     }
     uint8_t* dy = cur.plane[0] + ptrdiff_t(mby * 16) * W + mbx * 16;
@@ -1407,7 +1407,7 @@ int Decoder::skippedVectors(int parity) {
         sy + h + hy > H || crow + ch > CH || ccx + span / 2 + 8 > CW || csx < 0 || csy < 0 ||
         csx + span / 2 + 8 + chx > CW || csy + ch + chy > CH)
         return false;
-    const McFunc fy = m_dsp->mc[avg][hx + 2 * hy][0];
+    const McFunc fy = m_dsp->mc[avg][hx + 2 * hy];
     const McPairFunc fc = m_dsp->mcChroma[avg][chx + 2 * chy];
     uint8_t* dy = cur.plane[0] + ptrdiff_t(row) * W + cx;
     const uint8_t* sy0 = refPlanes[0] + ptrdiff_t(sy) * W + sx;
@@ -1428,7 +1428,7 @@ int Decoder::skippedVectors(int parity) {
 void Decoder::predictBlock(bool avg, const uint8_t* const refPlanes[3], int srcPar, int dstPar, int mbx, int count,
                            int row, int h, int mvx, int mvy) {
     const FrameStore& cur = m_store[m_cur];
-    const McFunc(&mc)[4][2] = m_dsp->mc[avg ? 1 : 0];
+    const McFunc(&mc)[4] = m_dsp->mc[avg ? 1 : 0];
     if (srcPar < 0 && dstPar < 0 && cur.chromaFormat == 1 &&
         predictFramesInside(avg, refPlanes, mbx, count, row, h, mvx, mvy))
         return;
@@ -1475,7 +1475,7 @@ void Decoder::predictBlock(bool avg, const uint8_t* const refPlanes[3], int srcP
         const ptrdiff_t dRow = (dstPar > 0 ? W : 0) + cy * ds;
         const ptrdiff_t sRow = (srcPar > 0 ? W : 0) + sy * ss;
         const int dx = vx >> 1, maxSx = W - bw - hx;
-        const McFunc f = mc[hx + 2 * hy][0];
+        const McFunc f = mc[hx + 2 * hy];
         const McPairFunc fc = m_dsp->mcChroma[avg][hx + 2 * hy];
         for (int k = 0; k < count; ++k, cx += bw) {
             if (cx < 0 || cx + bw > W) continue;

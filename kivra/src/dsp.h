@@ -23,11 +23,11 @@ int simdLevel();
 // KIVRA_CPU_MASK=0 in the environment forces the C path for the library.
 unsigned cpuMaskFromEnv();
 
-// Motion compensation: put or average a w x h block, half-sample case
+// Motion compensation: put or average a 16 x h luma block, half-sample case
 // xh + 2 * yh.
 using McFunc = void (*)(uint8_t* dst, ptrdiff_t dstStride, const uint8_t* src, ptrdiff_t srcStride, int h);
-// The same for the 8-wide blocks of both chroma planes at once (u and v:
-// the two planes' blocks, with the same strides and vector).
+// The same for the 8 x h blocks of both chroma planes at once (u and v: the
+// two planes' blocks, with the same strides and vector).
 using McPairFunc = void (*)(uint8_t* dstU, uint8_t* dstV, ptrdiff_t dstStride, const uint8_t* srcU, const uint8_t* srcV,
                             ptrdiff_t srcStride, int h);
 
@@ -42,8 +42,8 @@ struct Dsp {
     // The same for a block whose only non-zero coefficient is the DC.
     void (*idctPutDc)(uint8_t* dst, ptrdiff_t stride, int16_t* block);
     void (*idctAddDc)(uint8_t* dst, ptrdiff_t stride, int16_t* block);
-    McFunc mc[2][4][2];         // [avg][half case][0: 16 wide, 1: 8 wide]
-    McPairFunc mcChroma[2][4];  // [avg][half case], mc[avg][case][1] on both planes
+    McFunc mc[2][4];            // [avg][half case]
+    McPairFunc mcChroma[2][4];  // [avg][half case]
 
     // One row of the vertical chroma filters: (wa * a + wb * b + round) >>
     // shift with round = 1 << (shift - 1), shift 2 or 3, w a multiple of 8.

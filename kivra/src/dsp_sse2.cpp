@@ -115,17 +115,17 @@ inline __m128i halfSample(__m128i a, __m128i b, __m128i c, __m128i d) {
     }
 }
 
-template <int W, bool Avg, int Case>
+template <bool Avg, int Case>
 void mcSse2(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss, int h) {
     const __m128i z = _mm_setzero_si128();
     for (int y = 0; y < h; ++y, dst += ds, src += ss) {
-        const __m128i a = load<W>(src);
-        const __m128i b = Case & 1 ? load<W>(src + 1) : z;
-        const __m128i c = Case & 2 ? load<W>(src + ss) : z;
-        const __m128i d = Case == 3 ? load<W>(src + ss + 1) : z;
+        const __m128i a = load<16>(src);
+        const __m128i b = Case & 1 ? load<16>(src + 1) : z;
+        const __m128i c = Case & 2 ? load<16>(src + ss) : z;
+        const __m128i d = Case == 3 ? load<16>(src + ss + 1) : z;
         __m128i v = halfSample<Case>(a, b, c, d);
-        if constexpr (Avg) v = _mm_avg_epu8(load<W>(dst), v);
-        store<W>(dst, v);
+        if constexpr (Avg) v = _mm_avg_epu8(load<16>(dst), v);
+        store<16>(dst, v);
     }
 }
 
@@ -252,22 +252,14 @@ void initDspSse2(Dsp& d) {
     d.idctAdd = idctAddSse2;
     d.idctPutDc = idctPutDcSse2;
     d.idctAddDc = idctAddDcSse2;
-    d.mc[0][0][0] = mcSse2<16, false, 0>;
-    d.mc[0][1][0] = mcSse2<16, false, 1>;
-    d.mc[0][2][0] = mcSse2<16, false, 2>;
-    d.mc[0][3][0] = mcSse2<16, false, 3>;
-    d.mc[0][0][1] = mcSse2<8, false, 0>;
-    d.mc[0][1][1] = mcSse2<8, false, 1>;
-    d.mc[0][2][1] = mcSse2<8, false, 2>;
-    d.mc[0][3][1] = mcSse2<8, false, 3>;
-    d.mc[1][0][0] = mcSse2<16, true, 0>;
-    d.mc[1][1][0] = mcSse2<16, true, 1>;
-    d.mc[1][2][0] = mcSse2<16, true, 2>;
-    d.mc[1][3][0] = mcSse2<16, true, 3>;
-    d.mc[1][0][1] = mcSse2<8, true, 0>;
-    d.mc[1][1][1] = mcSse2<8, true, 1>;
-    d.mc[1][2][1] = mcSse2<8, true, 2>;
-    d.mc[1][3][1] = mcSse2<8, true, 3>;
+    d.mc[0][0] = mcSse2<false, 0>;
+    d.mc[0][1] = mcSse2<false, 1>;
+    d.mc[0][2] = mcSse2<false, 2>;
+    d.mc[0][3] = mcSse2<false, 3>;
+    d.mc[1][0] = mcSse2<true, 0>;
+    d.mc[1][1] = mcSse2<true, 1>;
+    d.mc[1][2] = mcSse2<true, 2>;
+    d.mc[1][3] = mcSse2<true, 3>;
     d.mcChroma[0][0] = mcChromaSse2<false, 0>;
     d.mcChroma[0][1] = mcChromaSse2<false, 1>;
     d.mcChroma[0][2] = mcChromaSse2<false, 2>;
