@@ -761,6 +761,7 @@ bool Decoder::takeOverDc(DcLane& done, DcLane& busy, const uint8_t*& busyEnd, co
     const int w = m_seq.mbWidth;
     const int busyRow = busy.addr / w;
     const uint8_t* at = busy.br.bytePointer();
+    if (at == nullptr) return false;  // busy has read all it has
     const int endRow = std::min(busy.limit / w, m_seq.mbHeight);
     // The slices of busy's range still ahead of it, on later rows.
     size_t first = count, last = count;

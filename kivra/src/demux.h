@@ -163,8 +163,9 @@ public:
     int bitsInWindow() const { return m_bits; }
     // File position reached by the source (0 without one).
     int64_t sourcePosition() const { return m_dmx ? m_dmx->filePosition() : 0; }
-    // Over bytes (attachBytes): the first byte not yet read whole.
-    const uint8_t* bytePointer() const { return m_p - m_bits / 8; }
+    // Over bytes (attachBytes): the first byte not yet read whole; null once
+    // the bytes have all gone into the window.
+    const uint8_t* bytePointer() const { return m_p == nullptr ? nullptr : m_p - m_bits / 8; }
 
     // Aligns, then skips bytes until the next three are 00 00 01 (not
     // consumed). False when the source ended first.
