@@ -1258,8 +1258,12 @@ bool Decoder::decodeMacroblock(int mbAddr) {
     const int chromaRows = m_seq.chromaFormat == 1 ? 8 : 16;
     const ptrdiff_t coff = parity * cs + (mby * chromaRows) * cstride + mbx * 8;
 
-    for (int i = 0; i < nblocks; ++i) {
-        if (!(cbp & (1 << (nblocks - 1 - i)))) continue;
+    // The coded blocks in order, the first one in cbp's highest bit: one
+    // step a coded block rather than a test a block.
+    for (int rest = cbp; rest != 0;) {
+        const int top = 31 - __builtin_clz(static_cast<unsigned>(rest));
+        rest &= ~(1 << top);
+        const int i = nblocks - 1 - top;
         int16_t* blk = m_blocks[i];
         const int comp = i < 4 ? 0 : 1 + ((i - 4) & 1);
         const bool chromaMatrix = comp != 0 && m_seq.chromaFormat != 1;
