@@ -951,24 +951,16 @@ bool Decoder::decodeSlice(int& mbAddr, bool& done) {
     }
 }
 
+// Without branches on the code (they go either way at random): the
+// magnitude is worked out whatever the code, and the wrap into
+// [-16 f, 16 f - 1] is a mask, the range being a power of two. The
+// prediction lies within twice the range (a field vector's doubled one), so
+// one wrap is all the standard's two tests can make.
 int Decoder::decodeMotionComponent(int pred, int motionCode, int residual, int fCode) {
-    const int rSize = fCode - 1;
-    const int f = 1 << rSize;
-    int delta;
-    if (f == 1 || motionCode == 0) {
-        delta = motionCode;
-    } else {
-        delta = (std::abs(motionCode) - 1) * f + residual + 1;
-        if (motionCode < 0) delta = -delta;
-    }
-    int v = pred + delta;
-    const int high = 16 * f - 1, low = -16 * f, range = 32 * f;
-    if (v > high) {
-        v -= range;
-    } else if (v < low) {
-        v += range;
-    }
-    return v;
+    const int f = 1 << (fCode - 1);
+    const int magnitude = (std::abs(motionCode) - 1) * f + residual + 1;  // |motionCode| when f is 1
+    const int delta = motionCode == 0 ? 0 : (motionCode < 0 ? -magnitude : magnitude);
+    return ((pred + delta + 16 * f) & (32 * f - 1)) - 16 * f;
 }
 
 void Decoder::dualPrimeVector(const int v[2], const int dmv[2], int m, int e, int out[2]) {
@@ -988,12 +980,11 @@ inline int readMotionDelta(Bits& br, const MotionTable& motion, int fcode, int p
     const uint32_t w = br.peek(32);
     const MotionEntry e = motion.lookup(w);
     if (e.len == 0) return kInvalid;
-    int len = e.len, residual = 0;
-    if (fcode != 1 && e.code != 0) {
-        residual = static_cast<int>((w << len) >> (33 - fcode));
-        len += fcode - 1;
-    }
-    br.drop(len);
+    // The residual's fcode - 1 bits follow a code other than 0; taken
+    // without a branch (none when there are no bits).
+    const int rbits = e.code != 0 ? fcode - 1 : 0;
+    const int residual = static_cast<int>((uint64_t(w << e.len) << rbits) >> 32);
+    br.drop(e.len + rbits);
     return Decoder::decodeMotionComponent(pred, e.code, residual, fcode);
 }
 

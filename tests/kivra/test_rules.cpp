@@ -115,6 +115,25 @@ TEST(MotionVectors, DeltaAndWrapAround) {
     EXPECT_EQ(Decoder::decodeMotionComponent(0, 3, 1, 2), 6);      // (3-1)*2 + 1 + 1
     EXPECT_EQ(Decoder::decodeMotionComponent(0, -3, 1, 2), -6);
     EXPECT_EQ(Decoder::decodeMotionComponent(10, 0, 0, 3), 10);
+    // Against the standard's text for every code and residual, from
+    // predictions across twice the range (a field vector's doubled one).
+    for (int fCode = 1; fCode <= 9; ++fCode) {
+        const int f = 1 << (fCode - 1), high = 16 * f - 1, low = -16 * f, range = 32 * f;
+        for (int pred = -2 * 16 * f; pred < 2 * 16 * f; pred += 1 + f / 8)
+            for (int code = -16; code <= 16; ++code)
+                for (int residual = 0; residual < f; residual += 1 + f / 16) {
+                    int delta = code;
+                    if (f != 1 && code != 0) {
+                        delta = (std::abs(code) - 1) * f + residual + 1;
+                        if (code < 0) delta = -delta;
+                    }
+                    int v = pred + delta;
+                    if (v < low) v += range;
+                    if (v > high) v -= range;
+                    ASSERT_EQ(Decoder::decodeMotionComponent(pred, code, f == 1 ? 0 : residual, fCode), v)
+                        << "f_code " << fCode << " pred " << pred << " code " << code << " residual " << residual;
+                }
+    }
 }
 
 TEST(MotionVectors, DualPrimeOppositeParityVector) {
