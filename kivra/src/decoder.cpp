@@ -1094,11 +1094,12 @@ bool Decoder::decodeIntraBlock(int16_t* blk, int comp, const uint8_t* matrix, bo
     const Tables& t = *m_tables;
     int size = readVlc(br, comp == 0 ? t.dcLuma : t.dcChroma);
     if (size == kInvalid) return false;
-    int diff = 0;
-    if (size > 0) {
-        diff = static_cast<int>(br.get(size));
-        if (diff < (1 << (size - 1))) diff -= (1 << size) - 1;
-    }
+    // The differential without branches on its size or sign: size 0 reads
+    // no bits and gives 0; a leading 0 bit marks a negative one.
+    br.need(24);
+    const int raw = static_cast<int>(br.peek(32) >> 1 >> (31 - size));
+    const int diff = raw < ((1 << size) >> 1) ? raw - ((1 << size) - 1) : raw;
+    br.drop(size);
     // The predictor starts from 0, not mid-grey: reconstruction adds the
     // missing 128 back.
     m_dcPred[comp] += diff;
