@@ -104,29 +104,45 @@ inline __m128i halfSample(__m128i a, __m128i b, __m128i c, __m128i d) {
     } else if constexpr (Case == 2) {
         return _mm_avg_epu8(a, c);
     } else {
-        const __m128i z = _mm_setzero_si128(), two = _mm_set1_epi16(2);
-        __m128i lo = _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(a, z), _mm_unpacklo_epi8(b, z)),
-                                   _mm_add_epi16(_mm_unpacklo_epi8(c, z), _mm_unpacklo_epi8(d, z)));
-        __m128i hi = _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(a, z), _mm_unpackhi_epi8(b, z)),
-                                   _mm_add_epi16(_mm_unpackhi_epi8(c, z), _mm_unpackhi_epi8(d, z)));
-        lo = _mm_srli_epi16(_mm_add_epi16(lo, two), 2);
-        hi = _mm_srli_epi16(_mm_add_epi16(hi, two), 2);
-        return _mm_packus_epi16(lo, hi);
+        // (a + b + c + d + 2) >> 2 in bytes: with s = avg(a, b) and
+        // t = avg(c, d) (each rounded up), avg(s, t) is one too high exactly
+        // when s + t is odd and a + b or c + d was odd.
+        const __m128i s = _mm_avg_epu8(a, b), t = _mm_avg_epu8(c, d);
+        const __m128i odd = _mm_or_si128(_mm_xor_si128(a, b), _mm_xor_si128(c, d));
+        const __m128i fix = _mm_and_si128(_mm_and_si128(_mm_xor_si128(s, t), odd), _mm_set1_epi8(1));
+        return _mm_sub_epi8(_mm_avg_epu8(s, t), fix);
+    }
+}
+
+// The rows of a prediction: row(y, x) loads the 16 source bytes of row y
+// at offset x (0 or 1), put(y, v) stores (or averages) a row. With half
+// samples between rows, a row's lower samples are the next row's upper
+// ones: each source row is loaded once.
+template <int Case, class Row, class Put>
+inline void predictRows(int h, Row row, Put put) {
+    const __m128i z = _mm_setzero_si128();
+    if constexpr ((Case & 2) == 0) {
+        for (int y = 0; y < h; ++y) put(y, halfSample<Case>(row(y, 0), Case & 1 ? row(y, 1) : z, z, z));
+    } else {
+        __m128i a = row(0, 0), b = Case == 3 ? row(0, 1) : z;
+        for (int y = 0; y < h; ++y) {
+            const __m128i c = row(y + 1, 0), d = Case == 3 ? row(y + 1, 1) : z;
+            put(y, halfSample<Case>(a, b, c, d));
+            a = c;
+            b = d;
+        }
     }
 }
 
 template <bool Avg, int Case>
 void mcSse2(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss, int h) {
-    const __m128i z = _mm_setzero_si128();
-    for (int y = 0; y < h; ++y, dst += ds, src += ss) {
-        const __m128i a = load<16>(src);
-        const __m128i b = Case & 1 ? load<16>(src + 1) : z;
-        const __m128i c = Case & 2 ? load<16>(src + ss) : z;
-        const __m128i d = Case == 3 ? load<16>(src + ss + 1) : z;
-        __m128i v = halfSample<Case>(a, b, c, d);
-        if constexpr (Avg) v = _mm_avg_epu8(load<16>(dst), v);
-        store<16>(dst, v);
-    }
+    predictRows<Case>(
+        h, [&](int y, int x) { return load<16>(src + y * ss + x); },
+        [&](int y, __m128i v) {
+            uint8_t* d = dst + y * ds;
+            if constexpr (Avg) v = _mm_avg_epu8(load<16>(d), v);
+            store<16>(d, v);
+        });
 }
 
 // Eight bytes of each plane's row side by side: u in the low half.
@@ -134,17 +150,15 @@ inline __m128i loadPair(const uint8_t* u, const uint8_t* v) { return _mm_unpackl
 
 template <bool Avg, int Case>
 void mcChromaSse2(uint8_t* du, uint8_t* dv, ptrdiff_t ds, const uint8_t* su, const uint8_t* sv, ptrdiff_t ss, int h) {
-    const __m128i z = _mm_setzero_si128();
-    for (int y = 0; y < h; ++y, du += ds, dv += ds, su += ss, sv += ss) {
-        const __m128i a = loadPair(su, sv);
-        const __m128i b = Case & 1 ? loadPair(su + 1, sv + 1) : z;
-        const __m128i c = Case & 2 ? loadPair(su + ss, sv + ss) : z;
-        const __m128i d = Case == 3 ? loadPair(su + ss + 1, sv + ss + 1) : z;
-        __m128i v = halfSample<Case>(a, b, c, d);
-        if constexpr (Avg) v = _mm_avg_epu8(loadPair(du, dv), v);
-        store<8>(du, v);
-        store<8>(dv, _mm_unpackhi_epi64(v, v));
-    }
+    predictRows<Case>(
+        h, [&](int y, int x) { return loadPair(su + y * ss + x, sv + y * ss + x); },
+        [&](int y, __m128i v) {
+            uint8_t* u = du + y * ds;
+            uint8_t* w = dv + y * ds;
+            if constexpr (Avg) v = _mm_avg_epu8(loadPair(u, w), v);
+            store<8>(u, v);
+            store<8>(w, _mm_unpackhi_epi64(v, v));
+        });
 }
 
 // ---------------------------------------------------------------------------
