@@ -1307,7 +1307,9 @@ bool Decoder::decodeMacroblock(int mbAddr) {
 [[gnu::always_inline]] inline bool Decoder::predictFrameMacroblock(int mbx, int mby, int flags, int motionType) {
     const FrameStore& cur = m_store[m_cur];
     const int dirs = flags & (kMbForward | kMbBackward);
-    if (m_pic.structure != kFramePicture || cur.chromaFormat != 1 || (dirs != 0 && motionType != 2)) return false;
+    if (m_pic.structure != kFramePicture || cur.chromaFormat != 1 || (dirs != 0 && motionType != 2) ||
+        m_generalPrediction)
+        return false;
     const int W = cur.width, H = cur.height, CW = cur.chromaWidth, CH = cur.chromaHeight;
     struct Source {
         const uint8_t* const* planes;

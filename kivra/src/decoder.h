@@ -159,6 +159,9 @@ public:
     // Without frame stores the decoder only parses headers and decodes DC
     // grids (the reduced path needs no full-size planes).
     void setAllocateFrames(bool on) { m_allocateFrames = on; }
+    // Every prediction through the general path (predict), not the one for
+    // the common frame macroblock: the tests compare the two.
+    void setGeneralPrediction(bool on) { m_generalPrediction = on; }
 
     bool initialised() const { return m_initialised; }
     bool canDecode() const;
@@ -265,6 +268,7 @@ private:
     bool m_initialised = false;
     int64_t m_maxPixels = int64_t(8192) * 8192;
     bool m_allocateFrames = true;
+    bool m_generalPrediction = false;
     bool m_borrowed = false;           // the stores belong to another decoder
     int m_fitCols = 0, m_fitRows = 0;  // macroblocks inside the planes (computeFit)
     int m_mbLimit = INT_MAX;
