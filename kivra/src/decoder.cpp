@@ -934,6 +934,11 @@ bool Decoder::decodeSlice(int& mbAddr, bool& done) {
         }
         br.need(23);
         if (br.peek(23) == 0) return true;  // end of slice
+        // The usual increment, 1, is the code "1": no table, nothing skipped.
+        if (br.peek(1) != 0) {
+            br.drop(1);
+            continue;
+        }
         const int inc = readMbai();
         if (inc <= 0) {
             m_fault = kFaultMbai;
