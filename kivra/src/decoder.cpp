@@ -1308,46 +1308,23 @@ bool Decoder::decodeMacroblock(int mbAddr) {
 // The prediction of a macroblock of a 4:2:0 frame picture with frame
 // motion (or none: a P macroblock without vectors) whose sources lie inside
 // the reference planes, the common case, without the generality of
-// predict(). False, with nothing written, otherwise.
+// predict(). False otherwise: predict() then forms the whole prediction
+// again (a first direction written here is put over).
 [[gnu::always_inline]] inline bool Decoder::predictFrameMacroblock(int mbx, int mby, int flags, int motionType) {
-    const FrameStore& cur = m_store[m_cur];
     const int dirs = flags & (kMbForward | kMbBackward);
-    if (m_pic.structure != kFramePicture || cur.chromaFormat != 1 || (dirs != 0 && motionType != 2) ||
+    if (m_pic.structure != kFramePicture || m_store[m_cur].chromaFormat != 1 || (dirs != 0 && motionType != 2) ||
         m_generalPrediction)
         return false;
-    const int W = cur.width, H = cur.height, CW = cur.chromaWidth, CH = cur.chromaHeight;
-    struct Source {
-        const uint8_t* const* planes;
-        ptrdiff_t luma, chroma;
-        McFunc fy;
-        McPairFunc fc;
-    };
-    Source src[2];
-    int n = 0;
     // Without vectors: the forward reference, zero vector.
     const int from = dirs != 0 ? dirs : kMbForward;
+    bool avg = false;  // the second direction averages
     for (int s = 0; s < 2; ++s) {
         const int dir = s == 0 ? kMbForward : kMbBackward;
         if (!(from & dir)) continue;
         const int mvx = dirs & dir ? m_mv[0][s][0] : 0, mvy = dirs & dir ? m_mv[0][s][1] : 0;
-        const int hx = mvx & 1, hy = mvy & 1;
-        const int sx = mbx * 16 + (mvx >> 1), sy = mby * 16 + (mvy >> 1);
-        const int cvx = mvx / 2, cvy = mvy / 2, chx = cvx & 1, chy = cvy & 1;
-        const int csx = mbx * 8 + (cvx >> 1), csy = mby * 8 + (cvy >> 1);
-        if (sx < 0 || sx > W - 16 - hx || sy < 0 || sy > H - 16 - hy || csx < 0 || csx > CW - 8 - chx || csy < 0 ||
-            csy > CH - 8 - chy)
+        if (!predictFramesInside(avg, m_store[s == 0 ? m_fwd : m_bwd].plane, mbx, 1, mby * 16, 16, mvx, mvy))
             return false;
-        // The second direction averages.
-        src[n] = Source{m_store[s == 0 ? m_fwd : m_bwd].plane, ptrdiff_t(sy) * W + sx, ptrdiff_t(csy) * CW + csx,
-                        m_dsp->mc[n][hx + 2 * hy], m_dsp->mcChroma[n][chx + 2 * chy]};
-        ++n;
-    }
-    uint8_t* dy = cur.plane[0] + ptrdiff_t(mby * 16) * W + mbx * 16;
-    const ptrdiff_t dc = ptrdiff_t(mby * 8) * CW + mbx * 8;
-    for (int k = 0; k < n; ++k) {
-        const Source& q = src[k];
-        q.fy(dy, W, q.planes[0] + q.luma, W, 16);
-        q.fc(cur.plane[1] + dc, cur.plane[2] + dc, CW, q.planes[1] + q.chroma, q.planes[2] + q.chroma, CW, 8);
+        avg = true;
     }
     return true;
 }
@@ -1395,8 +1372,8 @@ int Decoder::skippedVectors(int parity) {
 
 // The common case of predictBlock: frame lines from frame lines of a 4:2:0
 // picture, with every block and its source inside the planes, so nothing is
-// clamped or dropped. False (nothing done) otherwise. Forced into its one
-// caller: the call with its ten arguments cost more than the checks.
+// clamped or dropped. False (nothing done) otherwise. Forced into its
+// callers: the call with its eight arguments cost more than the checks.
 [[gnu::always_inline]] inline bool Decoder::predictFramesInside(bool avg, const uint8_t* const refPlanes[3], int mbx,
                                                                 int count, int row, int h, int mvx, int mvy) {
     const FrameStore& cur = m_store[m_cur];
