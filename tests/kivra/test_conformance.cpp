@@ -162,7 +162,7 @@ TEST(KivraDecodeTool, FramesAndPidOptions) {
 }
 
 // --null decodes every picture, writes nothing and says how many there were:
-// as many as the Y4M run writes.
+// as many as the Y4M run writes, also when the video starts late.
 TEST(KivraDecodeTool, NullCountsThePicturesItWouldWrite) {
     const std::string tool = std::string("'") + KIVRA_DECODE_TOOL + "' ";
     const std::string y4m = tempPath("null_ref.y4m"), log = tempPath("null.log");
@@ -173,12 +173,8 @@ TEST(KivraDecodeTool, NullCountsThePicturesItWouldWrite) {
     const auto text = readFile(log);
     EXPECT_EQ(std::string(text.begin(), text.end()), "kivra-decode: " + std::to_string(f.size()) + " pictures\n");
     EXPECT_NE(std::system((tool + "--null '" + dataPath("sd_ibp.ts") + "' '" + y4m + "' 2>/dev/null").c_str()), 0);
-}
-
-// A recording whose video starts late (here after 300 KB of null packets,
-// more than the head the tool probes first) is still decoded whole.
-TEST(KivraDecodeTool, VideoStartingPastTheProbedHeadIsFound) {
-    const std::string tool = std::string("'") + KIVRA_DECODE_TOOL + "' ";
+    // The same recording with its video starting late (after 300 KB of null
+    // packets, past the head the tool probes first): the same count.
     std::vector<uint8_t> late;
     for (int k = 0; k < 1600; ++k) {
         const uint8_t header[4] = {0x47, 0x1F, 0xFF, 0x10};
@@ -187,11 +183,10 @@ TEST(KivraDecodeTool, VideoStartingPastTheProbedHeadIsFound) {
     }
     const auto ts = readFile(dataPath("sd_ibp.ts"));
     late.insert(late.end(), ts.begin(), ts.end());
-    const std::string path = tempPath("late_video.ts"), a = tempPath("late_a.log"), b = tempPath("late_b.log");
+    const std::string path = tempPath("late_video.ts");
     ASSERT_TRUE(writeBytes(path, late));
-    ASSERT_EQ(std::system((tool + "--null '" + dataPath("sd_ibp.ts") + "' 2> '" + a + "'").c_str()), 0);
-    ASSERT_EQ(std::system((tool + "--null '" + path + "' 2> '" + b + "'").c_str()), 0);
-    EXPECT_EQ(readFile(a), readFile(b));
+    ASSERT_EQ(std::system((tool + "--null '" + path + "' 2> '" + log + "'").c_str()), 0);
+    EXPECT_EQ(readFile(log), text);
 }
 
 // The C kernels give the same pictures as each instruction set's kernels
