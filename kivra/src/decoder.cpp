@@ -393,6 +393,36 @@ void Decoder::beginPicture() {
     }
     m_rec[m_cur] = PictureRecord{p.codingType, p.progressiveFrame, p.topFieldFirst * 2 + p.repeatFirstField};
     computeFit();
+    prepareScanQuant();
+}
+
+// The matrices and the scan hold for a picture; the quantiser scale changes
+// from slice to slice and macroblock to macroblock, and the products are
+// formed again when a block asks for another one.
+void Decoder::prepareScanQuant() {
+    const uint8_t* scan = m_pic.alternateScan ? kAlternate : kZigZag;
+    const uint8_t* matrices[4] = {m_seq.intraMatrix, m_seq.chromaIntraMatrix, m_seq.nonIntraMatrix,
+                                  m_seq.chromaNonIntraMatrix};
+    for (int k = 0; k < 4; ++k) {
+        ScanQuant& sq = m_scanQuant[k];
+        for (int i = 0; i < 64; ++i) {
+            sq.matrix[i] = matrices[k][scan[i]];
+            sq.step[i] = ScanStep{0, scan[i], 0};
+        }
+        sq.q = -1;
+    }
+}
+
+// Matrix entry times quantiser scale in scan order: at most 255 * 112, so a
+// 16-bit product, and the dequantisation's arithmetic is unchanged.
+inline const ScanStep* Decoder::scanQuant(int which) {
+    ScanQuant& sq = m_scanQuant[which];
+    if (sq.q != m_qscale) {
+        const int16_t q = static_cast<int16_t>(m_qscale);
+        for (int i = 0; i < 64; ++i) sq.step[i].quant = static_cast<int16_t>(sq.matrix[i] * q);
+        sq.q = m_qscale;
+    }
+    return sq.step;
 }
 
 void Decoder::decodeSlices() {
@@ -442,6 +472,7 @@ void Decoder::decodeSlicesIn(const uint8_t* p, const uint8_t* end, int mbLimit) 
     BitReader* saved = m_br;
     m_br = &local;
     m_mbLimit = mbLimit;
+    prepareScanQuant();
     decodeSlices();
     m_mbLimit = INT_MAX;
     m_br = saved;
@@ -458,6 +489,7 @@ void Decoder::borrowPicture(const Decoder& master) {
     m_fitCols = master.m_fitCols;
     m_fitRows = master.m_fitRows;
     m_fault = 0;
+    prepareScanQuant();
 }
 
 // ---------------------------------------------------------------------------
@@ -1042,31 +1074,34 @@ namespace {
 
 // The coefficients of a block after scan position i (-1: none yet) up to its
 // end of block: two short codes a lookup (a single one is written twice),
-// the others one at a time; value dequantises a level at a raster position.
+// the others one at a time; value dequantises a level with its position's
+// factor.
 // The last scan position written (-1 when none), or -2 for a damaged block.
 template <class Value>
 [[gnu::always_inline]] inline int readCoefficients(LocalBits& br, const CoefPairTable& pairs, const CoefTable& coef,
-                                                   const uint8_t* scan, int16_t* blk, int i, Value value) {
+                                                   const ScanStep* steps, int16_t* blk, int i, Value value) {
+    const CoefPair* pairTable = pairs.data();
+    const CoefEntry* coefTable = coef.data();
     for (;;) {
         // Codes take at most 24 bits (an escape): two of them a top-up.
         br.topUp(57);
 #pragma GCC unroll 2
         for (int twice = 0; twice < 2; ++twice) {
             const uint32_t w = br.peek(32);
-            const CoefPair pr = pairs.lookup(w);
+            const CoefPair pr = CoefPairTable::lookup(pairTable, w);
             if (pr.len != 0) [[likely]] {
                 br.drop(pr.len);
                 const int i1 = i + pr.run1 + 1;
                 const int i2 = i1 + pr.run2 + 1;
                 if (i2 > 63) return -2;
-                const int pos1 = scan[i1], pos2 = scan[i2];
-                blk[pos1] = value(pr.level1, pos1);
-                blk[pos2] = value(pr.level2, pos2);
+                const ScanStep s1 = steps[i1], s2 = steps[i2];
+                blk[s1.pos] = value(pr.level1, s1.quant);
+                blk[s2.pos] = value(pr.level2, s2.quant);
                 i = i2;
                 if (pr.eob) return i;
                 continue;
             }
-            const CoefEntry e = coef.lookup(w);
+            const CoefEntry e = CoefTable::lookup(coefTable, w);
             int run, level;
             if (e.run >= 0) {
                 br.drop(e.len);
@@ -1086,15 +1121,15 @@ template <class Value>
             }
             i += run + 1;
             if (i > 63) return -2;
-            const int pos = scan[i];
-            blk[pos] = value(level, pos);
+            const ScanStep st = steps[i];
+            blk[st.pos] = value(level, st.quant);
         }
     }
 }
 
 }  // namespace
 
-bool Decoder::decodeIntraBlock(int16_t* blk, int comp, const uint8_t* matrix, bool& dcOnly) {
+bool Decoder::decodeIntraBlock(int16_t* blk, int comp, const ScanStep* steps, bool& dcOnly) {
     LocalBits br(*m_br);
     const Tables& t = *m_tables;
     int size = readVlc(br, comp == 0 ? t.dcLuma : t.dcChroma);
@@ -1119,29 +1154,25 @@ bool Decoder::decodeIntraBlock(int16_t* blk, int comp, const uint8_t* matrix, bo
     }
     const CoefTable& coef = m_pic.intraVlcFormat ? t.coef1 : t.coef0;
     const CoefPairTable& pairs = m_pic.intraVlcFormat ? t.pair1 : t.pair0;
-    const uint8_t* scan = m_pic.alternateScan ? kAlternate : kZigZag;
-    const int q = m_qscale;
     // (|level| * matrix * q) >> 4 with the level's sign: a negative
     // product is shifted toward zero by adding 15 first.
-    auto value = [&](int level, int pos) {
-        const int v = level * matrix[pos] * q;
+    auto value = [](int level, int quant) {
+        const int v = level * quant;
         return static_cast<int16_t>((v + ((v >> 31) & 15)) >> 4);
     };
     dcOnly = false;
-    return readCoefficients(br, pairs, coef, scan, blk, 0, value) >= 0;
+    return readCoefficients(br, pairs, coef, steps, blk, 0, value) >= 0;
 }
 
-bool Decoder::decodeNonIntraBlock(int16_t* blk, const uint8_t* matrix, bool& dcOnly) {
+bool Decoder::decodeNonIntraBlock(int16_t* blk, const ScanStep* steps, bool& dcOnly) {
     LocalBits br(*m_br);
     const CoefTable& coef = m_tables->coef0;
     const CoefPairTable& pairs = m_tables->pair0;
-    const uint8_t* scan = m_pic.alternateScan ? kAlternate : kZigZag;
-    const int q = m_qscale;
     // ((2 |level| + 1) * matrix * q) >> 5 with the level's sign: 2 level
     // plus its sign, and a negative product shifted toward zero by adding 31
     // first.
-    auto value = [&](int level, int pos) {
-        const int v = (2 * level + ((level >> 31) | 1)) * matrix[pos] * q;
+    auto value = [](int level, int quant) {
+        const int v = (2 * level + ((level >> 31) | 1)) * quant;
         return static_cast<int16_t>((v + ((v >> 31) & 31)) >> 5);
     };
     int i = -1;
@@ -1151,9 +1182,9 @@ bool Decoder::decodeNonIntraBlock(int16_t* blk, const uint8_t* matrix, bool& dcO
         const int level = br.peek(2) & 1 ? -1 : 1;
         br.drop(2);
         i = 0;
-        blk[scan[0]] = value(level, scan[0]);
+        blk[steps[0].pos] = value(level, steps[0].quant);
     }
-    const int last = readCoefficients(br, pairs, coef, scan, blk, i, value);
+    const int last = readCoefficients(br, pairs, coef, steps, blk, i, value);
     // Both scans start at raster 0: only the first position holds the DC.
     dcOnly = last <= 0;
     return last >= -1;
@@ -1267,9 +1298,9 @@ bool Decoder::decodeMacroblock(int mbAddr) {
         bool ok;
         bool dcOnly = false;
         if (intra) {
-            ok = decodeIntraBlock(blk, comp, chromaMatrix ? m_seq.chromaIntraMatrix : m_seq.intraMatrix, dcOnly);
+            ok = decodeIntraBlock(blk, comp, scanQuant(chromaMatrix ? 1 : 0), dcOnly);
         } else {
-            ok = decodeNonIntraBlock(blk, chromaMatrix ? m_seq.chromaNonIntraMatrix : m_seq.nonIntraMatrix, dcOnly);
+            ok = decodeNonIntraBlock(blk, scanQuant(chromaMatrix ? 3 : 2), dcOnly);
         }
         if (!ok) {
             std::memset(blk, 0, 64 * sizeof(int16_t));

@@ -82,6 +82,14 @@ struct FrameStore {
     int chromaFormat = 0;
 };
 
+// A scan position's raster index and weighting matrix entry times the
+// quantiser scale: one load gives a coefficient's place and factor.
+struct ScanStep {
+    int16_t quant;
+    uint8_t pos;
+    uint8_t unused;
+};
+
 class Decoder {
 public:
     Decoder();
@@ -246,8 +254,10 @@ private:
     int skippedVectors(int parity);
     bool readMotionVectors(int s, bool fieldFormat, bool dmv, int count);
     // dcOnly is set when no coefficient but the DC (raster 0) was coded.
-    bool decodeIntraBlock(int16_t* blk, int comp, const uint8_t* matrix, bool& dcOnly);
-    bool decodeNonIntraBlock(int16_t* blk, const uint8_t* matrix, bool& dcOnly);
+    bool decodeIntraBlock(int16_t* blk, int comp, const ScanStep* steps, bool& dcOnly);
+    bool decodeNonIntraBlock(int16_t* blk, const ScanStep* steps, bool& dcOnly);
+    void prepareScanQuant();
+    const ScanStep* scanQuant(int which);
     void predict(int mbx, int mby, int flags, int motionType, int count = 1);
     bool predictFrameMacroblock(int mbx, int mby, int flags, int motionType);
     // Prediction of h luma lines at row (in the destination's line
@@ -294,6 +304,15 @@ private:
     int m_dmv[2] = {};
     int m_prevFlags = 0;  // macroblock_type of the previous macroblock
     alignas(64) int16_t m_blocks[8][64];
+    // The four weighting matrices (intra, chroma intra, non-intra, chroma
+    // non-intra) in the picture's scan order, and their products with the
+    // quantiser scale they were last asked for (q -1: none yet).
+    struct ScanQuant {
+        int q = -1;
+        alignas(16) int16_t matrix[64];
+        alignas(16) ScanStep step[64];
+    };
+    ScanQuant m_scanQuant[4];
 };
 
 }  // namespace kivra

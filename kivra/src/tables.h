@@ -58,6 +58,14 @@ public:
         if (e.run == kCoefSub) e = m_table[e.level + ((w << kRootBits) >> (32 - e.len))];
         return e;
     }
+    const CoefEntry* data() const { return m_table.data(); }
+    // lookup() on data(): a hot loop keeps the table's address in a local,
+    // which stores through other pointers cannot change.
+    static inline CoefEntry lookup(const CoefEntry* t, uint32_t w) {
+        CoefEntry e = t[w >> (32 - kRootBits)];
+        if (e.run == kCoefSub) e = t[e.level + ((w << kRootBits) >> (32 - e.len))];
+        return e;
+    }
 
 private:
     std::vector<CoefEntry> m_table;
@@ -101,6 +109,8 @@ public:
     static constexpr int kBits = 11;
     explicit CoefPairTable(const CoefTable& coef);
     inline CoefPair lookup(uint32_t w) const { return m_table[w >> (32 - kBits)]; }
+    const CoefPair* data() const { return m_table.data(); }
+    static inline CoefPair lookup(const CoefPair* t, uint32_t w) { return t[w >> (32 - kBits)]; }
 
 private:
     std::vector<CoefPair> m_table;
