@@ -64,8 +64,6 @@ void idctPutC(uint8_t* dst, ptrdiff_t stride, int16_t* block);
 void idctAddC(uint8_t* dst, ptrdiff_t stride, int16_t* block);
 void idctPutDcC(uint8_t* dst, ptrdiff_t stride, int16_t* block);
 void idctAddDcC(uint8_t* dst, ptrdiff_t stride, int16_t* block);
-// The eight row values of a DC-only block's transform (all columns alike).
-void idctDcColumnC(const int16_t* block, int16_t col[8]);
 void upProgressiveC(uint8_t* dst, ptrdiff_t dstStride, const uint8_t* src, ptrdiff_t srcStride, int w, int rows);
 void upFieldC(uint8_t* dst, ptrdiff_t dstStride, const uint8_t* src, ptrdiff_t srcStride, int w, int rows);
 void upHorizontalC(uint8_t* dst, const uint8_t* src, int m);

@@ -142,7 +142,7 @@ void idctAddC(uint8_t* dst, ptrdiff_t stride, int16_t* block) {
 // A DC-only block: every row of the row pass is constant (row 0 from the DC,
 // the others from their bias alone), so all columns come out the same and
 // one column pass gives the whole block, exactly as the full transform.
-void idctDcColumnC(const int16_t* block, int16_t col[8]) {
+static void idctDcColumnC(const int16_t* block, int16_t col[8]) {
     // Row 0 holds v = c4 * DC + bias >> 11 in every entry; the zero rows
     // 1 and 2 hold 1 (their bias >> 11), the others 0. The column pass of
     // (v, 1, 1, 0, 0, 0, 0, 0) reduces to three values.

@@ -46,29 +46,44 @@ void idctAddSse2(uint8_t* dst, ptrdiff_t stride, int16_t* block) {
     clearBlock(block);
 }
 
-// A DC-only block: the eight row values of the transform (shared with the C
-// reference), each put or added to a row of eight pixels.
+// A DC-only block's eight row values (what idctDcColumnC gives) in lanes 0-7:
+// the row pass leaves c4 * DC + bias >> 11 = 8 DC + 32 in row 0 and 1 in rows
+// 1 and 2, and the column pass of that is v >> 6, v + 2 and v - 1 (with
+// saturation) for rows 0, 3 and 4.
+inline __m128i dcColumn(const int16_t* block) {
+    const int32_t w = 8 * int32_t(block[0]) + 32;
+    const int16_t v = static_cast<int16_t>(w < -32768 ? -32768 : (w > 32767 ? 32767 : w));
+    return _mm_srai_epi16(_mm_adds_epi16(_mm_set1_epi16(v), _mm_setr_epi16(2, 0, 0, -1, -1, 0, 0, 0)), 6);
+}
+
 void idctPutDcSse2(uint8_t* dst, ptrdiff_t stride, int16_t* block) {
-    alignas(16) int16_t col[8];
-    idctDcColumnC(block, col);
-    const __m128i v = _mm_adds_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(col)), _mm_set1_epi16(128));
-    alignas(16) uint8_t px[16];
-    _mm_store_si128(reinterpret_cast<__m128i*>(px), _mm_packus_epi16(v, v));
-    for (int y = 0; y < 8; ++y, dst += stride) {
-        const uint64_t row = px[y] * 0x0101010101010101ull;
-        std::memcpy(dst, &row, 8);
+    // Row y's byte in byte y, then each byte widened to the eight of its row.
+    const __m128i b = _mm_packus_epi16(_mm_adds_epi16(dcColumn(block), _mm_set1_epi16(128)), _mm_setzero_si128());
+    const __m128i b2 = _mm_unpacklo_epi8(b, b);
+    const __m128i lo = _mm_unpacklo_epi16(b2, b2), hi = _mm_unpackhi_epi16(b2, b2);
+    const __m128i rows[4] = {_mm_unpacklo_epi32(lo, lo), _mm_unpackhi_epi32(lo, lo), _mm_unpacklo_epi32(hi, hi),
+                             _mm_unpackhi_epi32(hi, hi)};
+    for (int k = 0; k < 4; ++k, dst += 2 * stride) {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), rows[k]);
+        _mm_storeh_pd(reinterpret_cast<double*>(dst + stride), _mm_castsi128_pd(rows[k]));
     }
     block[0] = 0;
 }
 
 void idctAddDcSse2(uint8_t* dst, ptrdiff_t stride, int16_t* block) {
-    int16_t col[8];
-    idctDcColumnC(block, col);
+    // Row y's value in all eight lanes of rows[y].
+    const __m128i c = dcColumn(block);
+    const __m128i lo = _mm_unpacklo_epi16(c, c), hi = _mm_unpackhi_epi16(c, c);
+    const __m128i q[4] = {_mm_unpacklo_epi32(lo, lo), _mm_unpackhi_epi32(lo, lo), _mm_unpacklo_epi32(hi, hi),
+                          _mm_unpackhi_epi32(hi, hi)};
     const __m128i z = _mm_setzero_si128();
-    for (int y = 0; y < 8; ++y, dst += stride) {
-        const __m128i p = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(dst)), z);
-        const __m128i v = _mm_adds_epi16(p, _mm_set1_epi16(col[y]));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(v, v));
+    for (int k = 0; k < 4; ++k, dst += 2 * stride) {
+        const __m128i r0 = _mm_unpacklo_epi64(q[k], q[k]), r1 = _mm_unpackhi_epi64(q[k], q[k]);
+        const __m128i p0 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(dst)), z);
+        const __m128i p1 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(dst + stride)), z);
+        const __m128i out = _mm_packus_epi16(_mm_adds_epi16(p0, r0), _mm_adds_epi16(p1, r1));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), out);
+        _mm_storeh_pd(reinterpret_cast<double*>(dst + stride), _mm_castsi128_pd(out));
     }
     block[0] = 0;
 }
