@@ -1327,10 +1327,19 @@ bool Decoder::decodeMacroblock(int mbAddr) {
                 stride = cstride;
             }
         }
+        // Four call sites, each with one target: the test on dcOnly is
+        // predicted from the branches before it, where one call with a
+        // target of two often was not.
         if (intra) {
-            (dcOnly ? m_dsp->idctPutDc : m_dsp->idctPut)(dst, stride, blk);
+            if (dcOnly) {
+                m_dsp->idctPutDc(dst, stride, blk);
+            } else {
+                m_dsp->idctPut(dst, stride, blk);
+            }
+        } else if (dcOnly) {
+            m_dsp->idctAddDc(dst, stride, blk);
         } else {
-            (dcOnly ? m_dsp->idctAddDc : m_dsp->idctAdd)(dst, stride, blk);
+            m_dsp->idctAdd(dst, stride, blk);
         }
     }
     return true;
