@@ -761,7 +761,7 @@ void Decoder::laneNextMacroblockDc(DcLane& L, const DcGrid& g) {
 }
 
 // The blocks of the lane's macroblock, alone.
-bool Decoder::laneBlocksDc(DcLane& L) {
+KIVRA_WALK_CLONES bool Decoder::laneBlocksDc(DcLane& L) {
     const DcBlockTables t = dcBlockTables(*m_tables, m_pic);
     LocalBits br(L.br);
     for (int k = 0; k < m_seq.blocksPerMb; ++k) {
@@ -833,10 +833,13 @@ void Decoder::decodeIntraDcLanes(const uint8_t* p, const uint8_t* mid, const uin
     lanes[0].limit = midLimit;
     lanes[1].br.attachBytes(mid, end);
     lanes[1].limit = endLimit;
-    DcLane& a = lanes[0];
-    DcLane& b = lanes[1];
-    const uint8_t* endA = mid;
-    const uint8_t* endB = end;
+    walkLanePairDc(lanes[0], lanes[1], mid, end, g, base, starts, count);
+}
+
+// The two lanes side by side; endA and endB: where each one's bytes end.
+KIVRA_WALK_CLONES void Decoder::walkLanePairDc(DcLane& a, DcLane& b, const uint8_t* endA, const uint8_t* endB,
+                                               const DcGrid& g, const uint8_t* base, const uint32_t* starts,
+                                               size_t count) {
     const DcBlockTables t = dcBlockTables(*m_tables, m_pic);
     const int nblocks = m_seq.blocksPerMb;
     for (;;) {

@@ -82,6 +82,15 @@ struct FrameStore {
     int chromaFormat = 0;
 };
 
+// The reduced walk is one long chain of shifts and table lookups: a second
+// copy of its functions for processors with the BMI2 shifts (one micro-op,
+// no flags), chosen when the library is loaded.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define KIVRA_WALK_CLONES __attribute__((target_clones("default", "bmi2")))
+#else
+#define KIVRA_WALK_CLONES
+#endif
+
 // A scan position's raster index and weighting matrix entry times the
 // quantiser scale: one load gives a coefficient's place and factor.
 struct ScanStep {
@@ -242,7 +251,10 @@ private:
     bool laneSliceDc(DcLane& lane);
     bool laneHeaderDc(DcLane& lane);
     void laneNextMacroblockDc(DcLane& lane, const DcGrid& grid);
-    bool laneBlocksDc(DcLane& lane);
+    KIVRA_WALK_CLONES bool laneBlocksDc(DcLane& lane);
+    KIVRA_WALK_CLONES void walkLanePairDc(DcLane& a, DcLane& b, const uint8_t* endA, const uint8_t* endB,
+                                          const DcGrid& grid, const uint8_t* base, const uint32_t* starts,
+                                          size_t count);
     void walkLaneDc(DcLane& lane, const DcGrid& grid);
     bool takeOverDc(DcLane& done, DcLane& busy, const uint8_t*& busyEnd, const uint8_t* p, const uint32_t* starts,
                     size_t count);
