@@ -65,7 +65,7 @@ void idctPutDcSse2(uint8_t* dst, ptrdiff_t stride, int16_t* block) {
                              _mm_unpackhi_epi32(hi, hi)};
     for (int k = 0; k < 4; ++k, dst += 2 * stride) {
         _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), rows[k]);
-        _mm_storeh_pd(reinterpret_cast<double*>(dst + stride), _mm_castsi128_pd(rows[k]));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + stride), _mm_unpackhi_epi64(rows[k], rows[k]));
     }
     block[0] = 0;
 }
@@ -83,7 +83,7 @@ void idctAddDcSse2(uint8_t* dst, ptrdiff_t stride, int16_t* block) {
         const __m128i p1 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(dst + stride)), z);
         const __m128i out = _mm_packus_epi16(_mm_adds_epi16(p0, r0), _mm_adds_epi16(p1, r1));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), out);
-        _mm_storeh_pd(reinterpret_cast<double*>(dst + stride), _mm_castsi128_pd(out));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + stride), _mm_unpackhi_epi64(out, out));
     }
     block[0] = 0;
 }
