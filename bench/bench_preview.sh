@@ -13,7 +13,8 @@
 # Prints the machine's load with the figures: take them when it is below 0.5.
 # BUILD_DIR: a configured build tree with the tests (default build-bench,
 # configured here as Release); REPS: rounds of the preview and reduced
-# figures, RUNS: runs of each full decode (medians).
+# figures, RUNS: runs of each full decode, the two decoders in turn
+# (medians).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
@@ -26,7 +27,7 @@ ninja -C "$BUILD_DIR" -j"$JOBS" kivra-timing kivra-decode >/dev/null
 timing="$BUILD_DIR/tests/kivra/kivra-timing"
 decode="$BUILD_DIR/tests/kivra/kivra-decode"
 REPS=${REPS:-7}
-RUNS=${RUNS:-5}
+RUNS=${RUNS:-11}
 
 mkdir -p bench/work
 make_recording() {  # SIZE OUT: 7 s of interlaced MPEG-2 at 15 Mb/s with AAC, video on PID 0x100
@@ -41,16 +42,21 @@ make_recording() {  # SIZE OUT: 7 s of interlaced MPEG-2 at 15 Mb/s with AAC, vi
 make_recording 1440x1080 bench/work/preview_1440.ts
 make_recording 1920x1080 bench/work/preview_1920.ts
 
-# Median wall time in seconds of RUNS runs of a command.
-median_time() {
-    local times=() t0 t1
-    for _ in $(seq "$RUNS"); do
-        t0=$(date +%s.%N)
-        "$@" >/dev/null 2>&1
-        t1=$(date +%s.%N)
-        times+=("$(python3 -c "print($t1 - $t0)")")
-    done
-    printf '%s\n' "${times[@]}" | sort -g | awk '{a[NR]=$1} END {printf "%.3f\n", a[int((NR+1)/2)]}'
+# Median wall times in seconds of RUNS runs of each of two commands, run in
+# turn (one of each, then the next pair), so that a change in the machine's
+# state meanwhile weighs on both alike.
+median_times() {  # "CMD A" "CMD B": prints "A B"
+    python3 - "$RUNS" "$1" "$2" <<'PY'
+import shlex, statistics, subprocess, sys, time
+runs, cmds = int(sys.argv[1]), sys.argv[2:]
+times = [[], []]
+for _ in range(runs):
+    for i, c in enumerate(cmds):
+        t0 = time.perf_counter()
+        subprocess.run(shlex.split(c), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        times[i].append(time.perf_counter() - t0)
+print(" ".join(f"{statistics.median(t):.3f}" for t in times))
+PY
 }
 
 echo "load: $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -61,8 +67,7 @@ done
 f=bench/work/preview_1920.ts
 pictures=$("$decode" --null "$f" 2>&1 | sed -n 's/.* \([0-9]*\) pictures$/\1/p')
 frames=$(mpeg2dec -t 0x100 -o null "$f" 2>&1 | sed -n 's/^\([0-9]*\) frames decoded.*/\1/p')
-k=$(median_time "$decode" --null "$f")
-l=$(median_time mpeg2dec -t 0x100 -o null "$f")
+read -r k l < <(median_times "$decode --null $f" "mpeg2dec -t 0x100 -o null $f")
 echo "full decode 1920x1080i: Kivra $pictures pictures in $k s, mpeg2dec $frames frames in $l s," \
     "ratio $(python3 -c "print(f'{($pictures / $k) / ($frames / $l):.3f}')") (pictures per second)"
 for size in 1440 1920; do
