@@ -262,6 +262,11 @@ private:
     int sliceMacroblockCount() const;
     bool beginSliceMacroblocks(int row, int total, int& addr, bool& done);
     bool decodeMacroblock(int mbAddr);
+    // The rest of a macroblock of a type (flags: its macroblock_type).
+    template <int flags>
+    bool macroblockOfType(int mbx, int mby);
+    template <bool intra>
+    bool decodeCodedBlocks(int mbx, int mby, int cbp, int dctType);
     void skippedMacroblocks(int mbAddr, int count);
     int skippedVectors(int parity);
     bool readMotionVectors(int s, bool fieldFormat, bool dmv, int count);
