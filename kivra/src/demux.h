@@ -114,14 +114,17 @@ public:
     // preview ends its thread at once); otherwise when the real bits are used.
     void setStrictStop(bool on) { m_strict = on; }
 
-    bool dead() const {
+    // The steps of the readers are forced inline: in a unit as large as the
+    // decoder's the compiler otherwise stops inlining some of them, and a
+    // call costs more than the step.
+    [[gnu::always_inline]] inline bool dead() const {
         if (m_dmx == nullptr) return !m_memory || (m_p == m_end && (m_overrun || m_bits <= m_pad));
         if (m_dmx->stop() == Stop::None) return false;
         return m_strict || m_overrun || m_bits <= m_pad;
     }
 
     // n <= 32.
-    inline void need(int n) {
+    [[gnu::always_inline]] inline void need(int n) {
         if (m_bits < n) {
             if (m_end - m_p >= 8) {
                 refill8();
@@ -130,17 +133,17 @@ public:
             }
         }
     }
-    inline uint32_t show(int n) {
+    [[gnu::always_inline]] inline uint32_t show(int n) {
         need(n);
         return static_cast<uint32_t>(m_cache >> (64 - n));
     }
-    inline uint32_t peek(int n) const { return static_cast<uint32_t>(m_cache >> (64 - n)); }
-    inline void skip(int n) {
+    [[gnu::always_inline]] inline uint32_t peek(int n) const { return static_cast<uint32_t>(m_cache >> (64 - n)); }
+    [[gnu::always_inline]] inline void skip(int n) {
         need(n);
         drop(n);
     }
     // Drops bits already known to be in the window.
-    inline void drop(int n) {
+    [[gnu::always_inline]] inline void drop(int n) {
         m_cache <<= n;
         m_bits -= n;
         if (m_bits < m_pad) {
@@ -148,12 +151,12 @@ public:
             m_pad = m_bits < 0 ? 0 : m_bits;
         }
     }
-    inline uint32_t get(int n) {
+    [[gnu::always_inline]] inline uint32_t get(int n) {
         uint32_t v = show(n);
         drop(n);
         return v;
     }
-    inline uint32_t get1() { return get(1); }
+    [[gnu::always_inline]] inline uint32_t get1() { return get(1); }
     // Signed value of n bits (two's complement).
     inline int32_t getSigned(int n) {
         int32_t v = static_cast<int32_t>(get(n));
@@ -215,7 +218,7 @@ private:
 // of a block): the same bits and the same end-of-data rules, with the cache
 // and its bit count in registers (the rest stays in the reader); written
 // back when it goes out of scope. The reader must not be used directly
-// meanwhile.
+// meanwhile. Its steps are forced inline, as the reader's are.
 class LocalBits {
 public:
     explicit LocalBits(BitReader& br) : m_br(br), m_cache(br.m_cache), m_bits(br.m_bits) {}
@@ -223,7 +226,7 @@ public:
     LocalBits(const LocalBits&) = delete;
     LocalBits& operator=(const LocalBits&) = delete;
 
-    inline void need(int n) {
+    [[gnu::always_inline]] inline void need(int n) {
         if (m_bits < n) {
             const uint8_t* p = m_br.m_p;
             if (m_br.m_end - p >= 8) {
@@ -239,7 +242,7 @@ public:
     // cost more than the load. The bits below the window are then the
     // stream's next ones rather than zeros (the same bytes at the same
     // places, so later loads agree with them).
-    inline void topUp(int n) {
+    [[gnu::always_inline]] inline void topUp(int n) {
         const uint8_t* p = m_br.m_p;
         if (m_br.m_end - p >= 8) [[likely]] {
             uint64_t w;
@@ -255,8 +258,8 @@ public:
             slowRefill();
         }
     }
-    inline uint32_t peek(int n) const { return static_cast<uint32_t>(m_cache >> (64 - n)); }
-    inline void drop(int n) {
+    [[gnu::always_inline]] inline uint32_t peek(int n) const { return static_cast<uint32_t>(m_cache >> (64 - n)); }
+    [[gnu::always_inline]] inline void drop(int n) {
         m_cache <<= n;
         m_bits -= n;
         checkEnd();
@@ -264,17 +267,17 @@ public:
     // drop without the check for bits read past the end of the data: a walk
     // that drops many codes checks once with checkEnd() when it is done (the
     // window only shrinks meanwhile, so the outcome is the same).
-    inline void dropUnchecked(int n) {
+    [[gnu::always_inline]] inline void dropUnchecked(int n) {
         m_cache <<= n;
         m_bits -= n;
     }
-    inline void checkEnd() {
+    [[gnu::always_inline]] inline void checkEnd() {
         if (m_bits < m_br.m_pad) [[unlikely]] {
             m_br.m_overrun = true;
             m_br.m_pad = m_bits < 0 ? 0 : m_bits;
         }
     }
-    inline uint32_t get(int n) {
+    [[gnu::always_inline]] inline uint32_t get(int n) {
         need(n);
         const uint32_t v = peek(n);
         drop(n);
