@@ -84,8 +84,17 @@ struct FrameStore {
 
 // The reduced walk is one long chain of shifts and table lookups: a second
 // copy of its functions for processors with the BMI2 shifts (one micro-op,
-// no flags), chosen when the library is loaded.
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// no flags), chosen when the library is loaded. Sanitizer builds keep one
+// copy: the choice runs before their runtime is ready (ThreadSanitizer
+// crashes there).
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define KIVRA_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
+#define KIVRA_SANITIZED 1
+#endif
+#endif
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(KIVRA_SANITIZED)
 #define KIVRA_WALK_CLONES __attribute__((target_clones("default", "bmi2")))
 #else
 #define KIVRA_WALK_CLONES
