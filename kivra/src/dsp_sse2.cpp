@@ -71,7 +71,8 @@ void idctPutDcSse2(uint8_t* dst, ptrdiff_t stride, int16_t* block) {
 }
 
 void idctAddDcSse2(uint8_t* dst, ptrdiff_t stride, int16_t* block) {
-    // Row y's value in all eight lanes of rows[y].
+    // q[k]: rows 2k and 2k + 1, each value in four lanes; widened to eight
+    // lanes a row below.
     const __m128i c = dcColumn(block);
     const __m128i lo = _mm_unpacklo_epi16(c, c), hi = _mm_unpackhi_epi16(c, c);
     const __m128i q[4] = {_mm_unpacklo_epi32(lo, lo), _mm_unpackhi_epi32(lo, lo), _mm_unpacklo_epi32(hi, hi),
