@@ -5,6 +5,10 @@
 #include <cerrno>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "trace.h"
 
 namespace kivra {
@@ -227,6 +231,39 @@ void BitReader::refill() {
     }
 }
 
+size_t findStartCodeC(const uint8_t* p, size_t n) {
+    for (size_t a = 0; a + 2 < n; ++a)
+        if (p[a] == 0 && p[a + 1] == 0 && p[a + 2] == 1) return a;
+    return n;
+}
+
+size_t findStartCode(const uint8_t* p, size_t n) {
+#if defined(__SSE2__)
+    // Coded data has a 01 byte every 256 bytes or so but two zero bytes
+    // before one only at a start code: the bytes equal to 0 and to 1 as two
+    // masks, the 01s with two zeros before them found in one step (the zeros
+    // may end the 16 bytes before).
+    const __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi8(1);
+    uint32_t zerosBefore = 0;  // bits 0 and 1: the last two bytes of the step before were 0
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const auto z = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero)));
+        const auto o = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, one)));
+        // Bit k + 2 of zeros: byte i + k is 0; bits 0 and 1: bytes i - 2, i - 1.
+        const uint32_t zeros = z << 2 | zerosBefore;
+        const uint32_t ends = o & zeros & zeros >> 1;  // bit k: a prefix ends at byte i + k
+        if (ends != 0) return i + static_cast<size_t>(__builtin_ctz(ends)) - 2;
+        zerosBefore = z >> 14;
+    }
+    // The last bytes, and a prefix whose zeros end the last step.
+    const size_t from = i >= 2 ? i - 2 : 0;
+    return from + findStartCodeC(p + from, n - from);
+#else
+    return findStartCodeC(p, n);
+#endif
+}
+
 bool BitReader::collectSlices(std::vector<uint8_t>& out, std::vector<uint32_t>* starts, int pauseRow, int* pausedAt) {
     byteAlign();
     if (pausedAt != nullptr) *pausedAt = -1;
@@ -251,18 +288,17 @@ bool BitReader::collectSlices(std::vector<uint8_t>& out, std::vector<uint32_t>* 
         }
         const size_t n = out.size();
         while (scanFrom + 4 <= n) {
-            const void* one = std::memchr(out.data() + scanFrom + 2, 1, n - scanFrom - 3);
-            if (one == nullptr) {
+            // A prefix with its code byte after it.
+            const size_t at = scanFrom + findStartCode(out.data() + scanFrom, n - 1 - scanFrom);
+            if (at >= n - 1) {
                 scanFrom = n - 3;
                 break;
             }
-            const size_t at = static_cast<size_t>(static_cast<const uint8_t*>(one) - out.data()) - 2;
             const uint8_t code = out[at + 3];
-            const bool startCode = out[at] == 0 && out[at + 1] == 0;
-            const bool slice = startCode && code != 0 && code <= 0xAF;
+            const bool slice = code != 0 && code <= 0xAF;
             if (slice && (code - 1 < pauseRow || at == from)) {
                 if (starts != nullptr) starts->push_back(static_cast<uint32_t>(at));
-            } else if (startCode) {
+            } else {
                 if (slice && pausedAt != nullptr) *pausedAt = code - 1;
                 // Give the start code and what follows back: the part in the
                 // current span by moving the span pointer back, the (at most

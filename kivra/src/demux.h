@@ -84,6 +84,13 @@ private:
     Stop m_stop = Stop::None;
 };
 
+// The offset of the first start code prefix (00 00 01) wholly inside
+// p[0, n), or n when there is none. findStartCodeC is the byte-by-byte
+// reference; findStartCode looks at 16 bytes a step where SSE2 is there
+// (x86-64 always) and gives the same offsets.
+size_t findStartCodeC(const uint8_t* p, size_t n);
+size_t findStartCode(const uint8_t* p, size_t n);
+
 // MSB-first reader with a 64-bit window. Once the source has stopped it
 // serves zero bits; decoders poll dead() at header, slice and macroblock
 // boundaries instead of checking every read.
