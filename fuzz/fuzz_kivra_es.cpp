@@ -1,6 +1,7 @@
 // Arbitrary bytes as a video elementary stream into the picture decoder:
 // headers, pictures and slices until the data ends; then the same bytes
-// through the reduced-picture reader, from the start and from the middle.
+// through the start code scan and the reduced-picture reader, from the
+// start and from the middle.
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -47,6 +48,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             __builtin_trap();
         if (pictures % 8 == 0) rgb.convert(dsp, f, s, dec.currentRecord());
     }
+
+    // The start code scan finds what the byte-by-byte one finds.
+    if (findStartCode(data, size) != findStartCodeC(data, size)) __builtin_trap();
 
     // A reduced picture's planes hold exactly the samples its sizes say.
     static DcPictureReader reader;
