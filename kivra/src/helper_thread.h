@@ -13,7 +13,11 @@
 namespace kivra {
 
 // Spins for up to a given time while ready() is false; true when it became
-// true meanwhile.
+// true meanwhile. Every few microseconds the spinner yields its core: the
+// thread it waits for may be queued on that same core (the system places a
+// new thread beside its creator at times, and moves it away only some
+// milliseconds later), and a spin that does not yield keeps it from running
+// for the whole spin.
 template <class Ready>
 inline bool spinFor(std::chrono::microseconds limit, Ready ready) {
     const auto until = std::chrono::steady_clock::now() + limit;
@@ -22,7 +26,10 @@ inline bool spinFor(std::chrono::microseconds limit, Ready ready) {
 #if defined(__x86_64__) || defined(__i386__)
         __builtin_ia32_pause();
 #endif
-        if ((k & 63) == 0 && std::chrono::steady_clock::now() > until) return false;
+        if ((k & 63) == 0) {
+            if (std::chrono::steady_clock::now() > until) return false;
+            std::this_thread::yield();
+        }
     }
 }
 

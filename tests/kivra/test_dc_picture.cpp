@@ -2,7 +2,10 @@
 // down 8x8, over every GOP of real encoders' recordings read in a row by one
 // reader.
 #include <gtest/gtest.h>
+#include <sched.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 
@@ -203,6 +206,39 @@ TEST(DcPictureReader, ChromaSizesFollowTheChromaFormat) {
         EXPECT_EQ(pic.chromaHeight, ch) << file;
         EXPECT_EQ(pic.cb.size(), size_t(cw) * ch);
     }
+}
+
+// With the helper thread queued behind its owner on one core (where the
+// system may place a new thread for some milliseconds), reading on two
+// threads costs about what reading on one does: neither thread's waiting
+// keeps the other from running.
+TEST(DcPictureReader, TwoThreadsOnOneCoreCostAboutWhatOneDoes) {
+    const std::string path = dataPath("hd_interlaced.ts");
+    const Recording r = probe(path);
+    ASSERT_FALSE(r.gops.empty());
+    cpu_set_t all, one;
+    ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+    CPU_ZERO(&one);
+    CPU_SET(sched_getcpu(), &one);
+    ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);  // this thread, and the helper it starts
+    // The shortest of three passes over every GOP, in milliseconds.
+    auto readAll = [&](int threads) {
+        DcPictureReader reader;
+        EXPECT_TRUE(reader.open(path, r.packetSize, r.pid));
+        reader.setThreads(threads);
+        DcPicture pic;
+        double best = 1e9;
+        for (int pass = 0; pass < 3; ++pass) {
+            const auto t0 = std::chrono::steady_clock::now();
+            for (int64_t pos : r.gops) EXPECT_EQ(reader.read(pos, pic), DcResult::Picture);
+            best = std::min(best,
+                            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+        }
+        return best;
+    };
+    const double oneThread = readAll(1), twoThreads = readAll(2);
+    ASSERT_EQ(sched_setaffinity(0, sizeof all, &all), 0);
+    EXPECT_LT(twoThreads, 1.4 * oneThread) << "one thread " << oneThread << " ms";
 }
 
 TEST(DcPictureReader, RefusesWhatItCannotRead) {
