@@ -309,9 +309,10 @@ std::vector<uint8_t> concat(std::initializer_list<std::vector<uint8_t>> parts) {
     return v;
 }
 
-// The 16-byte scan against the byte-by-byte one: a prefix at every place
-// relative to the steps (its zeros ending the step before, its 01 the last
-// byte), next to 01s and zero runs that are not one, and the first of two.
+// The 16-byte scan against the byte-by-byte one (arbitrary bytes: the
+// elementary stream fuzz target): a prefix at every place relative to the
+// steps (its zeros ending the step before, its 01 the last byte), after a
+// 01 that is not one, and the first of two.
 TEST(StartCodes, ScanFindsTheFirstPrefixAsTheReference) {
     for (size_t n = 0; n <= 70; ++n) {
         for (size_t at = 0; at + 3 <= n; ++at) {
@@ -324,15 +325,6 @@ TEST(StartCodes, ScanFindsTheFirstPrefixAsTheReference) {
             ASSERT_EQ(findStartCode(v.data(), n), at) << n << " " << at;
         }
         EXPECT_EQ(findStartCode(std::vector<uint8_t>(n, 0).data(), n), n);
-    }
-    uint32_t seed = 7;
-    for (int round = 0; round < 2000; ++round) {
-        std::vector<uint8_t> v(size_t(1 + round % 97));
-        for (auto& b : v) {
-            seed = seed * 1664525u + 1013904223u;
-            b = uint8_t((seed >> 24) % 4 == 0 ? 1 : (seed >> 24) % 4 == 1 ? 0xB3 : 0);  // dense zeros and 01s
-        }
-        ASSERT_EQ(findStartCode(v.data(), v.size()), findStartCodeC(v.data(), v.size())) << round;
     }
 }
 
