@@ -136,8 +136,10 @@ void decodeStretch(const std::vector<uint8_t>& buf, const std::vector<uint32_t>&
 // sleeping thread takes about as long as a tenth of the whole picture). It
 // walks the first tenth of the rows while this thread collects the rest;
 // then the rest is cut where half its work lies, the lower part on the
-// helper. Slices not in row order: all on this thread, one after another.
-// Fields (twoThreads false): all on this thread.
+// helper. A helper that has not begun those first rows by then leaves them
+// to this thread, and the whole picture is cut in half. Slices not in row
+// order: all on this thread, one after another. Fields (twoThreads false):
+// all on this thread.
 void decodeSplit(DcPictureReader::State& s, const Decoder::DcGrid& g, bool twoThreads) {
     Decoder& d = s.decoder;
     Decoder& h = s.helperDecoder;
@@ -198,6 +200,9 @@ void decodeSplit(DcPictureReader::State& s, const Decoder::DcGrid& g, bool twoTh
     const size_t count = s.starts.size();
     const bool ordered = count > 0 && s.starts.front() == 0 && slicesInRowOrder(s.slices, s.starts);
     lanes = ordered && mayLane;
+    // A helper that has not begun the head by now is still waking (which
+    // can take a third of the picture's time) or waits for this core.
+    if (headCount > 0 && headStart.takeBack()) headCount = 0;
     const size_t split = ordered && posted ? halfWorkSlice(s.slices, s.starts, headCount, count, n, rowWeight) : count;
     if (split >= count) {
         if (posted) {

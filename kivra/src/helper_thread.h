@@ -114,13 +114,24 @@ private:
 // The go-ahead for a job posted before its work is known: the helper
 // spins for a short while (the work is usually a fraction of a millisecond
 // away), then sleeps until release(). The owner writes the job's data
-// before release(true); release(false) sends the job away empty.
+// before release(true); release(false) sends the job away empty. Work
+// released but not yet begun can be taken back (takeBack()): the helper
+// begins it and the owner takes it back by one exchange each, so exactly
+// one of them does it.
 class HelperStart {
 public:
+    // True when the helper is to do the work (and now has it).
     bool await() {
         if (!spinFor(std::chrono::microseconds(300), [this] { return m_state.load(std::memory_order_acquire) != 0; }))
             m_state.wait(0, std::memory_order_acquire);
-        return m_state.load(std::memory_order_acquire) == 1;
+        int go = 1;
+        return m_state.compare_exchange_strong(go, 3, std::memory_order_acq_rel);
+    }
+    // True when the helper had not begun the released work: the owner does
+    // it instead.
+    bool takeBack() {
+        int go = 1;
+        return m_state.compare_exchange_strong(go, 2, std::memory_order_acq_rel);
     }
     void release(bool go) {
         m_state.store(go ? 1 : 2, std::memory_order_release);
