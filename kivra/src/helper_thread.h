@@ -145,6 +145,8 @@ public:
     }
 
 private:
+    // 0 not yet released, 1 released to the helper, 2 nothing for the helper
+    // (sent away empty or taken back), 3 begun by the helper.
     std::atomic<int> m_state{0};
 };
 
