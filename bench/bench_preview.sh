@@ -9,7 +9,9 @@
 #   3. the reduced I picture against the full I picture decode of the same
 #      GOP, both read from the file (goal <= 0.2): the reader as the program
 #      runs it (two threads on two cores) and on one thread, against the
-#      full decode on one thread.
+#      full decode on one thread; each round after one untimed read of its
+#      kind, as in a scan of GOP after GOP (the rounds of the reader without
+#      it are printed as well).
 # Prints the machine's load with the figures: take them when it is below 0.5.
 # BUILD_DIR: a configured build tree with the tests (default build-bench,
 # configured here as Release); REPS: rounds of the preview and reduced
