@@ -1078,11 +1078,12 @@ namespace {
 // The coefficients of a block after scan position i (-1: none yet) up to its
 // end of block: two short codes a lookup (a single one is written twice),
 // the others one at a time; value dequantises a level with its position's
-// factor.
+// factor, pairValue a level as the pair table holds it.
 // The last scan position written (-1 when none), or -2 for a damaged block.
-template <class Value>
+template <class Value, class PairValue>
 [[gnu::always_inline]] inline int readCoefficients(LocalBits& br, const CoefPairTable& pairs, const CoefTable& coef,
-                                                   const ScanStep* steps, int16_t* blk, int i, Value value) {
+                                                   const ScanStep* steps, int16_t* blk, int i, Value value,
+                                                   PairValue pairValue) {
     const CoefPair* pairTable = pairs.data();
     const CoefEntry* coefTable = coef.data();
     for (;;) {
@@ -1098,8 +1099,8 @@ template <class Value>
                 const int i2 = i1 + pr.run2 + 1;
                 if (i2 > 63) return -2;
                 const ScanStep s1 = steps[i1], s2 = steps[i2];
-                blk[s1.pos] = value(pr.level1, s1.quant);
-                blk[s2.pos] = value(pr.level2, s2.quant);
+                blk[s1.pos] = pairValue(pr.level1, s1.quant);
+                blk[s2.pos] = pairValue(pr.level2, s2.quant);
                 i = i2;
                 if (pr.eob) return i;
                 continue;
@@ -1164,13 +1165,13 @@ bool Decoder::decodeIntraBlock(int16_t* blk, int comp, const ScanStep* steps, bo
         return static_cast<int16_t>((v + ((v >> 31) & 15)) >> 4);
     };
     dcOnly = false;
-    return readCoefficients(br, pairs, coef, steps, blk, 0, value) >= 0;
+    return readCoefficients(br, pairs, coef, steps, blk, 0, value, value) >= 0;
 }
 
 bool Decoder::decodeNonIntraBlock(int16_t* blk, const ScanStep* steps, bool& dcOnly) {
     LocalBits br(*m_br);
     const CoefTable& coef = m_tables->coef0;
-    const CoefPairTable& pairs = m_tables->pair0;
+    const CoefPairTable& pairs = m_tables->pairNonIntra;
     // ((2 |level| + 1) * matrix * q) >> 5 with the level's sign: 2 level
     // plus its sign, and a negative product shifted toward zero by adding 31
     // first.
@@ -1187,7 +1188,12 @@ bool Decoder::decodeNonIntraBlock(int16_t* blk, const ScanStep* steps, bool& dcO
         i = 0;
         blk[steps[0].pos] = value(level, steps[0].quant);
     }
-    const int last = readCoefficients(br, pairs, coef, steps, blk, i, value);
+    // The pair table holds 2 level plus its sign already.
+    auto pairValue = [](int doubled, int quant) {
+        const int v = doubled * quant;
+        return static_cast<int16_t>((v + ((v >> 31) & 31)) >> 5);
+    };
+    const int last = readCoefficients(br, pairs, coef, steps, blk, i, value, pairValue);
     // Both scans start at raster 0: only the first position holds the DC.
     dcOnly = last <= 0;
     return last >= -1;

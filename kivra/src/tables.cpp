@@ -315,6 +315,7 @@ Tables::Tables()
       skip1(coef1),
       pair0(coef0),
       pair1(coef1),
+      pairNonIntra(coef0, true),
       motionSigned(kMotion, COUNT(kMotion)) {}
 
 MotionTable::MotionTable(const VlcCode* codes, int count) : m_table(size_t(1) << kBits, MotionEntry{0, 0}) {
@@ -335,7 +336,8 @@ MotionTable::MotionTable(const VlcCode* codes, int count) : m_table(size_t(1) <<
     }
 }
 
-CoefPairTable::CoefPairTable(const CoefTable& coef) : m_table(size_t(1) << kBits, CoefPair{0, -1, 0, 0, 0, 0}) {
+CoefPairTable::CoefPairTable(const CoefTable& coef, bool doubled)
+    : m_table(size_t(1) << kBits, CoefPair{0, -1, 0, 0, 0, 0}) {
     for (uint32_t v = 0; v < (1u << kBits); ++v) {
         const uint32_t w = v << (32 - kBits);
         // A code is known when it ends inside the kBits bits.
@@ -360,6 +362,10 @@ CoefPairTable::CoefPairTable(const CoefTable& coef) : m_table(size_t(1) << kBits
             p.eob = 1;
         }
         p.len = uint8_t(used);
+        if (doubled) {
+            p.level1 = int16_t(2 * p.level1 + (p.level1 < 0 ? -1 : 1));
+            p.level2 = int16_t(2 * p.level2 + (p.level2 < 0 ? -1 : 1));
+        }
         m_table[v] = p;
     }
 }

@@ -107,7 +107,9 @@ struct CoefPair {
 class CoefPairTable {
 public:
     static constexpr int kBits = 11;
-    explicit CoefPairTable(const CoefTable& coef);
+    // doubled: each level as 2 level plus its sign (+1 or -1), the factor
+    // non-intra blocks dequantise with.
+    explicit CoefPairTable(const CoefTable& coef, bool doubled = false);
     inline CoefPair lookup(uint32_t w) const { return m_table[w >> (32 - kBits)]; }
     const CoefPair* data() const { return m_table.data(); }
     static inline CoefPair lookup(const CoefPair* t, uint32_t w) { return t[w >> (32 - kBits)]; }
@@ -159,6 +161,7 @@ struct Tables {
     CoefTable coef0, coef1;  // the same with the sign bit
     CoefSkipTable skip0, skip1;
     CoefPairTable pair0, pair1;  // of coef0 and coef1
+    CoefPairTable pairNonIntra;  // of coef0, levels doubled
     MotionTable motionSigned;    // motion with the sign bit
     Tables();
 };
