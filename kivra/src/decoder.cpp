@@ -34,15 +34,17 @@ inline int readVlc(Bits& br, const Vlc& v) {
 constexpr size_t kHugePage = size_t(2) << 20;
 
 // One zeroed allocation for every plane of the three frame stores. Reference
-// reads of motion compensation jump a whole line per row, so the stores sit
-// on 2 MiB pages where the system gives them: far fewer TLB misses than on
-// small pages.
-uint8_t* allocArena(size_t n) {
+// reads of motion compensation jump a whole line per row, so with huge the
+// stores sit on 2 MiB pages where the system gives them: far fewer TLB
+// misses than on small pages.
+uint8_t* allocArena(size_t n, bool huge) {
     const size_t rounded = (n + kHugePage - 1) & ~(kHugePage - 1);
     void* p = std::aligned_alloc(kHugePage, rounded);
     if (p == nullptr) return nullptr;
 #ifdef MADV_HUGEPAGE
-    ::madvise(p, rounded, MADV_HUGEPAGE);
+    if (huge) ::madvise(p, rounded, MADV_HUGEPAGE);
+#else
+    (void)huge;
 #endif
     std::memset(p, 0, rounded);
     return static_cast<uint8_t*>(p);
@@ -103,7 +105,7 @@ bool Decoder::allocateStores() {
     const size_t luma = (static_cast<size_t>(lumaPx) + 63) & ~size_t(63);
     const size_t chroma = (size_t(m_seq.chromaWidth) * size_t(m_seq.chromaHeight) + 63) & ~size_t(63);
     if (m_allocateFrames) {
-        m_arena = allocArena(3 * (luma + 2 * chroma) + 64);
+        m_arena = allocArena(3 * (luma + 2 * chroma) + 64, m_hugePages);
         if (m_arena == nullptr) return false;
     }
     uint8_t* next = m_arena;

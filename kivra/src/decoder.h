@@ -185,6 +185,12 @@ public:
     // Without frame stores the decoder only parses headers and decodes DC
     // grids (the reduced path needs no full-size planes).
     void setAllocateFrames(bool on) { m_allocateFrames = on; }
+    // Frame stores on 2 MiB pages where the system gives them (the
+    // default): motion compensation misses the TLB far less. Asking for them
+    // can stall the allocation while the system compacts memory (a tenth of
+    // a second has been seen), so a decoder of the first pictures of GOPs,
+    // which makes hardly any reference reads, does without.
+    void setHugePages(bool on) { m_hugePages = on; }
     // Every prediction through the general path (predict), not the one for
     // the common frame macroblock: the tests compare the two.
     void setGeneralPrediction(bool on) { m_generalPrediction = on; }
@@ -304,6 +310,7 @@ private:
     bool m_initialised = false;
     int64_t m_maxPixels = int64_t(8192) * 8192;
     bool m_allocateFrames = true;
+    bool m_hugePages = true;
     bool m_generalPrediction = false;
     bool m_borrowed = false;           // the stores belong to another decoder
     int m_fitCols = 0, m_fitRows = 0;  // macroblocks inside the planes (computeFit)

@@ -380,6 +380,7 @@ KIVRA_API int TsOpen(const TavrelDecInit* init) {
     L.decoder->setDsp(&L.dsp);
     L.decoder->attach(&L.br);
     L.decoder->setMaxPixels(L.maxPixels);
+    L.decoder->setHugePages(false);  // a GOP's first picture: hardly a reference read
     L.redraw = false;
 
     L.fd = -1;
