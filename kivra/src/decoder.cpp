@@ -1170,7 +1170,9 @@ bool Decoder::decodeIntraBlock(int16_t* blk, int comp, const ScanStep* steps, bo
     return readCoefficients(br, pairs, coef, steps, blk, 0, value, value) >= 0;
 }
 
-bool Decoder::decodeNonIntraBlock(int16_t* blk, const ScanStep* steps, bool& dcOnly) {
+// Forced into decodeCodedBlocks: the bit reader's state then stays in
+// registers from block to block.
+[[gnu::always_inline]] inline bool Decoder::decodeNonIntraBlock(int16_t* blk, const ScanStep* steps, bool& dcOnly) {
     LocalBits br(*m_br);
     const CoefTable& coef = m_tables->coef0;
     const CoefPairTable& pairs = m_tables->pairNonIntra;
@@ -1313,6 +1315,29 @@ bool Decoder::macroblockOfType(int mbx, int mby) {
     return !cbp || decodeCodedBlocks<(flags & kMbIntra) != 0>(mbx, mby, cbp, dctType);
 }
 
+namespace {
+
+// A decoded block put in (intra) or added to the picture. Each call site
+// has one target: the test on dcOnly is predicted from the branches before
+// it, where one call with a target of two often was not.
+template <bool intra>
+[[gnu::always_inline]] inline void reconstruct(const Dsp& dsp, uint8_t* dst, ptrdiff_t stride, int16_t* blk,
+                                               bool dcOnly) {
+    if (intra) {
+        if (dcOnly) {
+            dsp.idctPutDc(dst, stride, blk);
+        } else {
+            dsp.idctPut(dst, stride, blk);
+        }
+    } else if (dcOnly) {
+        dsp.idctAddDc(dst, stride, blk);
+    } else {
+        dsp.idctAdd(dst, stride, blk);
+    }
+}
+
+}  // namespace
+
 // The coded blocks of a macroblock, decoded and added to (or put in) the picture.
 template <bool intra>
 bool Decoder::decodeCodedBlocks(int mbx, int mby, int cbp, int dctType) {
@@ -1332,6 +1357,30 @@ bool Decoder::decodeCodedBlocks(int mbx, int mby, int cbp, int dctType) {
 
     // The coded blocks in order, the first one in cbp's highest bit: one
     // step a coded block rather than a test a block.
+    if (framePic && m_seq.chromaFormat == 1) {
+        // The common case, a 4:2:0 frame picture: the six places set up
+        // once, and one scan and quantiser table for all blocks.
+        const ptrdiff_t lumaStride = dctType ? 2 * ls : ls;
+        const ptrdiff_t lower = dctType ? ls : 8 * ls;
+        uint8_t* const dsts[6] = {
+            ybase, ybase + 8, ybase + lower, ybase + lower + 8, cur.plane[1] + coff, cur.plane[2] + coff};
+        const ScanStep* steps = scanQuant(intra ? 0 : 2);
+        for (int rest = cbp; rest != 0;) {
+            const int top = 31 - __builtin_clz(static_cast<unsigned>(rest));
+            rest &= ~(1 << top);
+            const int i = 5 - top;
+            int16_t* blk = m_blocks[i];
+            bool dcOnly = false;
+            const bool ok = intra ? decodeIntraBlock(blk, i < 4 ? 0 : i - 3, steps, dcOnly)
+                                  : decodeNonIntraBlock(blk, steps, dcOnly);
+            if (!ok) {
+                std::memset(blk, 0, 64 * sizeof(int16_t));
+                return false;
+            }
+            reconstruct<intra>(*m_dsp, dsts[i], i < 4 ? lumaStride : cs, blk, dcOnly);
+        }
+        return true;
+    }
     for (int rest = cbp; rest != 0;) {
         const int top = 31 - __builtin_clz(static_cast<unsigned>(rest));
         rest &= ~(1 << top);
@@ -1371,20 +1420,7 @@ bool Decoder::decodeCodedBlocks(int mbx, int mby, int cbp, int dctType) {
                 stride = cstride;
             }
         }
-        // Four call sites, each with one target: the test on dcOnly is
-        // predicted from the branches before it, where one call with a
-        // target of two often was not.
-        if (intra) {
-            if (dcOnly) {
-                m_dsp->idctPutDc(dst, stride, blk);
-            } else {
-                m_dsp->idctPut(dst, stride, blk);
-            }
-        } else if (dcOnly) {
-            m_dsp->idctAddDc(dst, stride, blk);
-        } else {
-            m_dsp->idctAdd(dst, stride, blk);
-        }
+        reconstruct<intra>(*m_dsp, dst, stride, blk, dcOnly);
     }
     return true;
 }
