@@ -135,7 +135,7 @@ inline __m128i halfSample(__m128i a, __m128i b, __m128i c, __m128i d) {
 // samples between rows, a row's lower samples are the next row's upper
 // ones: each source row is loaded once.
 template <int Case, class Row, class Put>
-inline void predictRows(int h, Row row, Put put) {
+inline void predictRowsOf(int h, Row row, Put put) {
     const __m128i z = _mm_setzero_si128();
     if constexpr ((Case & 2) == 0) {
         for (int y = 0; y < h; ++y) put(y, halfSample<Case>(row(y, 0), Case & 1 ? row(y, 1) : z, z, z));
@@ -147,6 +147,19 @@ inline void predictRows(int h, Row row, Put put) {
             a = c;
             b = d;
         }
+    }
+}
+
+// The common heights as constants, so that their loops unroll: 16 (a frame
+// macroblock's luma) and 8 (its chroma, or a field's luma).
+template <int Case, class Row, class Put>
+inline void predictRows(int h, Row row, Put put) {
+    if (h == 16) {
+        predictRowsOf<Case>(16, row, put);
+    } else if (h == 8) {
+        predictRowsOf<Case>(8, row, put);
+    } else {
+        predictRowsOf<Case>(h, row, put);
     }
 }
 
