@@ -1012,6 +1012,20 @@ void Decoder::dualPrimeVector(const int v[2], const int dmv[2], int m, int e, in
 
 namespace {
 
+// The new vector component from motion_code (+ residual) at the top of the
+// 32-bit window w, with its bits in used; kInvalid for no code. fcode is
+// 1..9.
+inline int motionDeltaAt(uint32_t w, const MotionTable& motion, int fcode, int pred, int& used) {
+    const MotionEntry e = motion.lookup(w);
+    if (e.len == 0) return kInvalid;
+    // The residual's fcode - 1 bits follow a code other than 0; taken
+    // without a branch (none when there are no bits).
+    const int rbits = e.code != 0 ? fcode - 1 : 0;
+    const int residual = static_cast<int>((uint64_t(w << e.len) << rbits) >> 32);
+    used = e.len + rbits;
+    return Decoder::decodeMotionComponent(pred, e.code, residual, fcode);
+}
+
 // Reads motion_code (+ residual) and returns the new vector component, or
 // kInvalid.
 template <class Bits>
@@ -1019,15 +1033,10 @@ inline int readMotionDelta(Bits& br, const MotionTable& motion, int fcode, int p
     if (fcode < 1 || fcode > 9) return kInvalid;
     // The code, its sign and the residual: at most 11 + 8 bits.
     br.need(24);
-    const uint32_t w = br.peek(32);
-    const MotionEntry e = motion.lookup(w);
-    if (e.len == 0) return kInvalid;
-    // The residual's fcode - 1 bits follow a code other than 0; taken
-    // without a branch (none when there are no bits).
-    const int rbits = e.code != 0 ? fcode - 1 : 0;
-    const int residual = static_cast<int>((uint64_t(w << e.len) << rbits) >> 32);
-    br.drop(e.len + rbits);
-    return Decoder::decodeMotionComponent(pred, e.code, residual, fcode);
+    int used = 0;
+    const int d = motionDeltaAt(br.peek(32), motion, fcode, pred, used);
+    if (d != kInvalid) br.drop(used);
+    return d;
 }
 
 template <class Bits>
@@ -1045,6 +1054,23 @@ bool Decoder::readMotionVectors(int s, bool fieldFormat, bool dmv, int count) {
     const MotionTable& motion = m_tables->motionSigned;
     const bool framePic = m_pic.structure == kFramePicture;
     const int fh = m_pic.fCode[s][0], fv = m_pic.fCode[s][1];
+    if (count == 1 && !fieldFormat && !dmv) {
+        // A frame vector, the common case: both components from one top-up
+        // (each takes at most 19 bits), the end of the data checked once.
+        if (fh < 1 || fh > 9 || fv < 1 || fv > 9) return false;
+        br.topUp(38);
+        int used = 0;
+        const int h = motionDeltaAt(br.peek(32), motion, fh, m_pmv[0][s][0], used);
+        if (h == kInvalid) return false;
+        br.dropUnchecked(used);
+        const int v = motionDeltaAt(br.peek(32), motion, fv, m_pmv[0][s][1], used);
+        if (v == kInvalid) return false;
+        br.dropUnchecked(used);
+        br.checkEnd();
+        m_mv[0][s][0] = m_pmv[0][s][0] = m_pmv[1][s][0] = h;
+        m_mv[0][s][1] = m_pmv[0][s][1] = m_pmv[1][s][1] = v;
+        return true;
+    }
     if (count == 1) {
         if (fieldFormat && !dmv) m_fieldSelect[0][s] = static_cast<int>(br.get(1));
         int h = readMotionDelta(br, motion, fh, m_pmv[0][s][0]);
